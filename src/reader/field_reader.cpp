@@ -1,0 +1,135 @@
+#include "reader/field_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "output_writer.h"
+#include "run_exit.h"
+
+InputWindow input;
+
+namespace {
+
+constexpr std::size_t input_buffer_size = 64 * 1024;
+
+unsigned char input_buffer[input_buffer_size];
+std::FILE* debug_file = nullptr;
+
+// Fills the buffer from the file; false when nothing more could be read.
+bool refill() {
+    if (debug_file == nullptr) return false;
+    std::size_t count = std::fread(input_buffer, 1, input_buffer_size, debug_file);
+    input.next = input_buffer;
+    input.end = input_buffer + count;
+    return count != 0;
+}
+
+[[noreturn]] void input_ended() {
+    if (debug_file != nullptr && std::ferror(debug_file))
+        fatal_error("I/O failure: can't read from debugging info file");
+    fatal_error("Unexpected end of debugging info file");
+}
+
+// Makes sure at least one unread byte is in the buffer.
+inline void require_input() {
+    if (input.next == input.end && !refill()) input_ended();
+}
+
+}  // namespace
+
+void fatal_error(std::string_view message) {
+    out.put("Fatal error: ");
+    out.put(message);
+    out.put('\n');
+    out.flush();
+    end_run(1);
+}
+
+void fatal_error_with_path(std::string_view message, std::string_view path) {
+    out.put("Fatal error: ");
+    out.put(message);
+    out.put(" \"");
+    out.put(path);
+    out.put("\"\n");
+    out.flush();
+    end_run(1);
+}
+
+void open_debug_file(const char* path) {
+    std::FILE* stream = std::fopen(path, "rb");
+    if (stream == nullptr) fatal_error_with_path("Couldn't open debugging info file", path);
+    attach_debug_stream(stream);
+}
+
+void attach_debug_stream(std::FILE* stream) {
+    debug_file = stream;
+    // The reader has its own large buffer; the stream's would only add a copy.
+    std::setvbuf(debug_file, nullptr, _IONBF, 0);
+    input.next = input.end = input_buffer;
+}
+
+void close_debug_file() {
+    if (debug_file == nullptr) return;
+    if (std::ferror(debug_file)) fatal_error("I/O failure: can't close debugging info file");
+    std::fclose(debug_file);
+    debug_file = nullptr;
+    input.next = input.end = input_buffer;
+}
+
+int read_byte_after_refill() {
+    require_input();
+    return *input.next++;
+}
+
+int read_magic_byte() {
+    if (input.next == input.end && !refill()) return -1;
+    return *input.next++;
+}
+
+std::size_t read_string(StringField& field) {
+    std::size_t kept = 0;
+    for (;;) {
+        require_input();
+        std::size_t available = static_cast<std::size_t>(input.end - input.next);
+        const void* terminator = std::memchr(input.next, 0, available);
+        std::size_t length = terminator
+                                 ? static_cast<std::size_t>(static_cast<const unsigned char*>(terminator) - input.next)
+                                 : available;
+        std::size_t room = string_field_capacity - 1 - kept;
+        std::size_t copied = length < room ? length : room;
+        std::memcpy(field + kept, input.next, copied);
+        kept += copied;
+        if (terminator) {
+            input.next += length + 1;
+            field[kept] = '\0';
+            return kept;
+        }
+        input.next = input.end;
+    }
+}
+
+std::size_t skip_string() {
+    std::size_t total = 0;
+    for (;;) {
+        require_input();
+        std::size_t available = static_cast<std::size_t>(input.end - input.next);
+        const void* terminator = std::memchr(input.next, 0, available);
+        if (terminator) {
+            std::size_t length = static_cast<std::size_t>(static_cast<const unsigned char*>(terminator) - input.next);
+            input.next += length + 1;
+            return total + length;
+        }
+        total += available;
+        input.next = input.end;
+    }
+}
+
+void skip_bytes(std::size_t count) {
+    while (count != 0) {
+        require_input();
+        std::size_t available = static_cast<std::size_t>(input.end - input.next);
+        std::size_t step = count < available ? count : available;
+        input.next += step;
+        count -= step;
+    }
+}

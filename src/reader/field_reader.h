@@ -1,0 +1,100 @@
+// The field reader: the only code that touches the debugging file. It owns
+// the open file and a large buffer it refills, decodes the field encodings
+// (byte, word, address, string, LineRef), and provides the fatal-error exit.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+
+// A string field holds at most 255 bytes; longer fields are cut to that and
+// the rest is read and dropped, so the stream stays in step.
+constexpr std::size_t string_field_capacity = 256;
+using StringField = char[string_field_capacity];
+
+struct LineRef {
+    int file;
+    int line;
+    int character;
+};
+
+// Prints "Fatal error: <message>" on standard output, flushes it and ends the
+// process with status 1.
+[[noreturn]] void fatal_error(std::string_view message);
+// Same, with the message followed by a space and the quoted path.
+[[noreturn]] void fatal_error_with_path(std::string_view message, std::string_view path);
+
+void open_debug_file(const char* path);
+// Reads from an already open stream instead of a named file.
+void attach_debug_stream(std::FILE* stream);
+void close_debug_file();
+
+struct InputWindow {
+    const unsigned char* next = nullptr;
+    const unsigned char* end = nullptr;
+};
+// The unread part of the input buffer; only the field reader moves it.
+extern InputWindow input;
+
+// Slow path of read_byte: refills the buffer; at end of file or on a read
+// failure it ends the run with a fatal error.
+int read_byte_after_refill();
+
+// One byte, 0..255. The file ending here is a fatal error: every field after
+// the magic number is part of a record that must be complete.
+inline int read_byte() {
+    if (input.next != input.end) return *input.next++;
+    return read_byte_after_refill();
+}
+
+// A byte of the magic number: -1 when no byte can be read, so that a short
+// file or one that cannot be read fails the magic-number check.
+int read_magic_byte();
+
+inline unsigned read_word() {
+    if (input.end - input.next >= 2) {
+        unsigned value = (unsigned{input.next[0]} << 8) | input.next[1];
+        input.next += 2;
+        return value;
+    }
+    unsigned high = static_cast<unsigned>(read_byte());
+    return (high << 8) | static_cast<unsigned>(read_byte());
+}
+
+inline unsigned long read_address() {
+    if (input.end - input.next >= 3) {
+        unsigned long value = (static_cast<unsigned long>(input.next[0]) << 16) |
+                              (static_cast<unsigned long>(input.next[1]) << 8) | input.next[2];
+        input.next += 3;
+        return value;
+    }
+    unsigned long value = static_cast<unsigned long>(read_byte()) << 16;
+    value |= static_cast<unsigned long>(read_byte()) << 8;
+    return value | static_cast<unsigned long>(read_byte());
+}
+
+inline LineRef read_line_ref() {
+    LineRef ref;
+    if (input.end - input.next >= 4) {
+        ref.file = input.next[0];
+        ref.line = (input.next[1] << 8) | input.next[2];
+        ref.character = input.next[3];
+        input.next += 4;
+        return ref;
+    }
+    ref.file = read_byte();
+    ref.line = static_cast<int>(read_word());
+    ref.character = read_byte();
+    return ref;
+}
+
+// Reads a 0-terminated string into `field` (0-terminated there too) and
+// returns its length, at most 255.
+std::size_t read_string(StringField& field);
+
+// Reads a string and drops it; returns its full length (0 for the empty
+// string that ends a list).
+std::size_t skip_string();
+
+// Drops `count` bytes.
+void skip_bytes(std::size_t count);

@@ -1,0 +1,50 @@
+// Layout of the debugging file: the record type codes, the skipping of a
+// record body, and the table of direction names used by object details.
+#pragma once
+
+#include <string_view>
+
+enum RecordType : int {
+    End = 0,
+    File = 1,
+    Class = 2,
+    Object = 3,
+    Global = 4,
+    Attribute = 5,
+    Property = 6,
+    FakeAction = 7,
+    Action = 8,
+    Header = 9,
+    SequencePoints = 10,
+    Routine = 11,
+    Array = 12,
+    MemoryMap = 13,
+    RoutineEnd = 14,
+    ObjectDetails = 15,
+    DirectiveEnd = 16,
+    LibraryInclude = 17,
+};
+
+constexpr int last_record_type = LibraryInclude;
+constexpr int game_header_size = 64;
+
+// Reads and drops the body of a record of `type` (1..17); any other type has
+// no body and reads nothing.
+void skip_record(int type);
+
+// Drops strings up to and including the empty string that ends a list.
+void skip_string_list();
+
+// Direction property names for the indices 1..12 of a direction entry.
+constexpr std::string_view DirectionTable[13] = {
+    "", "n_to", "ne_to", "e_to", "se_to", "s_to", "sw_to", "w_to", "nw_to", "u_to", "d_to", "in_to", "out_to",
+};
+
+// Room for the name of any direction index, "dir255_to" included.
+struct DirectionName {
+    char text[16];
+};
+
+// The name of direction `index`: from the table for 1..12, "dir<index>_to"
+// for any other index, which is never looked up in the table.
+std::string_view direction_name(unsigned index, DirectionName& scratch);

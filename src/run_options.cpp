@@ -1,0 +1,97 @@
+#include "run_options.h"
+
+#include <string_view>
+
+#include "output_writer.h"
+#include "reader/records.h"
+
+RunOptions options;
+
+namespace {
+
+struct SectionSwitch {
+    std::string_view name;
+    int first_flag;
+    int second_flag;  // 0 when the switch sets one flag only
+};
+
+constexpr SectionSwitch section_switches[] = {
+    {"files", File, 0},           {"classes", Class, 0},
+    {"objects", Object, 0},       {"globals", Global, 0},
+    {"attributes", Attribute, 0}, {"properties", Property, 0},
+    {"fakes", FakeAction, 0},     {"actions", Action, 0},
+    {"header", Header, 0},        {"lines", SequencePoints, Array},
+    {"code", SequencePoints, 0},  {"routines", Routine, RoutineEnd},
+    {"codeless", Array, 0},       {"map", MemoryMap, 0},
+};
+
+constexpr std::string_view help_text =
+    "\"Vardex\" is an utility to print out the information in an Evrol format \n"
+    "  debugging data file, produced by Ostrel v 5.4 or later.  By default it \n"
+    "  prints everything except line references in human readable text format. \n"
+    "  If the switch -python is used it outputs a python source suited for kelm \n"
+    "  and ignores the section selection switches. \n"
+    "  Otherwise the following switches \n"
+    "  may be used:\n"
+    "\n"
+    "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
+    "    -properties  -header  -lines  -code  -codeless  -routines  \n"
+    "    -help  -all\n";
+
+void set_all_section_flags(bool value) {
+    for (bool& flag : options.section_flags) flag = value;
+}
+
+bool is_mode_switch(std::string_view name) { return name == "text" || name == "python"; }
+
+void apply_switch(std::string_view name) {
+    if (name == "help") {
+        print_help_text();
+        return;
+    }
+    for (const SectionSwitch& section : section_switches) {
+        if (name == section.name) {
+            options.section_flags[section.first_flag] = true;
+            if (section.second_flag != 0) options.section_flags[section.second_flag] = true;
+            return;
+        }
+    }
+    if (name == "all") {
+        set_all_section_flags(true);
+    } else if (name == "text") {
+        options.mode = OutputMode::Text;
+    } else if (name == "python") {
+        options.mode = OutputMode::Python;
+    } else {
+        out.put("Switch -");
+        out.put(name);
+        out.put(" unknown\n");
+    }
+}
+
+}  // namespace
+
+void set_default_options() {
+    set_all_section_flags(true);
+    options.section_flags[SequencePoints] = false;
+    options.section_flags[Array] = false;
+    options.debug_file_name = "gameinfo.dbg";
+    options.mode = OutputMode::Text;
+}
+
+void print_help_text() { out.put(help_text); }
+
+void parse_switches(int argc, char** argv) {
+    bool section_switches_given = false;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-' && !is_mode_switch(argv[i] + 1)) section_switches_given = true;
+    }
+    if (argc <= 1) return;
+    if (section_switches_given) set_all_section_flags(false);
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-')
+            apply_switch(argv[i] + 1);
+        else
+            options.debug_file_name = argv[i];
+    }
+}
