@@ -1,0 +1,1 @@
+// Property tests over damaged and unusual inputs.

@@ -1,0 +1,42 @@
+// Runs the real vardex binary the way a user or a build tool does: with its
+// arguments, standard input and working directory, capturing standard output
+// and the exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "debug_file_builder.h"
+
+struct RunResult {
+    std::string out;
+    int status;  // exit status, or 128 + signal number when killed
+};
+
+struct RunRequest {
+    std::vector<std::string> args;
+    std::string stdin_text;
+    // Written as gameinfo.dbg in a fresh working directory unless absent.
+    const std::string* debug_file = nullptr;
+    std::string working_directory;  // a fresh temporary one when empty
+};
+
+RunResult run_vardex(const RunRequest& request);
+
+// The common cases: a file written as gameinfo.dbg in a fresh directory.
+RunResult run_vardex(const std::vector<std::string>& args, const std::string& debug_file,
+                     const std::string& stdin_text = "");
+RunResult run_vardex(const std::vector<std::string>& args, const DebugFile& debug_file,
+                     const std::string& stdin_text = "");
+
+// A fresh, empty temporary directory, removed when the test program ends.
+std::string make_temporary_directory();
+
+std::string read_whole_file(const std::string& path);
+
+// The two lines every text-mode run begins with, for version 6.36 (v 1632).
+inline const std::string banner = "Vardex 1 (try \"vardex -help\" for instructions)\n";
+inline const std::string version_line = "Debugging file from Ostrel 6.36 (v 1632)\n";
+
+// A file builder with the header the expected texts assume.
+inline DebugFile debug_file() { return DebugFile().header(6, 36, 1632); }
