@@ -1,1 +1,209 @@
+// The field reader, the record skipper and the writer, tested directly.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "debug_file_builder.h"
+#include "output_writer.h"
+#include "reader/field_reader.h"
+#include "reader/records.h"
+
+namespace {
+
+// Feeds `bytes` to the field reader as the debugging file.
+void attach_bytes(const std::string& bytes) {
+    std::FILE* stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::rewind(stream);
+    attach_debug_stream(stream);
+}
+
+// Runs `write` with the writer's output captured.
+template <typename Write>
+std::string captured_output(Write write) {
+    std::FILE* sink = std::tmpfile();
+    out.sink = sink;
+    write();
+    out.flush();
+    out.sink = nullptr;
+    std::string text(static_cast<std::size_t>(std::ftell(sink)), '\0');
+    std::rewind(sink);
+    std::size_t read = std::fread(text.data(), 1, text.size(), sink);
+    text.resize(read);
+    std::fclose(sink);
+    return text;
+}
+
+const std::string padding_to_buffer_edge(64 * 1024 - 1, 'x');
+
+}  // namespace
+
+TEST(FieldReader, DecodesBigEndianFields) {
+    attach_bytes(DebugFile().byte(7).byte(0x01).byte(0x02).byte(0x00).byte(0x01).byte(0xA2).line_ref({2, 42, 5}).bytes());
+    EXPECT_EQ(read_byte(), 7);
+    EXPECT_EQ(read_word(), 258u);
+    EXPECT_EQ(read_address(), 418ul);
+    LineRef ref = read_line_ref();
+    EXPECT_EQ(ref.file, 2);
+    EXPECT_EQ(ref.line, 42);
+    EXPECT_EQ(ref.character, 5);
+    close_debug_file();
+}
+
+TEST(FieldReader, FieldsSplitAcrossABufferRefillDecodeTheSame) {
+    for (std::size_t extra = 0; extra < 4; ++extra) {
+        std::string padding = padding_to_buffer_edge.substr(0, padding_to_buffer_edge.size() - extra);
+        attach_bytes(DebugFile().raw(padding).word(0xFFFF).address(0xABCDEF).line_ref({255, 65535, 255}).string("split").bytes());
+        skip_bytes(padding.size());
+        EXPECT_EQ(read_word(), 0xFFFFu) << extra;
+        EXPECT_EQ(read_address(), 0xABCDEFul) << extra;
+        LineRef ref = read_line_ref();
+        EXPECT_EQ(ref.file, 255);
+        EXPECT_EQ(ref.line, 65535);
+        EXPECT_EQ(ref.character, 255);
+        StringField field;
+        EXPECT_EQ(read_string(field), 5u);
+        EXPECT_STREQ(field, "split");
+        close_debug_file();
+    }
+}
+
+TEST(FieldReader, StringsAreCutTo255BytesAndTheStreamStaysInStep) {
+    const std::string long_name(300, 'a');
+    const std::string huge_name(200000, 'b');
+    attach_bytes(DebugFile().string("").string(long_name).byte(9).string(huge_name).string("next").bytes());
+    StringField field;
+    EXPECT_EQ(read_string(field), 0u);
+    EXPECT_STREQ(field, "");
+    EXPECT_EQ(read_string(field), 255u);
+    EXPECT_EQ(std::string(field), long_name.substr(0, 255));
+    EXPECT_EQ(read_byte(), 9);
+    EXPECT_EQ(read_string(field), 255u);
+    EXPECT_EQ(read_string(field), 4u);
+    EXPECT_STREQ(field, "next");
+    close_debug_file();
+}
+
+TEST(FieldReader, SkippingStringsAndListsCrossesRefills) {
+    attach_bytes(DebugFile().string(std::string(100000, 'c')).string_list({"one", "two", padding_to_buffer_edge}).byte(42).bytes());
+    EXPECT_EQ(skip_string(), 100000u);
+    skip_string_list();
+    EXPECT_EQ(read_byte(), 42);
+    close_debug_file();
+}
+
+TEST(FieldReader, MagicNumberReadsGiveNoByteValueAtEndOfFile) {
+    attach_bytes("\xDE");
+    EXPECT_EQ(read_magic_byte(), 0xDE);
+    EXPECT_EQ(read_magic_byte(), -1);
+    EXPECT_EQ(read_magic_byte(), -1);
+    close_debug_file();
+}
+
+TEST(FieldReaderDeathTest, EndOfFileInsideAFieldIsFatal) {
+    auto read_past_end = [](const std::string& bytes, auto read) {
+        attach_bytes(bytes);
+        out.sink = stderr;
+        read();
+    };
+    EXPECT_EXIT(read_past_end("", [] { read_byte(); }), testing::ExitedWithCode(1),
+                "^Fatal error: Unexpected end of debugging info file\n$");
+    EXPECT_EXIT(read_past_end("\x01", [] { read_word(); }), testing::ExitedWithCode(1),
+                "Unexpected end of debugging info file");
+    EXPECT_EXIT(read_past_end("abc", [] {
+                    StringField field;
+                    read_string(field);
+                }),
+                testing::ExitedWithCode(1), "Unexpected end of debugging info file");
+    EXPECT_EXIT(read_past_end("\x05", [] { skip_record(SequencePoints); }), testing::ExitedWithCode(1),
+                "Unexpected end of debugging info file");
+}
+
+TEST(FieldReaderDeathTest, OpenFailureQuotesTheWholePath) {
+    const std::string long_path = "/nonexistent/" + std::string(300, 'p') + "/gameinfo.dbg";
+    EXPECT_EXIT(
+        {
+            out.sink = stderr;
+            open_debug_file(long_path.c_str());
+        },
+        testing::ExitedWithCode(1), "^Fatal error: Couldn't open debugging info file \"" + long_path + "\"\n$");
+}
+
+TEST(RecordSkipper, EverySkippedRecordEndsAtTheNextTypeByte) {
+    std::vector<unsigned char> header_bytes(64, 0xFF);
+    DebugFile cases[] = {
+        DebugFile().file(1, "a", "b"),
+        DebugFile().class_("", {1, 2, 3}, {4, 5, 6}),
+        DebugFile().object(0xFFFF, "o", {0, 0, 0}, {0, 0, 0}),
+        DebugFile().global(255, "g"),
+        DebugFile().attribute(1, "at"),
+        DebugFile().property(2, "pr"),
+        DebugFile().fake_action(3, "fa"),
+        DebugFile().action(4, "ac"),
+        DebugFile().game_header(header_bytes),
+        DebugFile().sequence_points(1, {{{1, 2, 3}, 4}, {{5, 6, 7}, 8}}),
+        DebugFile().sequence_points(1, {}),
+        DebugFile().routine(1, {1, 1, 1}, 5, "", {}),
+        DebugFile().routine(1, {1, 1, 1}, 5, "r", {"x", "y"}),
+        DebugFile().array(7, "arr"),
+        DebugFile().memory_map({}),
+        DebugFile().memory_map({{"m", 1}, {"n", 2}}),
+        DebugFile().routine_end(1, {1, 1, 1}, 9),
+        DebugFile().object_details(1, "", {0, 0, 0}, {0, 0, 0}, {}, {}),
+        DebugFile().object_details(1, "s", {1, 2, 3}, {1, 2, 3}, {"w1", "w2"}, {{1, "x"}, {200, ""}}),
+        DebugFile().directive_end({1, 2, 3}),
+        DebugFile().library_include({1, 2, 3}),
+    };
+    for (DebugFile& record : cases) {
+        int type = static_cast<unsigned char>(record.bytes()[0]);
+        attach_bytes(record.bytes().substr(1) + "\x2A");
+        skip_record(type);
+        EXPECT_EQ(read_byte(), 42) << "record type " << type;
+        close_debug_file();
+    }
+}
+
+TEST(DirectionNames, TableIndicesAndNumberedFallback) {
+    DirectionName scratch;
+    EXPECT_EQ(direction_name(1, scratch), "n_to");
+    EXPECT_EQ(direction_name(6, scratch), "sw_to");
+    EXPECT_EQ(direction_name(12, scratch), "out_to");
+    EXPECT_EQ(direction_name(13, scratch), "dir13_to");
+    EXPECT_EQ(direction_name(200, scratch), "dir200_to");
+    EXPECT_EQ(direction_name(255, scratch), "dir255_to");
+}
+
+TEST(OutputWriter, FormatsNumbersAddressesAndHexBytes) {
+    EXPECT_EQ(captured_output([] {
+                  out.put_address(418);
+                  out.put(' ');
+                  out.put_address(0);
+                  out.put(' ');
+                  out.put_address(0xFFFFFF);
+                  out.put(' ');
+                  out.put_decimal(-1);
+                  out.put(' ');
+                  out.put_decimal(65535);
+                  out.put(' ');
+                  out.put_hex_byte_and_space(0xFF);
+                  out.put_hex_byte_and_space(0x0A);
+              }),
+              "001a2 (418) 00000 (0) ffffff (16777215) -1 65535 ff 0a ");
+}
+
+TEST(OutputWriter, KeepsOrderAcrossManyFlushes) {
+    std::string expected;
+    std::string text = captured_output([&] {
+        const std::string big(200000, 'z');
+        for (int i = 0; i < 50000; ++i) {
+            out.put_decimal(i);
+            out.put(',');
+            expected += std::to_string(i) + ",";
+        }
+        out.put(big);
+        expected += big;
+    });
+    EXPECT_EQ(text, expected);
+}

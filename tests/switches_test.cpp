@@ -1,10 +1,111 @@
+// Switch parsing and the run's opening lines, through the real binary.
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "all_kinds.h"
 #include "run_vardex.h"
 
-TEST(Switches, NoArgumentsListsTheDefaultFile) {
-    DebugFile file = debug_file().global(3, "score").end();
-    RunResult result = run_vardex({}, file);
-    EXPECT_EQ(result.out, banner + version_line + "Global 3 \"score\"\n");
-    EXPECT_EQ(result.status, 1);
+namespace {
+
+const std::string help_text =
+    "\"Vardex\" is an utility to print out the information in an Evrol format \n"
+    "  debugging data file, produced by Ostrel v 5.4 or later.  By default it \n"
+    "  prints everything except line references in human readable text format. \n"
+    "  If the switch -python is used it outputs a python source suited for kelm \n"
+    "  and ignores the section selection switches. \n"
+    "  Otherwise the following switches \n"
+    "  may be used:\n"
+    "\n"
+    "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
+    "    -properties  -header  -lines  -code  -codeless  -routines  \n"
+    "    -help  -all\n";
+
+std::string listing_of(const std::set<int>& types) {
+    return listing_of_every_kind([&](int type) { return types.count(type) != 0; });
+}
+
+const std::set<int> default_kinds = {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 13, 14, 15, 16, 17};
+const std::set<int> every_kind = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+
+}  // namespace
+
+TEST(Switches, SectionSwitchesChooseTheKindsListed) {
+    struct Case {
+        std::vector<std::string> args;
+        std::set<int> kinds;
+    };
+    const Case cases[] = {
+        {{}, default_kinds},
+        {{"-text"}, default_kinds},
+        {{"-python", "-text"}, default_kinds},
+        {{"-all"}, every_kind},
+        {{"-objects"}, {3}},
+        {{"-objects", "-all"}, every_kind},
+        {{"-all", "-objects"}, every_kind},
+        {{"-files", "-classes", "-globals"}, {1, 2, 4}},
+        {{"-attributes", "-properties", "-fakes", "-actions"}, {5, 6, 7, 8}},
+        {{"-header", "-map"}, {9, 13}},
+        {{"-lines"}, {10, 12}},
+        {{"-code"}, {10}},
+        {{"-codeless"}, {12}},
+        {{"-routines"}, {11, 14}},
+        {{"-Objects"}, {}},
+    };
+    const std::string file = file_of_every_kind();
+    for (const Case& c : cases) {
+        RunResult result = run_vardex(c.args, file);
+        std::string notices = c.args == std::vector<std::string>{"-Objects"} ? "Switch -Objects unknown\n" : "";
+        EXPECT_EQ(result.out, notices + banner + version_line + listing_of(c.kinds)) << testing::PrintToString(c.args);
+        EXPECT_EQ(result.status, 1);
+    }
+}
+
+TEST(Switches, HelpAndUnknownSwitchesPrintInArgumentOrderAndTheRunGoesOn) {
+    const std::string file = file_of_every_kind();
+    EXPECT_EQ(run_vardex({"-help"}, file).out, help_text + banner + version_line);
+    EXPECT_EQ(run_vardex({"-xyz", "-help", "-", "-help", "-objects"}, file).out,
+              "Switch -xyz unknown\n" + help_text + "Switch - unknown\n" + help_text + banner + version_line +
+                  listing_of({3}));
+}
+
+TEST(Switches, TheLastFileNameAndTheLastModeWin) {
+    std::string directory = make_temporary_directory();
+    std::string other = debug_file().global(9, "other").end().bytes();
+    std::string wanted = debug_file().global(1, "wanted").end().bytes();
+    {
+        std::FILE* f = std::fopen((directory + "/other.dbg").c_str(), "wb");
+        std::fwrite(other.data(), 1, other.size(), f);
+        std::fclose(f);
+        f = std::fopen((directory + "/wanted.dbg").c_str(), "wb");
+        std::fwrite(wanted.data(), 1, wanted.size(), f);
+        std::fclose(f);
+    }
+    RunRequest request;
+    request.working_directory = directory;
+    request.args = {"other.dbg", "-text", "wanted.dbg"};
+    EXPECT_EQ(run_vardex(request).out, banner + version_line + "Global 1 \"wanted\"\n");
+
+    request.args = {"-text", "-python", "wanted.dbg"};
+    request.stdin_text = "\n*\n";
+    EXPECT_EQ(run_vardex(request).out.substr(0, 4), "\"\"\"\n");
+}
+
+TEST(Switches, AMissingFileFollowsTheOpeningLines) {
+    RunRequest request;
+    RunResult text = run_vardex(request);
+    EXPECT_EQ(text.out, banner + "Fatal error: Couldn't open debugging info file \"gameinfo.dbg\"\n");
+    EXPECT_EQ(text.status, 1);
+
+    request.args = {"-help", "-python", "missing file.dbg"};
+    request.stdin_text = "\n*\n";
+    RunResult python = run_vardex(request);
+    EXPECT_EQ(python.out, help_text +
+                              "\"\"\"\n"
+                              "Ostrel debugging info extracted by Vardex\n"
+                              "  Objects, source positions, name words and exits of one compiled game,\n"
+                              "  read from the debugging file that the compiler wrote beside it.\n"
+                              "\n"
+                              "Fatal error: Couldn't open debugging info file \"missing file.dbg\"\n");
+    EXPECT_EQ(python.status, 1);
 }
