@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+"""Checks of what a user meets outside the program: installed files, the
+manual page, the Debian package and the consumer scripts in examples/.
+
+    packaging_test.py CHECK --vardex BIN --source-dir DIR --build-dir DIR
+                      --work-dir DIR --cmake CMAKE --cpack CPACK
+
+Exit status: 0 passed, 1 failed (with the difference shown), 77 skipped
+because a tool the check needs is not installed.
+"""
+
+import argparse
+import difflib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+SKIPPED = 77
+
+# `vardex -objects` on examples/gameinfo.dbg.
+SAMPLE_OBJECTS_LISTING = """\
+Vardex 1 (try "vardex -help" for instructions)
+Debugging file from Ostrel 6.36 (v 1632)
+Object 27 "hall" from 3:4:1 to 3:11:2
+Object 28 "cellar" from 3:13:1 to 3:18:2
+Object 29 "nameless_obj__29" from 1:40:1 to 1:43:2
+"""
+
+SAMPLE_OBJECT_TABLE = """\
+identifier       short name     source          name words          exits
+hall             Great Hall     rooms.src:4     great hall          north: cellar, in: garden
+cellar           Damp Cellar    rooms.src:13    cellar              up: hall
+"brass lantern"  brass lantern  lantern.src:40  brass lantern lamp
+"""
+
+SAMPLE_ROOM_MAP = """\
+digraph rooms {
+    label="Rooms of gameinfo.dbg";
+    labelloc=t;
+    node [shape=box];
+    "hall" [label="Great Hall"];
+    "cellar" [label="Damp Cellar"];
+    // Destinations that are not rooms of the game.
+    "garden" [label="garden", style=dashed];
+    "hall" -> "cellar" [label="north"];
+    "hall" -> "garden" [label="in"];
+    "cellar" -> "hall" [label="up"];
+}
+"""
+
+
+class CheckFailed(Exception):
+    pass
+
+
+class Skip(Exception):
+    pass
+
+
+def expect_equal(actual, expected, what):
+    if actual != expected:
+        difference = "".join(difflib.unified_diff(
+            expected.splitlines(keepends=True), actual.splitlines(keepends=True),
+            "expected", "actual"))
+        raise CheckFailed(f"{what} differs:\n{difference}")
+
+
+def expect(condition, message):
+    if not condition:
+        raise CheckFailed(message)
+
+
+def require_tool(name):
+    path = shutil.which(name)
+    if path is None:
+        raise Skip(f"{name} is not installed")
+    return path
+
+
+def run(command, **options):
+    """Runs the command; returns (status, stdout, stderr) as text."""
+    completed = subprocess.run([str(part) for part in command], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, timeout=60, **options)
+    return (completed.returncode, completed.stdout.decode("utf-8", errors="replace"),
+            completed.stderr.decode("utf-8", errors="replace"))
+
+
+def run_successfully(command, **options):
+    status, out, err = run(command, **options)
+    expect(status == 0, f"{' '.join(map(str, command))} ended with status {status}:\n{out}{err}")
+    return out
+
+
+# --- Installation and the Debian package ----------------------------------
+
+def check_installed_tree(root, prefix, source_dir, what):
+    vardex = root / prefix / "bin" / "vardex"
+    manual = root / prefix / "share" / "man" / "man1" / "vardex.1"
+    expect(os.access(vardex, os.X_OK), f"{what}: {vardex} is not an executable file")
+    expect(manual.is_file(), f"{what}: {manual} is missing")
+    expect_equal(manual.read_text(), (source_dir / "docs" / "vardex.1").read_text(), f"{what}: installed manual page")
+    status, out, _ = run([vardex, "-objects", source_dir / "examples" / "gameinfo.dbg"])
+    expect(status == 1, f"{what}: vardex ended with status {status}, not 1")
+    expect_equal(out, SAMPLE_OBJECTS_LISTING, f"{what}: output of the installed vardex")
+
+
+def check_install(arguments):
+    with tempfile.TemporaryDirectory(prefix="vardex-install-") as prefix:
+        run_successfully([arguments.cmake, "--install", arguments.build_dir, "--prefix", prefix])
+        check_installed_tree(Path(prefix), ".", arguments.source_dir, "cmake --install")
+
+
+def check_debian_package(arguments):
+    require_tool("dpkg-deb")
+    package_dir = arguments.work_dir / "deb"
+    shutil.rmtree(package_dir, ignore_errors=True)
+    run_successfully([arguments.cpack, "-G", "DEB", "-B", package_dir,
+                      "--config", arguments.build_dir / "CPackConfig.cmake"])
+    packages = sorted(package_dir.glob("vardex_*.deb"))
+    expect(len(packages) == 1, f"cpack wrote {len(packages)} packages in {package_dir}, not 1")
+    package = packages[0]
+
+    expect_equal(run_successfully(["dpkg-deb", "--field", package, "Package"]), "vardex\n", "package name")
+    expect(re.fullmatch(r"\d+\.\d+\.\d+\n", run_successfully(["dpkg-deb", "--field", package, "Version"])),
+           "package version is not MAJOR.MINOR.PATCH")
+    depends = run_successfully(["dpkg-deb", "--field", package, "Depends"])
+    expect("libc6" in depends, f"package Depends lacks libc6: {depends!r}")
+    files = [line.split()[-1] for line in run_successfully(["dpkg-deb", "--contents", package]).splitlines()
+             if not line.startswith("d")]
+    expect_equal("\n".join(files) + "\n", "./usr/bin/vardex\n./usr/share/man/man1/vardex.1\n", "files of the package")
+
+    with tempfile.TemporaryDirectory(prefix="vardex-deb-") as root:
+        run_successfully(["dpkg-deb", "-x", package, root])
+        check_installed_tree(Path(root), "usr", arguments.source_dir, "Debian package")
+
+
+# --- The manual page ------------------------------------------------------
+
+def check_manual_renders(arguments):
+    groff = require_tool("groff")
+    manual = arguments.source_dir / "docs" / "vardex.1"
+    for device in ([], ["-Tutf8"]):
+        status, _, err = run([groff, "-man", "-ww", "-z", *device, manual])
+        expect(status == 0 and err == "", f"groff -man -ww -z {' '.join(device)} warns:\n{err}")
+
+
+def manual_text(source_dir):
+    """The manual page's source with the escapes it uses for plain characters undone."""
+    text = (source_dir / "docs" / "vardex.1").read_text()
+    for escape, character in (("\\-", "-"), ("\\(aq", "'"), ("\\(dq", '"'), ("\\e", "\\")):
+        text = text.replace(escape, character)
+    return text
+
+
+def check_manual_is_complete(arguments):
+    """Every switch of the help text and every message of the program is documented."""
+    text = manual_text(arguments.source_dir)
+    _, help_text, _ = run([arguments.vardex, "-help", "/nonexistent/gameinfo.dbg"])
+    switches = sorted(set(re.findall(r"(?<=\s)-[a-z]+", help_text)))
+    expect(len(switches) >= 15, f"found only {switches} in the help text")
+    undocumented = [switch for switch in switches if not re.search(rf"^\.B {switch}$", text, re.MULTILINE)]
+    expect(not undocumented, f"switches without an entry in OPTIONS: {undocumented}")
+
+    sources = "".join(path.read_text() for path in sorted((arguments.source_dir / "src").rglob("*.cpp")))
+    messages = re.findall(r'fatal_error(?:_with_path)?\(\s*"([^"\\]*)"', sources)
+    expect(len(messages) >= 5, f"found only {messages} as fatal error messages in src/")
+    messages += ["Switch -NAME unknown", "Unknown type N"]
+    missing = [message for message in messages if message not in text]
+    expect(not missing, f"messages missing from DIAGNOSTICS: {missing}")
+
+
+# --- The consumer scripts -------------------------------------------------
+
+def run_script(script, arguments, extra=(), env=None, cwd=None):
+    return run([sys.executable, script, *extra], env=env, cwd=cwd)
+
+
+def environment_without_vardex(path):
+    env = {key: value for key, value in os.environ.items() if key != "VARDEX"}
+    env["PATH"] = str(path)
+    return env
+
+
+def check_load_objects(arguments):
+    script = arguments.source_dir / "examples" / "load_objects.py"
+    sample = arguments.source_dir / "examples" / "gameinfo.dbg"
+    with tempfile.TemporaryDirectory(prefix="vardex-examples-") as temporary:
+        temporary = Path(temporary)
+        empty_path = temporary / "empty"
+        empty_path.mkdir()
+
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, sample])
+        expect(status == 0, f"load_objects.py ended with status {status}: {err}")
+        expect_equal(out, SAMPLE_OBJECT_TABLE, "table of load_objects.py")
+
+        # Without DEBUGFILE it reads gameinfo.dbg in the working directory, as vardex does.
+        env = environment_without_vardex(empty_path) | {"VARDEX": str(arguments.vardex)}
+        status, out, err = run_script(script, arguments, env=env, cwd=sample.parent)
+        expect_equal(out, SAMPLE_OBJECT_TABLE, "table with vardex from $VARDEX")
+
+        on_path = temporary / "bin"
+        on_path.mkdir()
+        (on_path / "vardex").symlink_to(arguments.vardex)
+        status, out, err = run_script(script, arguments, [sample], env=environment_without_vardex(on_path))
+        expect_equal(out, SAMPLE_OBJECT_TABLE, "table with vardex from PATH")
+
+        # A copy of the examples outside this repository finds build/release/vardex beside them.
+        copy = temporary / "repository" / "examples" / "load_objects.py"
+        copy.parent.mkdir(parents=True)
+        shutil.copy(script, copy)
+        env = environment_without_vardex(empty_path)
+        status, out, err = run_script(copy, arguments, [sample], env=env)
+        expect(status == 1 and out == "", f"without any vardex: status {status}, output {out!r}")
+        expect("cannot find vardex: give --vardex PATH, set VARDEX, put vardex on PATH" in err,
+               f"without any vardex, the message is {err!r}")
+        release = temporary / "repository" / "build" / "release"
+        release.mkdir(parents=True)
+        (release / "vardex").symlink_to(arguments.vardex)
+        status, out, err = run_script(copy, arguments, [sample], env=env)
+        expect_equal(out, SAMPLE_OBJECT_TABLE, "table with build/release/vardex")
+
+        # vardex always exits with status 1: only its output tells a failed run.
+        missing = temporary / "missing.dbg"
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, missing])
+        expect(status == 1 and out == "", f"missing file: status {status}, output {out!r}")
+        expect_equal(err, f'load_objects.py: vardex: Fatal error: Couldn\'t open debugging info file "{missing}"\n',
+                     "message for a missing debugging file")
+
+        cut_short = temporary / "cut.dbg"
+        cut_short.write_bytes(sample.read_bytes()[:300])
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, cut_short])
+        expect(status == 1 and out == "", f"file cut short: status {status}, output {out!r}")
+        expect_equal(err, "load_objects.py: vardex: Fatal error: Unexpected end of debugging info file\n",
+                     "message for a file cut short")
+
+        # A byte that is no record type is a notice; the objects still load.
+        unknown_type = temporary / "unknown.dbg"
+        unknown_type.write_bytes(sample.read_bytes()[:6] + bytes([200]) + sample.read_bytes()[6:])
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, unknown_type])
+        expect(status == 0, f"unknown type: status {status}: {err}")
+        expect_equal(out, SAMPLE_OBJECT_TABLE, "table of a file with an unknown type byte")
+        expect_equal(err, "load_objects.py: warning: vardex: Unknown type 200\n", "notice of an unknown type")
+
+        status, out, err = run_script(script, arguments, ["--vardex", temporary / "no-such-vardex", sample])
+        expect(status == 1 and "cannot run vardex" in err, f"vardex missing: status {status}, message {err!r}")
+
+
+def check_room_map(arguments):
+    script = arguments.source_dir / "examples" / "room_map.py"
+    sample = arguments.source_dir / "examples" / "gameinfo.dbg"
+    with tempfile.TemporaryDirectory(prefix="vardex-examples-") as temporary:
+        temporary = Path(temporary)
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, sample])
+        expect(status == 0, f"room_map.py ended with status {status}: {err}")
+        expect_equal(out, SAMPLE_ROOM_MAP, "DOT text of room_map.py")
+
+        map_file = temporary / "map.dot"
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, "-o", map_file, sample])
+        expect(status == 0 and out == "", f"-o map.dot: status {status}, output {out!r}: {err}")
+        expect_equal(map_file.read_text(), SAMPLE_ROOM_MAP, "map.dot")
+
+        # Without Graphviz an SVG map is refused with a clear message, and nothing is written.
+        empty_path = temporary / "empty"
+        empty_path.mkdir()
+        svg_file = temporary / "map.svg"
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, "-o", svg_file, sample],
+                                      env=environment_without_vardex(empty_path))
+        expect(status == 3, f"-o map.svg without dot: status {status}, not 3")
+        expect("Graphviz is not installed" in err, f"-o map.svg without dot: message {err!r}")
+        expect(not svg_file.exists(), "-o map.svg without dot wrote map.svg")
+
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, temporary / "missing.dbg"])
+        expect(status == 1 and out == "" and "Fatal error: Couldn't open debugging info file" in err,
+               f"missing file: status {status}, output {out!r}, message {err!r}")
+
+
+def check_room_map_svg(arguments):
+    require_tool("dot")
+    script = arguments.source_dir / "examples" / "room_map.py"
+    sample = arguments.source_dir / "examples" / "gameinfo.dbg"
+    with tempfile.TemporaryDirectory(prefix="vardex-examples-") as temporary:
+        svg_file = Path(temporary) / "map.svg"
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, "-o", svg_file, sample])
+        expect(status == 0 and out == "", f"-o map.svg: status {status}, output {out!r}: {err}")
+        svg = svg_file.read_text()
+        expect("<svg" in svg, "map.svg is no SVG")
+        for label in ("Great Hall", "Damp Cellar", "garden", "north", "in", "up"):
+            expect(f">{label}</text>" in svg, f"map.svg lacks the label {label}")
+
+
+CHECKS = {
+    "packaging.install": check_install,
+    "packaging.manual_renders": check_manual_renders,
+    "packaging.manual_is_complete": check_manual_is_complete,
+    "packaging.debian_package": check_debian_package,
+    "examples.load_objects": check_load_objects,
+    "examples.room_map": check_room_map,
+    "examples.room_map_svg": check_room_map_svg,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("check", choices=CHECKS)
+    for option in ("vardex", "source-dir", "build-dir", "work-dir", "cmake", "cpack"):
+        parser.add_argument("--" + option, type=Path, required=True)
+    arguments = parser.parse_args()
+    arguments.vardex = arguments.vardex.resolve()
+    try:
+        CHECKS[arguments.check](arguments)
+    except Skip as reason:
+        print(f"skipped: {reason}")
+        return SKIPPED
+    except CheckFailed as failure:
+        print(f"FAILED: {failure}")
+        return 1
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
