@@ -6,12 +6,6 @@
 
 OutputWriter out;
 
-namespace {
-
-constexpr char hex_digits[] = "0123456789abcdef";
-
-}  // namespace
-
 void OutputWriter::put_long(std::string_view text) {
     while (!text.empty()) {
         if (used == capacity) flush_buffer();
@@ -22,33 +16,25 @@ void OutputWriter::put_long(std::string_view text) {
     }
 }
 
-void OutputWriter::put_decimal(long value) {
-    char* start = reserve_piece();
-    used += static_cast<std::size_t>(std::to_chars(start, start + piece_reserve, value).ptr - start);
-}
-
-void OutputWriter::put_address(unsigned long value) {
-    char* start = reserve_piece();
-    char digits[16];
-    char* digits_end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
-    std::size_t count = static_cast<std::size_t>(digits_end - digits);
-    char* next = start;
+char* digits::write_any_address(char* next, unsigned long value) {
+    char hex[16];
+    char* hex_end = std::to_chars(hex, hex + sizeof hex, value, 16).ptr;
+    auto count = static_cast<std::size_t>(hex_end - hex);
     for (std::size_t pad = count; pad < 5; ++pad) *next++ = '0';
-    std::memcpy(next, digits, count);
+    std::memcpy(next, hex, count);
     next += count;
     *next++ = ' ';
     *next++ = '(';
-    next = std::to_chars(next, start + piece_reserve, value).ptr;
+    next = std::to_chars(next, next + 24, value).ptr;
     *next++ = ')';
-    used += static_cast<std::size_t>(next - start);
+    return next;
 }
 
 void OutputWriter::put_hex_byte_and_space(unsigned value) {
-    char* start = reserve_piece();
-    start[0] = hex_digits[(value >> 4) & 0xF];
-    start[1] = hex_digits[value & 0xF];
+    char* start = begin_piece();
+    std::memcpy(start, digits::table.hex_pairs + 2 * (value & 0xFF), 2);
     start[2] = ' ';
-    used += 3;
+    end_piece(start + 3);
 }
 
 void OutputWriter::flush_buffer() {

@@ -2,10 +2,139 @@
 // blocks, flushed before every exit (fatal errors included).
 #pragma once
 
+#include <bit>
+#include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+
+// Number writers for pieces of output: each writes at `next` and returns the
+// end of what it wrote. Where the machine is little-endian they write whole
+// 8-byte words with no branch on the number of digits, which a listing of
+// random-looking numbers would mispredict; so they may store up to 8 bytes
+// past the end they return, and a piece keeps room for that.
+namespace digits {
+
+struct Table {
+    char decimal_pairs[200];   // "00" .. "99"
+    char hex_pairs[512];       // "00" .. "ff"
+    char byte_decimals[1024];  // "0" .. "255", four bytes each
+};
+
+constexpr Table make_table() {
+    Table table{};
+    for (int i = 0; i < 100; ++i) {
+        table.decimal_pairs[2 * i] = static_cast<char>('0' + i / 10);
+        table.decimal_pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    for (int i = 0; i < 256; ++i) {
+        char* text = table.byte_decimals + 4 * i;
+        if (i >= 100) *text++ = static_cast<char>('0' + i / 100);
+        if (i >= 10) *text++ = static_cast<char>('0' + i / 10 % 10);
+        *text = static_cast<char>('0' + i % 10);
+    }
+    constexpr char hex[] = "0123456789abcdef";
+    for (int i = 0; i < 256; ++i) {
+        table.hex_pairs[2 * i] = hex[i >> 4];
+        table.hex_pairs[2 * i + 1] = hex[i & 0xF];
+    }
+    return table;
+}
+
+inline constexpr Table table = make_table();
+inline constexpr bool word_stores = std::endian::native == std::endian::little;
+
+inline std::uint64_t decimal_pair(unsigned value) {
+    std::uint16_t pair;
+    std::memcpy(&pair, table.decimal_pairs + 2 * value, 2);
+    return pair;
+}
+
+inline std::uint64_t hex_pair(unsigned value) {
+    std::uint16_t pair;
+    std::memcpy(&pair, table.hex_pairs + 2 * value, 2);
+    return pair;
+}
+
+// Stores the last `count` of the `width` digits held in `word` (first digit in
+// the lowest byte). The count comes from comparisons rather than from the
+// digits, so that where the next piece starts does not wait for them.
+inline char* store_digits(char* next, std::uint64_t word, int width, int count) {
+    word >>= 8 * (width - count);
+    std::memcpy(next, &word, 8);
+    return next + count;
+}
+
+// "%lu".
+inline char* write_decimal(char* next, unsigned long value) {
+    if (!word_stores || value >= 100000) return std::to_chars(next, next + 24, value).ptr;
+    // Five digits by multiplying instead of dividing, the last four as two
+    // 16-bit lanes of one word: value / 10000, then each lane's / 100 and / 10.
+    std::uint64_t top = (value * 429497) >> 32;
+    std::uint64_t rest = value - top * 10000;
+    std::uint64_t hundreds = (rest * 5243) >> 19;
+    std::uint64_t lanes = hundreds | (rest - hundreds * 100) << 16;
+    std::uint64_t tens = ((lanes * 103) >> 10) & 0x000F000Fu;
+    std::uint64_t four = tens | (lanes - tens * 10) << 8;
+    int count = 1 + (value >= 10) + (value >= 100) + (value >= 1000) + (value >= 10000);
+    return store_digits(next, (top | four << 8) | 0x3030303030u, 5, count);
+}
+
+// "%u" for a value below 256, from the table.
+inline char* write_byte_decimal(char* next, unsigned value) {
+    std::memcpy(next, table.byte_decimals + 4 * (value & 0xFF), 4);
+    return next + 1 + (value >= 10) + (value >= 100);
+}
+
+// write_address for any value, on any machine.
+char* write_any_address(char* next, unsigned long value);
+
+// "%05lx (%ld)": at least five lower-case hex digits, then the decimal value.
+inline char* write_address(char* next, unsigned long value) {
+    if (!word_stores || value >= 0x1000000) return write_any_address(next, value);
+    std::uint64_t hex = hex_pair(static_cast<unsigned>(value >> 16)) |
+                        hex_pair(static_cast<unsigned>((value >> 8) & 0xFF)) << 16 |
+                        hex_pair(static_cast<unsigned>(value & 0xFF)) << 32;
+    int skip = value < 0x100000 ? 1 : 0;
+    hex >>= 8 * skip;
+    std::memcpy(next, &hex, 8);
+    next += 6 - skip;
+    std::memcpy(next, " (", 2);
+    auto high = static_cast<unsigned>(value / 10000), low = static_cast<unsigned>(value % 10000);
+    std::uint64_t word = decimal_pair(high / 100) | decimal_pair(high % 100) << 16 | decimal_pair(low / 100) << 32 |
+                         decimal_pair(low % 100) << 48;
+    int count = 1 + (value >= 10) + (value >= 100) + (value >= 1000) + (value >= 10000) + (value >= 100000) +
+                (value >= 1000000) + (value >= 10000000);
+    next = store_digits(next + 2, word, 8, count);
+    *next = ')';
+    return next + 1;
+}
+
+}  // namespace digits
+
+// memcpy without a call for the short texts that make up most of the output:
+// two overlapping moves cover every size from 4 to 32. A size known at
+// compile time leaves one of the cases.
+inline void copy_text(char* to, const char* from, std::size_t size) {
+    if (size > 32) {
+        std::memcpy(to, from, size);
+    } else if (size >= 16) {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + size - 16, from + size - 16, 16);
+    } else if (size >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + size - 8, from + size - 8, 8);
+    } else if (size >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + size - 4, from + size - 4, 4);
+    } else if (size != 0) {
+        to[0] = from[0];
+        to[size / 2] = from[size / 2];
+        to[size - 1] = from[size - 1];
+    }
+}
 
 struct OutputWriter {
     static constexpr std::size_t capacity = 64 * 1024;
@@ -23,15 +152,36 @@ struct OutputWriter {
     }
     void put(std::string_view text) {
         if (text.size() <= capacity - used) {
-            std::memcpy(buffer + used, text.data(), text.size());
+            copy_text(buffer + used, text.data(), text.size());
             used += text.size();
         } else {
             put_long(text);
         }
     }
-    void put_decimal(long value);
-    // "%05lx (%ld)": at least five lower-case hex digits, then the decimal value.
-    void put_address(unsigned long value);
+    // A string that the field reader handed out: at least 32 bytes are
+    // readable from its start, so a short one is copied as one fixed block
+    // rather than by a call sized at run time.
+    void put_field(std::string_view text) {
+        if (text.size() <= 32 && capacity - used >= 32) {
+            std::memcpy(buffer + used, text.data(), 32);
+            used += text.size();
+        } else {
+            put(text);
+        }
+    }
+    // "%ld".
+    void put_decimal(long value) {
+        char* next = begin_piece();
+        if (value < 0) {
+            *next++ = '-';
+            next = digits::write_decimal(next, 0ul - static_cast<unsigned long>(value));
+        } else {
+            next = digits::write_decimal(next, static_cast<unsigned long>(value));
+        }
+        end_piece(next);
+    }
+    // "%05lx (%ld)".
+    void put_address(unsigned long value) { end_piece(digits::write_address(begin_piece(), value)); }
     // "%02x " for one byte.
     void put_hex_byte_and_space(unsigned value);
 
@@ -40,12 +190,16 @@ struct OutputWriter {
     // Writes the buffer and flushes the sink's own buffering too.
     void flush();
 
-  private:
-    void put_long(std::string_view text);
-    char* reserve_piece() {
+    // Room for one piece of at most piece_reserve bytes, written through the
+    // pointer returned and closed by end_piece with the end of what was written.
+    char* begin_piece() {
         if (capacity - used < piece_reserve) flush_buffer();
         return buffer + used;
     }
+    void end_piece(char* end) { used = static_cast<std::size_t>(end - buffer); }
+
+  private:
+    void put_long(std::string_view text);
 };
 
 extern OutputWriter out;

@@ -1,5 +1,6 @@
 #include "python_export/python_emitter.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -48,6 +49,56 @@ std::size_t utf8_sequence_length(const unsigned char* bytes, std::size_t availab
     return length;
 }
 
+// For each byte, which literals show it as it is: bit 0 those between single
+// quotes, bit 1 those between double quotes (printable ASCII but the
+// backslash and that quote).
+struct PlainBytes {
+    unsigned char in[256];
+};
+
+constexpr PlainBytes make_plain_bytes() {
+    PlainBytes plain{};
+    for (int byte = 0x20; byte < 0x7F; ++byte)
+        if (byte != '\\') plain.in[byte] = static_cast<unsigned char>((byte != '\'' ? 1 : 0) | (byte != '"' ? 2 : 0));
+    return plain;
+}
+
+constexpr PlainBytes plain_bytes = make_plain_bytes();
+
+// Marks the bytes of `word` that a literal between `quote` characters cannot
+// show as they are; none when it can show them all.
+std::uint64_t escape_marks(std::uint64_t word, char quote) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
+    return ((word - 0x20 * ones) & ~word & highs)  // below 0x20
+           | (word & highs)                        // 0x80 and above
+           | has_zero(word ^ (0x7F * ones)) | has_zero(word ^ ('\\' * ones)) |
+           has_zero(word ^ (static_cast<unsigned char>(quote) * ones));
+}
+
+// Whether the literal shows all of the `size` bytes as they are, tested a
+// word at a time, as most names are plain; the last word ends with the text,
+// overlapping the one before it, and so does the second half of a text of
+// 4 to 7 bytes.
+bool all_plain(const unsigned char* bytes, std::size_t size, char quote) {
+    if (size < 4) return false;
+    if (size < 8) {
+        std::uint32_t first, last;
+        std::memcpy(&first, bytes, 4);
+        std::memcpy(&last, bytes + size - 4, 4);
+        return escape_marks(first | std::uint64_t{last} << 32, quote) == 0;
+    }
+    std::uint64_t word;
+    std::uint64_t marks = 0;
+    for (std::size_t i = 0; i + 8 < size; i += 8) {
+        std::memcpy(&word, bytes + i, 8);
+        marks |= escape_marks(word, quote);
+    }
+    std::memcpy(&word, bytes + size - 8, 8);
+    return (marks | escape_marks(word, quote)) == 0;
+}
+
 void put_hex_escape(unsigned char byte) {
     char escape[4] = {'\\', 'x', hex_digits[byte >> 4], hex_digits[byte & 0xF]};
     out.put({escape, 4});
@@ -58,11 +109,16 @@ void put_hex_escape(unsigned char byte) {
 void put_literal_text(std::string_view value, char quote) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
     std::size_t size = value.size();
+    if (all_plain(bytes, size, quote)) {
+        out.put(value);
+        return;
+    }
+    const unsigned char plain_here = quote == '\'' ? 1 : 2;
     std::size_t plain_start = 0;
     std::size_t i = 0;
     while (i < size) {
         unsigned char byte = bytes[i];
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != static_cast<unsigned char>(quote)) {
+        if (plain_bytes.in[byte] & plain_here) {
             ++i;
             continue;
         }

@@ -12,7 +12,11 @@ namespace {
 
 constexpr std::size_t input_buffer_size = 64 * 1024;
 
-unsigned char input_buffer[input_buffer_size];
+// The padding lets find_terminator read a whole word at the end of the
+// buffer, and a string that ends there be copied as a 32-byte block.
+unsigned char input_buffer[input_buffer_size + 32];
+// Where a string that runs past the window is put together.
+StringField straddling_string;
 std::FILE* debug_file = nullptr;
 
 // Fills the buffer from the file; false when nothing more could be read.
@@ -86,7 +90,7 @@ int read_magic_byte() {
     return *input.next++;
 }
 
-std::size_t read_string(StringField& field) {
+std::size_t read_string_across_refill(StringField& field) {
     std::size_t kept = 0;
     for (;;) {
         require_input();
@@ -108,7 +112,11 @@ std::size_t read_string(StringField& field) {
     }
 }
 
-std::size_t skip_string() {
+std::string_view read_string_view_across_refill() {
+    return {straddling_string, read_string_across_refill(straddling_string)};
+}
+
+std::size_t skip_string_across_refill() {
     std::size_t total = 0;
     for (;;) {
         require_input();
@@ -124,7 +132,7 @@ std::size_t skip_string() {
     }
 }
 
-void skip_bytes(std::size_t count) {
+void skip_bytes_across_refill(std::size_t count) {
     while (count != 0) {
         require_input();
         std::size_t available = static_cast<std::size_t>(input.end - input.next);

@@ -3,8 +3,11 @@
 // (byte, word, address, string, LineRef), and provides the fatal-error exit.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 // A string field holds at most 255 bytes; longer fields are cut to that and
@@ -35,6 +38,10 @@ struct InputWindow {
 };
 // The unread part of the input buffer; only the field reader moves it.
 extern InputWindow input;
+
+// Whether the next `count` bytes are in the buffer already, so that reading
+// them can neither wait nor fail.
+inline bool input_holds(std::size_t count) { return static_cast<std::size_t>(input.end - input.next) >= count; }
 
 // Slow path of read_byte: refills the buffer; at end of file or on a read
 // failure it ends the run with a fatal error.
@@ -88,13 +95,80 @@ inline LineRef read_line_ref() {
     return ref;
 }
 
+// The first 0 byte from `from` on, or input.end when the window holds none.
+// It reads whole 8-byte words and so may look up to 7 bytes past input.end;
+// the input buffer has room for that.
+inline const unsigned char* find_terminator(const unsigned char* from) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    for (; from < input.end; from += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, from, 8);
+        // Marks the lowest 0 byte exactly (only bytes above it can be marked wrongly).
+        std::uint64_t zeros = (word - ones) & ~word & highs;
+        if (zeros != 0) {
+            int byte =
+                std::endian::native == std::endian::little ? std::countr_zero(zeros) / 8 : std::countl_zero(zeros) / 8;
+            return from + byte < input.end ? from + byte : input.end;
+        }
+    }
+    return input.end;
+}
+
+// Slow paths of the string reads below: a string that runs past the window.
+std::size_t read_string_across_refill(StringField& field);
+std::string_view read_string_view_across_refill();
+std::size_t skip_string_across_refill();
+
 // Reads a 0-terminated string into `field` (0-terminated there too) and
 // returns its length, at most 255.
-std::size_t read_string(StringField& field);
+inline std::size_t read_string(StringField& field) {
+    const unsigned char* terminator = find_terminator(input.next);
+    auto length = static_cast<std::size_t>(terminator - input.next);
+    if (terminator == input.end || length >= string_field_capacity) return read_string_across_refill(field);
+    // A short string is copied as one fixed block; the buffer's padding and
+    // the field's size leave room for it.
+    if (length < 32) {
+        std::memcpy(field, input.next, 32);
+    } else {
+        std::memcpy(field, input.next, length);
+    }
+    field[length] = '\0';
+    input.next = terminator + 1;
+    return length;
+}
+
+// Reads a string and gives its bytes (at most 255) where they stand, in the
+// input buffer or in a field of the reader's own: valid until the next read.
+// At least 32 bytes are readable from its start (for OutputWriter::put_field).
+inline std::string_view read_string_view() {
+    const unsigned char* terminator = find_terminator(input.next);
+    auto length = static_cast<std::size_t>(terminator - input.next);
+    if (terminator == input.end) return read_string_view_across_refill();
+    std::string_view value(reinterpret_cast<const char*>(input.next),
+                           length < string_field_capacity ? length : string_field_capacity - 1);
+    input.next = terminator + 1;
+    return value;
+}
 
 // Reads a string and drops it; returns its full length (0 for the empty
 // string that ends a list).
-std::size_t skip_string();
+inline std::size_t skip_string() {
+    const unsigned char* terminator = find_terminator(input.next);
+    if (terminator == input.end) return skip_string_across_refill();
+    auto length = static_cast<std::size_t>(terminator - input.next);
+    input.next = terminator + 1;
+    return length;
+}
+
+// Slow path of skip_bytes.
+void skip_bytes_across_refill(std::size_t count);
 
 // Drops `count` bytes.
-void skip_bytes(std::size_t count);
+inline void skip_bytes(std::size_t count) {
+    if (static_cast<std::size_t>(input.end - input.next) >= count) {
+        input.next += count;
+        return;
+    }
+    skip_bytes_across_refill(count);
+}

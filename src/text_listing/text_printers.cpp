@@ -1,32 +1,40 @@
 #include "text_listing/text_printers.h"
 
+#include <cstring>
+
 #include "output_writer.h"
 #include "reader/field_reader.h"
 #include "reader/records.h"
 
 namespace {
 
-StringField name;
-
 void print_quoted_string() {
-    std::size_t length = read_string(name);
+    std::string_view name = read_string_view();
     out.put('"');
-    out.put({name, length});
+    out.put_field(name);
     out.put('"');
+}
+
+// "%d:%d:%d" into a piece of output.
+char* write_position(char* next, LineRef ref) {
+    next = digits::write_byte_decimal(next, static_cast<unsigned>(ref.file));
+    *next++ = ':';
+    next = digits::write_decimal(next, static_cast<unsigned>(ref.line));
+    *next++ = ':';
+    return digits::write_byte_decimal(next, static_cast<unsigned>(ref.character));
 }
 
 void print_position() {
     LineRef ref = read_line_ref();
-    out.put_decimal(ref.file);
-    out.put(':');
-    out.put_decimal(ref.line);
-    out.put(':');
-    out.put_decimal(ref.character);
+    out.end_piece(write_position(out.begin_piece(), ref));
 }
 
 void print_address() { out.put_address(read_address()); }
 
-void print_number_piece(std::string_view before, unsigned number, std::string_view after) {
+// Inlined, so that the texts around the number are copied with sizes known
+// at compile time.
+[[gnu::always_inline]] inline void print_number_piece(std::string_view before, unsigned number,
+                                                      std::string_view after) {
     out.put(before);
     out.put_decimal(number);
     out.put(after);
@@ -100,9 +108,25 @@ void print_sequence_points() {
     print_number_piece("seq. points from ", read_word(), ": ");
     unsigned count = read_word();
     for (unsigned i = 0; i < count; ++i) {
-        out.put("[line ");
-        print_position();
-        print_number_piece(" at ", read_word(), "]");
+        // The most frequent piece of a large listing. When the buffer holds the
+        // whole entry, its reads cannot fail and it is written in one go;
+        // otherwise piece by piece, so that a cut file keeps what came before
+        // the cut.
+        if (!input_holds(6)) {
+            out.put("[line ");
+            print_position();
+            print_number_piece(" at ", read_word(), "]");
+            continue;
+        }
+        LineRef ref = read_line_ref();
+        unsigned offset = read_word();
+        char* next = out.begin_piece();
+        std::memcpy(next, "[line ", 6);
+        next = write_position(next + 6, ref);
+        std::memcpy(next, " at ", 4);
+        next = digits::write_decimal(next + 4, offset);
+        *next++ = ']';
+        out.end_piece(next);
     }
     out.put('\n');
 }
@@ -115,28 +139,28 @@ void print_routine() {
     out.put(' ');
     print_quoted_string();
     for (;;) {
-        std::size_t length = read_string(name);
-        if (length == 0) break;
+        std::string_view name = read_string_view();
+        if (name.empty()) break;
         out.put(' ');
-        out.put({name, length});
+        out.put_field(name);
     }
     out.put('\n');
 }
 
 void print_array() {
     unsigned address = read_word();
-    std::size_t length = read_string(name);
+    std::string_view name = read_string_view();
     out.put("Array ");
-    out.put({name, length});
+    out.put_field(name);
     print_number_piece(" at ", address, "\n");
 }
 
 void print_memory_map() {
     out.put("Memory map:\n");
     for (;;) {
-        std::size_t length = read_string(name);
-        if (length == 0) break;
-        out.put({name, length});
+        std::string_view name = read_string_view();
+        if (name.empty()) break;
+        out.put_field(name);
         out.put(" at ");
         print_address();
         out.put('\n');
@@ -153,26 +177,26 @@ void print_routine_end() {
 
 void print_object_details() {
     print_number_piece("Details to obj ", read_word(), ":\n");
-    std::size_t length = read_string(name);
+    std::string_view short_name = read_string_view();
     out.put("short_name \"");
-    out.put({name, length});
+    out.put_field(short_name);
     out.put("\"\n");
     out.put("properties (with) begin at ");
     print_position();
     out.put("\nname property begins at ");
     print_position();
     out.put("\nname list: ");
-    while ((length = read_string(name)) != 0) {
+    for (std::string_view name; !(name = read_string_view()).empty();) {
         out.put('"');
-        out.put({name, length});
+        out.put_field(name);
         out.put("\" ");
     }
     out.put("\ndirections: ");
     DirectionName scratch;
-    while ((length = read_string(name)) != 0) {
-        out.put(direction_name(static_cast<unsigned char>(name[0]), scratch));
+    for (std::string_view entry; !(entry = read_string_view()).empty();) {
+        out.put(direction_name(static_cast<unsigned char>(entry[0]), scratch));
         out.put(' ');
-        out.put({name + 1, length - 1});
+        out.put_field(entry.substr(1));
         out.put(", ");
     }
     out.put('\n');
