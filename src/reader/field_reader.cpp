@@ -60,6 +60,9 @@ void fatal_error_with_path(std::string_view message, std::string_view path) {
 }
 
 void open_debug_file(const char* path) {
+    // An in-process harness attaches its stream before the run; it stands in
+    // for the named file. A normal run never has a stream open here.
+    if (debug_file != nullptr) return;
     std::FILE* stream = std::fopen(path, "rb");
     if (stream == nullptr) fatal_error_with_path("Couldn't open debugging info file", path);
     attach_debug_stream(stream);
@@ -76,6 +79,12 @@ void close_debug_file() {
     if (debug_file == nullptr) return;
     if (std::ferror(debug_file)) fatal_error("I/O failure: can't close debugging info file");
     std::fclose(debug_file);
+    debug_file = nullptr;
+    input.next = input.end = input_buffer;
+}
+
+void release_debug_file() {
+    if (debug_file != nullptr) std::fclose(debug_file);
     debug_file = nullptr;
     input.next = input.end = input_buffer;
 }

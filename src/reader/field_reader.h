@@ -28,9 +28,13 @@ struct LineRef {
 [[noreturn]] void fatal_error_with_path(std::string_view message, std::string_view path);
 
 void open_debug_file(const char* path);
-// Reads from an already open stream instead of a named file.
+// Reads from an already open stream instead of a named file. Attached before
+// the run, it also stands in for the file that open_debug_file names.
 void attach_debug_stream(std::FILE* stream);
 void close_debug_file();
+// Closes, unchecked, a stream that a fatal error left open, and empties the
+// buffer (for a new run in the same process).
+void release_debug_file();
 
 struct InputWindow {
     const unsigned char* next = nullptr;

@@ -1,0 +1,209 @@
+// libFuzzer target: one whole run of vardex per input, in-process. The first
+// bytes choose the switches and the selection lines (fuzz_input.h); the rest
+// is the debugging file, read from memory.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "output_writer.h"
+#include "python_export/python_emitter.h"
+#include "python_export/source_files.h"
+#include "reader/field_reader.h"
+#include "run_exit.h"
+#include "run_options.h"
+#include "vardex.h"
+
+namespace {
+
+// Thrown by end_run, so that a fatal error returns to the harness instead of
+// ending the fuzzer's process.
+struct RunEnded {
+    int status;
+};
+
+// The last bytes the run wrote: enough to check how it ended, without keeping
+// output that grows with the input.
+struct OutputTail {
+    char text[4096];
+    std::size_t size;
+    std::size_t total;
+};
+
+OutputTail tail;
+
+// Python mode: after the preamble no line may end inside a string literal, so
+// that no name can break out of its quotes into the code the consumer runs.
+// A fatal-error line may (its text has an apostrophe), and it is always last.
+struct LiteralCheck {
+    bool in_body;
+    char quote;  // 0 outside a literal
+    bool escaped;
+    bool line_ended_inside_literal;
+    char line[32];
+    std::size_t line_length;
+};
+
+LiteralCheck literal;
+
+[[noreturn]] void fail(const char* what);
+
+void check_python_byte(char c) {
+    if (literal.line_ended_inside_literal) fail("a line of Python ends inside a string literal");
+    if (!literal.in_body) {
+        if (c != '\n') {
+            if (literal.line_length < sizeof literal.line) literal.line[literal.line_length++] = c;
+            return;
+        }
+        literal.in_body = std::string_view(literal.line, literal.line_length) == "d=Zkelm_qivObjDict";
+        literal.line_length = 0;
+        return;
+    }
+    if (c == '\n') {
+        literal.line_ended_inside_literal = literal.quote != 0;
+        literal.quote = 0;
+        literal.escaped = false;
+    } else if (literal.quote == 0) {
+        if (c == '\'' || c == '"') literal.quote = c;
+    } else if (literal.escaped) {
+        literal.escaped = false;
+    } else if (c == '\\') {
+        literal.escaped = true;
+    } else if (c == literal.quote) {
+        literal.quote = 0;
+    }
+}
+
+ssize_t keep_tail(void*, const char* data, std::size_t size) {
+    if (options.mode == OutputMode::Python)
+        for (std::size_t i = 0; i < size; ++i) check_python_byte(data[i]);
+    tail.total += size;
+    std::size_t capacity = sizeof tail.text;
+    if (size >= capacity) {
+        std::memcpy(tail.text, data + size - capacity, capacity);
+        tail.size = capacity;
+    } else {
+        std::size_t kept = tail.size + size <= capacity ? tail.size : capacity - size;
+        std::memmove(tail.text, tail.text + tail.size - kept, kept);
+        std::memcpy(tail.text + kept, data, size);
+        tail.size = kept + size;
+    }
+    return static_cast<ssize_t>(size);
+}
+
+std::FILE* output_sink() {
+    static std::FILE* sink = [] {
+        std::FILE* stream = fopencookie(nullptr, "w", {nullptr, keep_tail, nullptr, nullptr});
+        std::setvbuf(stream, nullptr, _IONBF, 0);
+        return stream;
+    }();
+    return sink;
+}
+
+// fmemopen refuses an empty buffer on some C libraries; an empty stream
+// reads from a buffer of one byte that it never reaches.
+std::FILE* memory_stream(const std::uint8_t* data, std::size_t size) {
+    static char empty[1];
+    if (size == 0) {
+        std::FILE* stream = fmemopen(empty, 1, "r");
+        std::fgetc(stream);
+        return stream;
+    }
+    return fmemopen(const_cast<std::uint8_t*>(data), size, "r");
+}
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "vardex_fuzz: %s\nlast output:\n%.*s\n", what, static_cast<int>(tail.size), tail.text);
+    std::abort();
+}
+
+bool ends_with(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+constexpr std::string_view fatal_lines[] = {
+    "Fatal error: Debugging info file does not begin with magic number DEBF.\n",
+    "Fatal error: Unexpected end of debugging info file\n",
+    "Fatal error: I/O failure: can't read from debugging info file\n",
+    "Fatal error: I/O failure: can't close debugging info file\n",
+};
+
+// A run ends with status 1, and with one fatal-error line, or in Python mode
+// with the sources list, or in text mode at the end of a line.
+void check_end_of_run(int status, bool ended_by_fatal_error) {
+    if (status != 1) fail("exit status is not 1");
+    std::string_view text(tail.text, tail.size);
+    if (literal.line_ended_inside_literal && !ended_by_fatal_error)
+        fail("the last line of Python ends inside a string literal");
+    if (ended_by_fatal_error) {
+        for (std::string_view line : fatal_lines)
+            if (ends_with(text, line)) return;
+        fail("a fatal error did not end the output with its line");
+    }
+    if (!ends_with(text, "\n")) fail("the output does not end with a newline");
+    if (options.mode != OutputMode::Python) return;
+    if (!ends_with(text, "]\n")) fail("Python output does not end with the sources list");
+    std::size_t line_start = text.rfind('\n', text.size() - 2);
+    if (line_start == std::string_view::npos) {
+        if (tail.total == tail.size) fail("Python output has a single line");
+        return;  // the sources list is longer than the tail
+    }
+    if (text.substr(line_start + 1).rfind("Zkelm_qivSources=[", 0) != 0)
+        fail("last Python line is not the sources list");
+}
+
+}  // namespace
+
+void end_run(int status) { throw RunEnded{status}; }
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < fuzz_prefix_size) return -1;
+    unsigned long mask =
+        (static_cast<unsigned long>(data[0]) << 16) | (static_cast<unsigned long>(data[1]) << 8) | data[2];
+    std::size_t stdin_size = data[3];
+    if (size < fuzz_prefix_size + stdin_size) return -1;
+    const std::uint8_t* stdin_text = data + fuzz_prefix_size;
+    const std::uint8_t* debug_file = stdin_text + stdin_size;
+    std::size_t debug_file_size = size - fuzz_prefix_size - stdin_size;
+
+    static char program_name[] = "vardex";
+    static std::vector<std::string> switch_texts(std::begin(fuzz_switches), std::end(fuzz_switches));
+    char* argv[1 + fuzz_switch_count + 1];
+    int argc = 0;
+    argv[argc++] = program_name;
+    for (std::size_t i = 0; i < fuzz_switch_count; ++i)
+        if (mask & (1ul << i)) argv[argc++] = switch_texts[i].data();
+    argv[argc] = nullptr;
+
+    // Process-wide state starts afresh, as in a new process.
+    reset_source_files();
+    reset_python_emitter();
+    out.used = 0;
+    out.sink = output_sink();
+    tail.size = tail.total = 0;
+    literal = LiteralCheck{};
+
+    std::FILE* selection_lines = memory_stream(stdin_text, stdin_size);
+    attach_debug_stream(memory_stream(debug_file, debug_file_size));
+    // The C library lets a program assign its standard streams.
+    std::FILE* real_stdin = stdin;
+    stdin = selection_lines;
+
+    int status;
+    bool ended_by_fatal_error = false;
+    try {
+        status = run_vardex(argc, argv);
+    } catch (const RunEnded& ended) {
+        status = ended.status;
+        ended_by_fatal_error = true;
+    }
+
+    stdin = real_stdin;
+    std::fclose(selection_lines);
+    release_debug_file();
+    check_end_of_run(status, ended_by_fatal_error);
+    return 0;
+}
