@@ -177,8 +177,9 @@ void write_object_start() {
     out.put('\n');
 }
 
-// Writes the two lines of a position unless it has no file.
-void write_position(std::string_view line_variable, std::string_view character_variable) {
+// Writes the two lines of a position unless it has no file. Inlined, so that
+// the variable names are copied with sizes known at compile time.
+[[gnu::always_inline]] inline void write_position(std::string_view line_variable, std::string_view character_variable) {
     LineRef position = read_line_ref();
     if (position.file == 0) return;
     out.put(line_variable);
