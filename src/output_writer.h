@@ -18,9 +18,9 @@
 namespace digits {
 
 struct Table {
-    char decimal_pairs[200];   // "00" .. "99"
-    char hex_pairs[512];       // "00" .. "ff"
-    char byte_decimals[1024];  // "0" .. "255", four bytes each
+    char decimal_pairs[200];     // "00" .. "99"
+    char decimal_triples[4000];  // "000" .. "999", four bytes each
+    char hex_pairs[512];         // "00" .. "ff"
 };
 
 constexpr Table make_table() {
@@ -29,11 +29,10 @@ constexpr Table make_table() {
         table.decimal_pairs[2 * i] = static_cast<char>('0' + i / 10);
         table.decimal_pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
     }
-    for (int i = 0; i < 256; ++i) {
-        char* text = table.byte_decimals + 4 * i;
-        if (i >= 100) *text++ = static_cast<char>('0' + i / 100);
-        if (i >= 10) *text++ = static_cast<char>('0' + i / 10 % 10);
-        *text = static_cast<char>('0' + i % 10);
+    for (int i = 0; i < 1000; ++i) {
+        table.decimal_triples[4 * i] = static_cast<char>('0' + i / 100);
+        table.decimal_triples[4 * i + 1] = static_cast<char>('0' + i / 10 % 10);
+        table.decimal_triples[4 * i + 2] = static_cast<char>('0' + i % 10);
     }
     constexpr char hex[] = "0123456789abcdef";
     for (int i = 0; i < 256; ++i) {
@@ -52,40 +51,39 @@ inline std::uint64_t decimal_pair(unsigned value) {
     return pair;
 }
 
+inline std::uint64_t decimal_triple(unsigned value) {
+    std::uint32_t triple;  // the fourth byte is 0
+    std::memcpy(&triple, table.decimal_triples + 4 * value, 4);
+    return triple;
+}
+
 inline std::uint64_t hex_pair(unsigned value) {
     std::uint16_t pair;
     std::memcpy(&pair, table.hex_pairs + 2 * value, 2);
     return pair;
 }
 
-// Stores the last `count` of the `width` digits held in `word` (first digit in
-// the lowest byte). The count comes from comparisons rather than from the
-// digits, so that where the next piece starts does not wait for them.
-inline char* store_digits(char* next, std::uint64_t word, int width, int count) {
-    word >>= 8 * (width - count);
+// Stores the `width` digits held in `word` (first digit in the lowest byte)
+// without their leading '0' characters, but at least the last digit.
+inline char* store_digits(char* next, std::uint64_t word, int width) {
+    std::uint64_t marks = (word ^ 0x3030303030303030u) | std::uint64_t{1} << (8 * (width - 1));
+    int zeros = std::countr_zero(marks) / 8;
+    word >>= 8 * zeros;
     std::memcpy(next, &word, 8);
-    return next + count;
+    return next + width - zeros;
 }
 
 // "%lu".
 inline char* write_decimal(char* next, unsigned long value) {
     if (!word_stores || value >= 100000) return std::to_chars(next, next + 24, value).ptr;
-    // Five digits by multiplying instead of dividing, the last four as two
-    // 16-bit lanes of one word: value / 10000, then each lane's / 100 and / 10.
-    std::uint64_t top = (value * 429497) >> 32;
-    std::uint64_t rest = value - top * 10000;
-    std::uint64_t hundreds = (rest * 5243) >> 19;
-    std::uint64_t lanes = hundreds | (rest - hundreds * 100) << 16;
-    std::uint64_t tens = ((lanes * 103) >> 10) & 0x000F000Fu;
-    std::uint64_t four = tens | (lanes - tens * 10) << 8;
-    int count = 1 + (value >= 10) + (value >= 100) + (value >= 1000) + (value >= 10000);
-    return store_digits(next, (top | four << 8) | 0x3030303030u, 5, count);
+    auto small = static_cast<unsigned>(value);
+    return store_digits(next, decimal_pair(small / 1000) | decimal_triple(small % 1000) << 16, 5);
 }
 
-// "%u" for a value below 256, from the table.
-inline char* write_byte_decimal(char* next, unsigned value) {
-    std::memcpy(next, table.byte_decimals + 4 * (value & 0xFF), 4);
-    return next + 1 + (value >= 10) + (value >= 100);
+// "%u" for a byte field.
+inline char* write_byte_decimal(char* next, std::uint8_t value) {
+    if (!word_stores) return write_decimal(next, value);
+    return store_digits(next, decimal_triple(value), 3);
 }
 
 // write_address for any value, on any machine.
@@ -102,12 +100,10 @@ inline char* write_address(char* next, unsigned long value) {
     std::memcpy(next, &hex, 8);
     next += 6 - skip;
     std::memcpy(next, " (", 2);
-    auto high = static_cast<unsigned>(value / 10000), low = static_cast<unsigned>(value % 10000);
-    std::uint64_t word = decimal_pair(high / 100) | decimal_pair(high % 100) << 16 | decimal_pair(low / 100) << 32 |
-                         decimal_pair(low % 100) << 48;
-    int count = 1 + (value >= 10) + (value >= 100) + (value >= 1000) + (value >= 10000) + (value >= 100000) +
-                (value >= 1000000) + (value >= 10000000);
-    next = store_digits(next + 2, word, 8, count);
+    auto small = static_cast<unsigned>(value);
+    std::uint64_t word =
+        decimal_pair(small / 1000000) | decimal_triple(small / 1000 % 1000) << 16 | decimal_triple(small % 1000) << 40;
+    next = store_digits(next + 2, word, 8);
     *next = ')';
     return next + 1;
 }

@@ -43,10 +43,6 @@ struct InputWindow {
 // The unread part of the input buffer; only the field reader moves it.
 extern InputWindow input;
 
-// Whether the next `count` bytes are in the buffer already, so that reading
-// them can neither wait nor fail.
-inline bool input_holds(std::size_t count) { return static_cast<std::size_t>(input.end - input.next) >= count; }
-
 // Slow path of read_byte: refills the buffer; at end of file or on a read
 // failure it ends the run with a fatal error.
 int read_byte_after_refill();
@@ -62,9 +58,25 @@ inline int read_byte() {
 // file or one that cannot be read fails the magic-number check.
 int read_magic_byte();
 
+// The LineRef stored in the four bytes at `bytes`.
+inline LineRef line_ref_at(const unsigned char* bytes) { return {bytes[0], (bytes[1] << 8) | bytes[2], bytes[3]}; }
+
+// The word stored in the two bytes at `bytes`.
+inline unsigned word_at(const unsigned char* bytes) { return (unsigned{bytes[0]} << 8) | bytes[1]; }
+
+// The next `count` bytes where they stand in the buffer, taken as read, for a
+// caller that decodes a run of fields at once (with line_ref_at and word_at);
+// nullptr, with nothing read, when the buffer does not hold them all.
+inline const unsigned char* read_in_place(std::size_t count) {
+    if (static_cast<std::size_t>(input.end - input.next) < count) return nullptr;
+    const unsigned char* bytes = input.next;
+    input.next += count;
+    return bytes;
+}
+
 inline unsigned read_word() {
     if (input.end - input.next >= 2) {
-        unsigned value = (unsigned{input.next[0]} << 8) | input.next[1];
+        unsigned value = word_at(input.next);
         input.next += 2;
         return value;
     }
@@ -87,9 +99,7 @@ inline unsigned long read_address() {
 inline LineRef read_line_ref() {
     LineRef ref;
     if (input.end - input.next >= 4) {
-        ref.file = input.next[0];
-        ref.line = (input.next[1] << 8) | input.next[2];
-        ref.character = input.next[3];
+        ref = line_ref_at(input.next);
         input.next += 4;
         return ref;
     }

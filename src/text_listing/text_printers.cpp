@@ -17,11 +17,11 @@ void print_quoted_string() {
 
 // "%d:%d:%d" into a piece of output.
 char* write_position(char* next, LineRef ref) {
-    next = digits::write_byte_decimal(next, static_cast<unsigned>(ref.file));
+    next = digits::write_byte_decimal(next, static_cast<std::uint8_t>(ref.file));
     *next++ = ':';
     next = digits::write_decimal(next, static_cast<unsigned>(ref.line));
     *next++ = ':';
-    return digits::write_byte_decimal(next, static_cast<unsigned>(ref.character));
+    return digits::write_byte_decimal(next, static_cast<std::uint8_t>(ref.character));
 }
 
 void print_position() {
@@ -112,19 +112,18 @@ void print_sequence_points() {
         // whole entry, its reads cannot fail and it is written in one go;
         // otherwise piece by piece, so that a cut file keeps what came before
         // the cut.
-        if (!input_holds(6)) {
+        const unsigned char* entry = read_in_place(6);
+        if (entry == nullptr) {
             out.put("[line ");
             print_position();
             print_number_piece(" at ", read_word(), "]");
             continue;
         }
-        LineRef ref = read_line_ref();
-        unsigned offset = read_word();
         char* next = out.begin_piece();
         std::memcpy(next, "[line ", 6);
-        next = write_position(next + 6, ref);
+        next = write_position(next + 6, line_ref_at(entry));
         std::memcpy(next, " at ", 4);
-        next = digits::write_decimal(next + 4, offset);
+        next = digits::write_decimal(next + 4, word_at(entry + 4));
         *next++ = ']';
         out.end_piece(next);
     }
