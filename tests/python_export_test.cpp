@@ -234,6 +234,26 @@ TEST(PythonExport, DetailsArePairedWithTheLatestObject) {
               "Zkelm_qivSources=['m.src',]\n");
 }
 
+// The details complete the object only when the object itself was written,
+// even when a File record between the two renames its file.
+TEST(PythonExport, AFileRecordBetweenObjectAndDetailsChangesNothing) {
+    DebugFile records;
+    records.file(1, "m", "m.src").file(2, "x", "x.src");
+    add_object(records, "first", 1);
+    records.object(2, "hidden", {2, 3, 1}, {2, 4, 1})
+        .file(2, "now_m", "x.src")
+        .object_details(2, "hidden", {0, 0, 0}, {0, 0, 0}, {}, {})
+        .object(3, "shown", {1, 3, 1}, {1, 4, 1})
+        .file(1, "x", "m.src")
+        .object_details(3, "it", {0, 0, 0}, {0, 0, 0}, {}, {});
+    EXPECT_EQ(python_of(records, "x\n*\n"),
+              object_lines("first", "m.src") +
+                  "o=qivobj()\no.obj_id='shown'\no.obj_source='m.src'\no.obj_line=2\n"
+                  "o.obj_short_name=\"it\"\no.obj_name_list=[]\no.obj_directions={}\no.obj_is_room=0\n"
+                  "l.append(o)\nd['shown']=o\n"
+                  "Zkelm_qivSources=[]\n");
+}
+
 TEST(PythonExport, UnknownTypesAndFatalErrorsLandAmongTheLines) {
     DebugFile file = debug_file();
     file.byte(99).file(1, "m", "m.src").object(1, "o", {1, 1, 1}, {1, 1, 1}).byte(15).word(1).string("cut");

@@ -12,7 +12,10 @@
 namespace {
 
 struct CurrentObject {
-    bool present;  // an Object record has been read
+    // The latest Object record was written, so its details complete it. Kept
+    // from the Object record: a File record between the two must not make the
+    // details of an unwritten object complete the previous one.
+    bool selected;
     bool nameless;
     int file;
     StringField name;
@@ -158,9 +161,9 @@ void write_object_start() {
     current.name_length = read_string(current.name);
     LineRef start = read_line_ref();
     read_line_ref();
-    current.present = true;
     current.file = start.file;
-    if (!is_selected(current.file)) return;
+    current.selected = is_selected(current.file);
+    if (!current.selected) return;
 
     std::string_view name(current.name, current.name_length);
     current.nameless = name.substr(0, 14) == "nameless_obj__";
@@ -191,7 +194,7 @@ void write_object_start() {
 }
 
 void write_object_completion() {
-    if (!current.present || !is_selected(current.file)) {
+    if (!current.selected) {
         skip_record(ObjectDetails);
         return;
     }
