@@ -10,7 +10,7 @@ void OutputWriter::put_long(std::string_view text) {
     while (!text.empty()) {
         if (used == capacity) flush_buffer();
         std::size_t chunk = std::min(text.size(), capacity - used);
-        std::memcpy(buffer + used, text.data(), chunk);
+        std::memcpy(output_buffer + used, text.data(), chunk);
         used += chunk;
         text.remove_prefix(chunk);
     }
@@ -41,7 +41,7 @@ void OutputWriter::flush_buffer() {
     if (used != 0) {
         // A failed write cannot be reported anywhere but here; the run goes on
         // and ends with the same status as ever.
-        std::fwrite(buffer, 1, used, sink ? sink : stdout);
+        std::fwrite(output_buffer, 1, used, sink ? sink : stdout);
         used = 0;
     }
 }

@@ -132,23 +132,29 @@ inline void copy_text(char* to, const char* from, std::size_t size) {
     }
 }
 
+constexpr std::size_t output_capacity = 64 * 1024;
+
+// The writer's buffer stands apart from its record, so that the compiler
+// knows that text written into it leaves `used` unchanged, and keeps `used`
+// in a register from one piece of output to the next.
+inline char output_buffer[output_capacity];
+
 struct OutputWriter {
-    static constexpr std::size_t capacity = 64 * 1024;
+    static constexpr std::size_t capacity = output_capacity;
     // Room kept free at the end so that one small formatted piece (a number,
     // an address) can always be written without a capacity check per digit.
     static constexpr std::size_t piece_reserve = 64;
 
-    char buffer[capacity];
     std::size_t used = 0;
     std::FILE* sink = nullptr;  // stdout unless a harness redirects it
 
     void put(char c) {
         if (used == capacity) flush_buffer();
-        buffer[used++] = c;
+        output_buffer[used++] = c;
     }
     void put(std::string_view text) {
         if (text.size() <= capacity - used) {
-            copy_text(buffer + used, text.data(), text.size());
+            copy_text(output_buffer + used, text.data(), text.size());
             used += text.size();
         } else {
             put_long(text);
@@ -159,7 +165,7 @@ struct OutputWriter {
     // rather than by a call sized at run time.
     void put_field(std::string_view text) {
         if (text.size() <= 32 && capacity - used >= 32) {
-            std::memcpy(buffer + used, text.data(), 32);
+            std::memcpy(output_buffer + used, text.data(), 32);
             used += text.size();
         } else {
             put(text);
@@ -190,9 +196,9 @@ struct OutputWriter {
     // pointer returned and closed by end_piece with the end of what was written.
     char* begin_piece() {
         if (capacity - used < piece_reserve) flush_buffer();
-        return buffer + used;
+        return output_buffer + used;
     }
-    void end_piece(char* end) { used = static_cast<std::size_t>(end - buffer); }
+    void end_piece(char* end) { used = static_cast<std::size_t>(end - output_buffer); }
 
   private:
     void put_long(std::string_view text);

@@ -113,17 +113,20 @@ inline LineRef read_line_ref() {
 // It reads whole 8-byte words and so may look up to 7 bytes past input.end;
 // the input buffer has room for that.
 inline const unsigned char* find_terminator(const unsigned char* from) {
+    if constexpr (std::endian::native != std::endian::little) {
+        while (from < input.end && *from != 0) ++from;
+        return from < input.end ? from : input.end;
+    }
     constexpr std::uint64_t ones = 0x0101010101010101u;
     constexpr std::uint64_t highs = 0x8080808080808080u;
     for (; from < input.end; from += 8) {
         std::uint64_t word;
         std::memcpy(&word, from, 8);
-        // Marks the lowest 0 byte exactly (only bytes above it can be marked wrongly).
+        // Marks the first 0 byte exactly (only bytes after it can be marked wrongly).
         std::uint64_t zeros = (word - ones) & ~word & highs;
         if (zeros != 0) {
-            int byte =
-                std::endian::native == std::endian::little ? std::countr_zero(zeros) / 8 : std::countl_zero(zeros) / 8;
-            return from + byte < input.end ? from + byte : input.end;
+            const unsigned char* zero = from + std::countr_zero(zeros) / 8;
+            return zero < input.end ? zero : input.end;
         }
     }
     return input.end;
