@@ -194,8 +194,10 @@ struct OutputWriter {
 
     // Room for one piece of at most piece_reserve bytes, written through the
     // pointer returned and closed by end_piece with the end of what was written.
-    char* begin_piece() {
-        if (capacity - used < piece_reserve) flush_buffer();
+    char* begin_piece() { return begin_piece(piece_reserve); }
+    // Room for a larger piece, of at most `size` bytes (at most the capacity).
+    char* begin_piece(std::size_t size) {
+        if (capacity - used < size) flush_buffer();
         return output_buffer + used;
     }
     void end_piece(char* end) { used = static_cast<std::size_t>(end - output_buffer); }

@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // A string field holds at most 255 bytes; longer fields are cut to that and
 // the rest is read and dropped, so the stream stays in step.
@@ -109,23 +112,33 @@ inline LineRef read_line_ref() {
     return ref;
 }
 
+// One bit for each 0 byte among the 32 bytes at `bytes`, bit i for byte i.
+inline std::uint32_t zero_byte_mask(const unsigned char* bytes) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16));
+    auto low_mask = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(low, zero)));
+    auto high_mask = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero)));
+    return low_mask | high_mask << 16;
+#else
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 32; ++i)
+        if (bytes[i] == 0) mask |= std::uint32_t{1} << i;
+    return mask;
+#endif
+}
+
 // The first 0 byte from `from` on, or input.end when the window holds none.
-// It reads whole 8-byte words and so may look up to 7 bytes past input.end;
-// the input buffer has room for that.
+// Most strings are names shorter than 32 bytes, so the bytes are tested 32 at
+// a time, with no branch on where among them the 0 byte is (a branch on a
+// name's length would be mispredicted for every other name). This may look
+// up to 31 bytes past input.end; the buffer has room for that.
 inline const unsigned char* find_terminator(const unsigned char* from) {
-    if constexpr (std::endian::native != std::endian::little) {
-        while (from < input.end && *from != 0) ++from;
-        return from < input.end ? from : input.end;
-    }
-    constexpr std::uint64_t ones = 0x0101010101010101u;
-    constexpr std::uint64_t highs = 0x8080808080808080u;
-    for (; from < input.end; from += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, from, 8);
-        // Marks the first 0 byte exactly (only bytes after it can be marked wrongly).
-        std::uint64_t zeros = (word - ones) & ~word & highs;
+    for (; from < input.end; from += 32) {
+        std::uint32_t zeros = zero_byte_mask(from);
         if (zeros != 0) {
-            const unsigned char* zero = from + std::countr_zero(zeros) / 8;
+            const unsigned char* zero = from + std::countr_zero(zeros);
             return zero < input.end ? zero : input.end;
         }
     }

@@ -104,28 +104,40 @@ void print_header() {
     out.put('\n');
 }
 
+// One entry piece by piece, so that a file cut inside it keeps what came
+// before the cut.
+void print_sequence_point_piecewise() {
+    out.put("[line ");
+    print_position();
+    print_number_piece(" at ", read_word(), "]");
+}
+
 void print_sequence_points() {
     print_number_piece("seq. points from ", read_word(), ": ");
-    unsigned count = read_word();
-    for (unsigned i = 0; i < count; ++i) {
-        // The most frequent piece of a large listing. When the buffer holds the
-        // whole entry, its reads cannot fail and it is written in one go;
-        // otherwise piece by piece, so that a cut file keeps what came before
-        // the cut.
-        const unsigned char* entry = read_in_place(6);
+    unsigned left = read_word();
+    // The most frequent record of a large listing. Runs of entries that the
+    // input buffer holds whole cannot fail to be read, so each run is written
+    // as one piece; an entry that runs past the buffer is written piece by piece.
+    constexpr unsigned run_limit = 64;
+    constexpr std::size_t entry_room = 32;  // "[line 255:65535:255 at 65535]" and a word's overstore
+    while (left != 0) {
+        unsigned run = left < run_limit ? left : run_limit;
+        const unsigned char* entry = read_in_place(6 * run);
         if (entry == nullptr) {
-            out.put("[line ");
-            print_position();
-            print_number_piece(" at ", read_word(), "]");
+            print_sequence_point_piecewise();
+            --left;
             continue;
         }
-        char* next = out.begin_piece();
-        std::memcpy(next, "[line ", 6);
-        next = write_position(next + 6, line_ref_at(entry));
-        std::memcpy(next, " at ", 4);
-        next = digits::write_decimal(next + 4, word_at(entry + 4));
-        *next++ = ']';
+        char* next = out.begin_piece(entry_room * run + OutputWriter::piece_reserve);
+        for (unsigned i = 0; i < run; ++i, entry += 6) {
+            std::memcpy(next, "[line ", 6);
+            next = write_position(next + 6, line_ref_at(entry));
+            std::memcpy(next, " at ", 4);
+            next = digits::write_decimal(next + 4, word_at(entry + 4));
+            *next++ = ']';
+        }
         out.end_piece(next);
+        left -= run;
     }
     out.put('\n');
 }
