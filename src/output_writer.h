@@ -11,15 +11,17 @@
 #include <string_view>
 
 // Number writers for pieces of output: each writes at `next` and returns the
-// end of what it wrote. Where the machine is little-endian they write whole
-// 8-byte words with no branch on the number of digits, which a listing of
-// random-looking numbers would mispredict; so they may store up to 8 bytes
-// past the end they return, and a piece keeps room for that.
+// end of what it wrote. They copy whole table entries (and, for addresses on
+// little-endian machines, whole 8-byte words) with no branch on the number of
+// digits, which a listing of random-looking numbers would mispredict; so they
+// may store up to 8 bytes past the end they return, and a piece keeps room
+// for that.
 namespace digits {
 
 struct Table {
     char decimal_pairs[200];     // "00" .. "99"
     char decimal_triples[4000];  // "000" .. "999", four bytes each
+    char small_decimals[4000];   // "0" .. "999", four bytes each, the last holding the length
     char hex_pairs[512];         // "00" .. "ff"
 };
 
@@ -33,6 +35,13 @@ constexpr Table make_table() {
         table.decimal_triples[4 * i] = static_cast<char>('0' + i / 100);
         table.decimal_triples[4 * i + 1] = static_cast<char>('0' + i / 10 % 10);
         table.decimal_triples[4 * i + 2] = static_cast<char>('0' + i % 10);
+    }
+    for (int i = 0; i < 1000; ++i) {
+        char* text = table.small_decimals + 4 * i;
+        int length = i >= 100 ? 3 : i >= 10 ? 2 : 1;
+        for (int digit = length - 1, rest = i; digit >= 0; --digit, rest /= 10)
+            text[digit] = static_cast<char>('0' + rest % 10);
+        text[3] = static_cast<char>(length);
     }
     constexpr char hex[] = "0123456789abcdef";
     for (int i = 0; i < 256; ++i) {
@@ -73,17 +82,26 @@ inline char* store_digits(char* next, std::uint64_t word, int width) {
     return next + width - zeros;
 }
 
-// "%lu".
+// "%lu". Below 100000, without a branch on the number of digits: the digits
+// before the last three (or the number itself, when there are none) come
+// with their count from one table, then the last three, zero-padded, from
+// another, and count only when there were digits before them.
 inline char* write_decimal(char* next, unsigned long value) {
-    if (!word_stores || value >= 100000) return std::to_chars(next, next + 24, value).ptr;
-    auto small = static_cast<unsigned>(value);
-    return store_digits(next, decimal_pair(small / 1000) | decimal_triple(small % 1000) << 16, 5);
+    if (value >= 100000) return std::to_chars(next, next + 24, value).ptr;
+    auto high = static_cast<unsigned>(value / 1000), low = static_cast<unsigned>(value % 1000);
+    bool has_high = high != 0;
+    const char* head = table.small_decimals + 4 * (has_high ? high : low);
+    std::memcpy(next, head, 4);
+    next += head[3];
+    std::memcpy(next, table.decimal_triples + 4 * low, 4);
+    return next + (has_high ? 3 : 0);
 }
 
 // "%u" for a byte field.
 inline char* write_byte_decimal(char* next, std::uint8_t value) {
-    if (!word_stores) return write_decimal(next, value);
-    return store_digits(next, decimal_triple(value), 3);
+    const char* entry = table.small_decimals + 4 * value;
+    std::memcpy(next, entry, 4);
+    return next + entry[3];
 }
 
 // write_address for any value, on any machine.
