@@ -67,8 +67,13 @@ inline LineRef line_ref_at(const unsigned char* bytes) { return {bytes[0], (byte
 // The word stored in the two bytes at `bytes`.
 inline unsigned word_at(const unsigned char* bytes) { return (unsigned{bytes[0]} << 8) | bytes[1]; }
 
+// The address stored in the three bytes at `bytes`.
+inline unsigned long address_at(const unsigned char* bytes) {
+    return (static_cast<unsigned long>(bytes[0]) << 16) | (static_cast<unsigned long>(bytes[1]) << 8) | bytes[2];
+}
+
 // The next `count` bytes where they stand in the buffer, taken as read, for a
-// caller that decodes a run of fields at once (with line_ref_at and word_at);
+// caller that decodes a run of fields at once (with the decoders above);
 // nullptr, with nothing read, when the buffer does not hold them all.
 inline const unsigned char* read_in_place(std::size_t count) {
     if (static_cast<std::size_t>(input.end - input.next) < count) return nullptr;
@@ -89,8 +94,7 @@ inline unsigned read_word() {
 
 inline unsigned long read_address() {
     if (input.end - input.next >= 3) {
-        unsigned long value = (static_cast<unsigned long>(input.next[0]) << 16) |
-                              (static_cast<unsigned long>(input.next[1]) << 8) | input.next[2];
+        unsigned long value = address_at(input.next);
         input.next += 3;
         return value;
     }

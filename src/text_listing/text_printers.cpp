@@ -142,12 +142,31 @@ void print_sequence_points() {
     out.put('\n');
 }
 
+// Routine starts and ends, a third of a large listing's records, begin with
+// the same fixed fields: a word, a LineRef and an address. When the buffer
+// holds them they are written as one piece; otherwise piece by piece, so that
+// a file cut among them keeps what came before the cut.
+constexpr std::size_t routine_fields_size = 2 + 4 + 3;
+constexpr std::size_t routine_piece_room = 128;
+
 void print_routine() {
-    print_number_piece("Routine ", read_word(), " (line ");
-    print_position();
-    out.put(") PC start: ");
-    print_address();
-    out.put(' ');
+    if (const unsigned char* fields = read_in_place(routine_fields_size)) {
+        char* next = out.begin_piece(routine_piece_room);
+        std::memcpy(next, "Routine ", 8);
+        next = digits::write_decimal(next + 8, word_at(fields));
+        std::memcpy(next, " (line ", 7);
+        next = write_position(next + 7, line_ref_at(fields + 2));
+        std::memcpy(next, ") PC start: ", 12);
+        next = digits::write_address(next + 12, address_at(fields + 6));
+        *next++ = ' ';
+        out.end_piece(next);
+    } else {
+        print_number_piece("Routine ", read_word(), " (line ");
+        print_position();
+        out.put(") PC start: ");
+        print_address();
+        out.put(' ');
+    }
     print_quoted_string();
     for (;;) {
         std::string_view name = read_string_view();
@@ -179,6 +198,18 @@ void print_memory_map() {
 }
 
 void print_routine_end() {
+    if (const unsigned char* fields = read_in_place(routine_fields_size)) {
+        char* next = out.begin_piece(routine_piece_room);
+        std::memcpy(next, "Routine ", 8);
+        next = digits::write_decimal(next + 8, word_at(fields));
+        std::memcpy(next, " ends on line ", 14);
+        next = write_position(next + 14, line_ref_at(fields + 2));
+        std::memcpy(next, " at ", 4);
+        next = digits::write_address(next + 4, address_at(fields + 6));
+        *next++ = '\n';
+        out.end_piece(next);
+        return;
+    }
     print_number_piece("Routine ", read_word(), " ends on line ");
     print_position();
     out.put(" at ");
