@@ -39,6 +39,7 @@ void OutputWriter::put_hex_byte_and_space(unsigned value) {
 
 void OutputWriter::flush_buffer() {
     if (used != 0) {
+        if (before_flush != nullptr) before_flush();
         // A failed write cannot be reported anywhere but here; the run goes on
         // and ends with the same status as ever.
         std::fwrite(output_buffer, 1, used, sink ? sink : stdout);

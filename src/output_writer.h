@@ -165,6 +165,9 @@ struct OutputWriter {
 
     std::size_t used = 0;
     std::FILE* sink = nullptr;  // stdout unless a harness redirects it
+    // Called before the buffer is written out, while what it holds can still
+    // be taken back (an output mode that drops a record cut by a fatal error).
+    void (*before_flush)() = nullptr;
 
     void put(char c) {
         if (used == capacity) flush_buffer();

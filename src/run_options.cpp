@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "json_export/json_writer.h"
 #include "output_writer.h"
 #include "reader/records.h"
 
@@ -42,9 +43,18 @@ void set_all_section_flags(bool value) {
     for (bool& flag : options.section_flags) flag = value;
 }
 
-bool is_mode_switch(std::string_view name) { return name == "text" || name == "python"; }
+bool is_mode_switch(std::string_view name) { return name == "text" || name == "python" || name == "json"; }
 
-void apply_switch(std::string_view name) {
+constexpr std::string_view lookup_prefix = "lookup=";
+
+bool is_lookup_switch(std::string_view name) { return name.starts_with(lookup_prefix); }
+
+void set_mode(std::string_view name) {
+    options.mode = name == "python" ? OutputMode::Python : name == "json" ? OutputMode::Json : OutputMode::Text;
+}
+
+void apply_switch(const char* argument) {
+    std::string_view name(argument);
     if (name == "help") {
         print_help_text();
         return;
@@ -58,10 +68,14 @@ void apply_switch(std::string_view name) {
     }
     if (name == "all") {
         set_all_section_flags(true);
-    } else if (name == "text") {
-        options.mode = OutputMode::Text;
-    } else if (name == "python") {
-        options.mode = OutputMode::Python;
+    } else if (is_mode_switch(name)) {
+        // Set before, by the last of them.
+    } else if (is_lookup_switch(name)) {
+        if (options.lookup_count < lookup_capacity)
+            options.lookups[options.lookup_count] = argument + lookup_prefix.size();
+        ++options.lookup_count;
+    } else if (options.mode == OutputMode::Json) {
+        json::write_notice({"Switch -", name, " unknown"});
     } else {
         out.put("Switch -");
         out.put(name);
@@ -77,14 +91,27 @@ void set_default_options() {
     options.section_flags[Array] = false;
     options.debug_file_name = "gameinfo.dbg";
     options.mode = OutputMode::Text;
+    options.lookup_count = 0;
 }
 
-void print_help_text() { out.put(help_text); }
+void print_help_text() {
+    if (options.mode == OutputMode::Json)
+        json::write_notice({help_text});
+    else
+        out.put(help_text);
+}
 
 void parse_switches(int argc, char** argv) {
+    // The mode is known before any switch is applied, so that notices are
+    // written in the form of the mode, wherever its switch stands.
     bool section_switches_given = false;
     for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-' && !is_mode_switch(argv[i] + 1)) section_switches_given = true;
+        if (argv[i][0] != '-') continue;
+        std::string_view name = argv[i] + 1;
+        if (is_mode_switch(name))
+            set_mode(name);
+        else if (!is_lookup_switch(name))
+            section_switches_given = true;
     }
     if (argc <= 1) return;
     if (section_switches_given) set_all_section_flags(false);

@@ -3,11 +3,13 @@
 
 #include <cstdio>
 
+#include "json_export/json_printers.h"
+#include "json_export/json_writer.h"
+#include "lookup/lookup.h"
 #include "output_writer.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
 #include "reader/field_reader.h"
-#include "reader/records.h"
 #include "run_options.h"
 #include "text_listing/text_printers.h"
 
@@ -37,45 +39,88 @@ void report_unknown_type(int type) {
     out.put('\n');
 }
 
-// Reads records up to the End record. Every handler consumes its whole body,
-// so the next byte is always a type byte.
-void run_record_loop() {
-    const bool python = options.mode == OutputMode::Python;
+void nothing() {}
+
+void open_python_text() {
+    out.flush();  // help and notices show before input is awaited
+    read_selection_lines(stdin);
+    print_docstring_opening();
+}
+
+// The steps of a listing that differ between the output modes.
+struct ListingSteps {
+    void (*print_opening)();
+    void (*print_version_line)();
+    void (*print_preamble)();
+    RecordLoop records;
+    void (*print_closing)();
+    int exit_status;
+};
+
+ListingSteps listing_steps(OutputMode mode) {
+    switch (mode) {
+        case OutputMode::Python:
+            return {open_python_text,      print_version_line,
+                    print_python_preamble, {python_handlers, nullptr, report_unknown_type},
+                    print_sources_list,    1};
+        case OutputMode::Json:
+            return {json::start_json_output,
+                    print_json_version_line,
+                    nothing,
+                    {json_printers, options.section_flags, print_json_unknown_type},
+                    print_json_end,
+                    0};
+        case OutputMode::Text:
+            break;
+    }
+    return {print_banner, print_version_line,
+            nothing,      {text_printers, options.section_flags, report_unknown_type},
+            nothing,      1};
+}
+
+// Lookups instead of a listing: the answers, and nothing else.
+int answer_lookups_of_file() {
+    if (options.mode == OutputMode::Json) json::start_json_output();
+    open_debug_file(options.debug_file_name);
+    check_magic_number();
+    skip_bytes(4);  // the version numbers
+    int status = answer_lookups();
+    out.flush();
+    close_debug_file();
+    return status;
+}
+
+}  // namespace
+
+void run_record_loop(const RecordLoop& loop) {
+    const RecordHandler* handlers = loop.handlers;
+    const bool* selected = loop.selected;
     for (;;) {
         int type = read_byte();
         if (type == End) return;
         if (type > last_record_type) {
-            report_unknown_type(type);
-        } else if (python) {
-            python_handlers[type]();
-        } else if (options.section_flags[type]) {
-            text_printers[type]();
+            if (loop.report_unknown != nullptr) loop.report_unknown(type);
+        } else if (selected == nullptr || selected[type]) {
+            handlers[type]();
         } else {
             skip_record(type);
         }
     }
 }
 
-}  // namespace
-
 int run_vardex(int argc, char** argv) {
     set_default_options();
     parse_switches(argc, argv);
-    const bool python = options.mode == OutputMode::Python;
-    if (python) {
-        out.flush();  // help and notices show before input is awaited
-        read_selection_lines(stdin);
-        print_docstring_opening();
-    } else {
-        print_banner();
-    }
+    if (options.lookup_count != 0) return answer_lookups_of_file();
+    const ListingSteps steps = listing_steps(options.mode);
+    steps.print_opening();
     open_debug_file(options.debug_file_name);
     check_magic_number();
-    print_version_line();
-    if (python) print_python_preamble();
-    run_record_loop();
-    if (python) print_sources_list();
+    steps.print_version_line();
+    steps.print_preamble();
+    run_record_loop(steps.records);
+    steps.print_closing();
     out.flush();
     close_debug_file();
-    return 1;
+    return steps.exit_status;
 }

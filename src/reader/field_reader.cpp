@@ -1,5 +1,6 @@
 #include "reader/field_reader.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +19,15 @@ unsigned char input_buffer[input_buffer_size + 32];
 // Where a string that runs past the window is put together.
 StringField straddling_string;
 std::FILE* debug_file = nullptr;
+// File offsets of the first byte of the buffer and of the byte after the
+// last one read into it.
+std::uint64_t window_start_offset = 0;
+std::uint64_t window_end_offset = 0;
+
+void empty_window_at(std::uint64_t offset) {
+    input.next = input.end = input_buffer;
+    window_start_offset = window_end_offset = offset;
+}
 
 // Fills the buffer from the file; false when nothing more could be read.
 bool refill() {
@@ -25,6 +35,8 @@ bool refill() {
     std::size_t count = std::fread(input_buffer, 1, input_buffer_size, debug_file);
     input.next = input_buffer;
     input.end = input_buffer + count;
+    window_start_offset = window_end_offset;
+    window_end_offset += count;
     return count != 0;
 }
 
@@ -41,7 +53,14 @@ inline void require_input() {
 
 }  // namespace
 
+void (*fatal_error_writer)(std::string_view message, std::string_view path) = nullptr;
+
 void fatal_error(std::string_view message) {
+    if (fatal_error_writer != nullptr) {
+        fatal_error_writer(message, {});
+        out.flush();
+        end_run(1);
+    }
     out.put("Fatal error: ");
     out.put(message);
     out.put('\n');
@@ -50,6 +69,11 @@ void fatal_error(std::string_view message) {
 }
 
 void fatal_error_with_path(std::string_view message, std::string_view path) {
+    if (fatal_error_writer != nullptr) {
+        fatal_error_writer(message, path);
+        out.flush();
+        end_run(1);
+    }
     out.put("Fatal error: ");
     out.put(message);
     out.put(" \"");
@@ -72,7 +96,7 @@ void attach_debug_stream(std::FILE* stream) {
     debug_file = stream;
     // The reader has its own large buffer; the stream's would only add a copy.
     std::setvbuf(debug_file, nullptr, _IONBF, 0);
-    input.next = input.end = input_buffer;
+    empty_window_at(0);
 }
 
 void close_debug_file() {
@@ -80,13 +104,29 @@ void close_debug_file() {
     if (std::ferror(debug_file)) fatal_error("I/O failure: can't close debugging info file");
     std::fclose(debug_file);
     debug_file = nullptr;
-    input.next = input.end = input_buffer;
+    empty_window_at(0);
 }
 
 void release_debug_file() {
     if (debug_file != nullptr) std::fclose(debug_file);
     debug_file = nullptr;
-    input.next = input.end = input_buffer;
+    empty_window_at(0);
+}
+
+std::uint64_t input_offset() { return window_start_offset + static_cast<std::uint64_t>(input.next - input_buffer); }
+
+bool input_is_seekable() { return debug_file != nullptr && std::fseek(debug_file, 0, SEEK_CUR) == 0; }
+
+bool seek_input(std::uint64_t offset) {
+    if (offset >= window_start_offset && offset <= window_end_offset) {
+        input.next = input_buffer + (offset - window_start_offset);
+        return true;
+    }
+    if (debug_file == nullptr || offset > static_cast<std::uint64_t>(LONG_MAX) ||
+        std::fseek(debug_file, static_cast<long>(offset), SEEK_SET) != 0)
+        return false;
+    empty_window_at(offset);
+    return true;
 }
 
 int read_byte_after_refill() {

@@ -30,6 +30,10 @@ struct LineRef {
 // Same, with the message followed by a space and the quoted path.
 [[noreturn]] void fatal_error_with_path(std::string_view message, std::string_view path);
 
+// Writes the fatal-error line in place of the text form, for an output mode
+// whose lines have another form; nullptr for the text form.
+extern void (*fatal_error_writer)(std::string_view message, std::string_view path);
+
 void open_debug_file(const char* path);
 // Reads from an already open stream instead of a named file. Attached before
 // the run, it also stands in for the file that open_debug_file names.
@@ -45,6 +49,15 @@ struct InputWindow {
 };
 // The unread part of the input buffer; only the field reader moves it.
 extern InputWindow input;
+
+// Offset in the file of the next unread byte.
+std::uint64_t input_offset();
+// Whether the file can be read again from an earlier offset (not a pipe).
+bool input_is_seekable();
+// Goes on reading at `offset`: within the buffer when it holds that offset,
+// otherwise by seeking the file. False, with nothing changed, when the file
+// cannot seek.
+bool seek_input(std::uint64_t offset);
 
 // Slow path of read_byte: refills the buffer; at end of file or on a read
 // failure it ends the run with a fatal error.

@@ -1,0 +1,309 @@
+#include "json_export/json_printers.h"
+
+#include "json_export/json_writer.h"
+#include "output_writer.h"
+#include "reader/field_reader.h"
+
+using json::begin_record;
+using json::end_record;
+using json::position_room;
+using json::put_literal;
+using json::string_room;
+using json::write_field_string;
+using json::write_position;
+
+namespace {
+
+// Room for a member name and a number or two beside the strings and
+// positions that a piece holds.
+constexpr std::size_t member_room = 64;
+
+// A record of a number (a byte or a word) and a name.
+template <std::size_t size>
+void print_numbered_name(int type, const char (&opening)[size], unsigned number_bytes) {
+    char* next = begin_record(type, member_room + size + string_room);
+    next = put_literal(next, opening);
+    next = digits::write_decimal(next, number_bytes == 1 ? static_cast<unsigned>(read_byte()) : read_word());
+    next = put_literal(next, ",\"name\":");
+    next = write_field_string(next, read_string_view());
+    end_record(next);
+}
+
+// Writes strings up to the empty string that ends their list as a JSON
+// array, each in a piece of its own, which is asked for before the string is read.
+void print_string_list() {
+    char* next = out.begin_piece(string_room + 4);
+    *next++ = '[';
+    for (std::string_view item = read_string_view(); !item.empty();) {
+        next = write_field_string(next, item);
+        out.end_piece(next);
+        next = out.begin_piece(string_room + 4);
+        item = read_string_view();
+        if (!item.empty()) *next++ = ',';
+    }
+    *next++ = ']';
+    out.end_piece(next);
+}
+
+void print_file() {
+    char* next = begin_record(File, member_room + 2 * string_room);
+    next = put_literal(next, "{\"kind\":\"file\",\"number\":");
+    next = digits::write_byte_decimal(next, static_cast<std::uint8_t>(read_byte()));
+    next = put_literal(next, ",\"include_name\":");
+    next = write_field_string(next, read_string_view());
+    next = put_literal(next, ",\"path\":");
+    next = write_field_string(next, read_string_view());
+    end_record(next);
+}
+
+void print_class() {
+    char* next = begin_record(Class, member_room + string_room + 2 * position_room);
+    next = put_literal(next, "{\"kind\":\"class\",\"name\":");
+    next = write_field_string(next, read_string_view());
+    next = put_literal(next, ",\"start\":");
+    next = write_position(next, read_line_ref());
+    next = put_literal(next, ",\"end\":");
+    next = write_position(next, read_line_ref());
+    end_record(next);
+}
+
+void print_object() {
+    char* next = begin_record(Object, member_room + string_room + 2 * position_room);
+    next = put_literal(next, "{\"kind\":\"object\",\"number\":");
+    next = digits::write_decimal(next, read_word());
+    next = put_literal(next, ",\"name\":");
+    next = write_field_string(next, read_string_view());
+    next = put_literal(next, ",\"start\":");
+    next = write_position(next, read_line_ref());
+    next = put_literal(next, ",\"end\":");
+    next = write_position(next, read_line_ref());
+    end_record(next);
+}
+
+void print_global() { print_numbered_name(Global, "{\"kind\":\"global\",\"number\":", 1); }
+void print_attribute() { print_numbered_name(Attribute, "{\"kind\":\"attribute\",\"number\":", 2); }
+void print_property() { print_numbered_name(Property, "{\"kind\":\"property\",\"number\":", 2); }
+void print_fake_action() { print_numbered_name(FakeAction, "{\"kind\":\"fake_action\",\"number\":", 2); }
+void print_action() { print_numbered_name(Action, "{\"kind\":\"action\",\"number\":", 2); }
+
+void print_header() {
+    char* next = begin_record(Header, member_room + 2 * game_header_size);
+    next = put_literal(next, "{\"kind\":\"header\",\"bytes\":\"");
+    const unsigned char* bytes = read_in_place(game_header_size);
+    for (int i = 0; i < game_header_size; ++i) {
+        unsigned byte = bytes != nullptr ? bytes[i] : static_cast<unsigned>(read_byte());
+        std::memcpy(next, digits::table.hex_pairs + 2 * byte, 2);
+        next += 2;
+    }
+    *next++ = '"';
+    end_record(next);
+}
+
+// {"at":{"file":255,"line":65535,"char":255},"offset":65535}, a comma and the overstore.
+constexpr std::size_t point_room = 72;
+
+char* write_sequence_point(char* next, LineRef at, unsigned offset) {
+    next = put_literal(next, "{\"at\":");
+    next = write_position(next, at);
+    next = put_literal(next, ",\"offset\":");
+    next = digits::write_decimal(next, offset);
+    *next++ = '}';
+    return next;
+}
+
+void print_sequence_points() {
+    char* next = begin_record(SequencePoints, member_room);
+    next = put_literal(next, "{\"kind\":\"sequence_points\",\"routine\":");
+    next = digits::write_decimal(next, read_word());
+    next = put_literal(next, ",\"points\":[");
+    out.end_piece(next);
+    unsigned left = read_word();
+    // Runs of entries that the input buffer holds whole are written as one
+    // piece; an entry that runs past the buffer is read field by field.
+    constexpr unsigned run_limit = 64;
+    for (bool first = true; left != 0; first = false) {
+        unsigned run = left < run_limit ? left : run_limit;
+        next = out.begin_piece(point_room * run);
+        if (!first) *next++ = ',';
+        if (const unsigned char* entry = read_in_place(6 * run)) {
+            next = write_sequence_point(next, line_ref_at(entry), word_at(entry + 4));
+            for (unsigned i = 1; i < run; ++i) {
+                entry += 6;
+                *next++ = ',';
+                next = write_sequence_point(next, line_ref_at(entry), word_at(entry + 4));
+            }
+        } else {
+            run = 1;
+            LineRef at = read_line_ref();
+            next = write_sequence_point(next, at, read_word());
+        }
+        out.end_piece(next);
+        left -= run;
+    }
+    next = out.begin_piece(8);
+    *next++ = ']';
+    end_record(next);
+}
+
+void print_routine() {
+    char* next = begin_record(Routine, member_room + position_room + string_room);
+    next = put_literal(next, "{\"kind\":\"routine\",\"number\":");
+    if (const unsigned char* fields = read_in_place(2 + 4 + 3)) {
+        next = digits::write_decimal(next, word_at(fields));
+        next = put_literal(next, ",\"start\":");
+        next = write_position(next, line_ref_at(fields + 2));
+        next = put_literal(next, ",\"address\":");
+        next = digits::write_decimal(next, address_at(fields + 6));
+    } else {
+        next = digits::write_decimal(next, read_word());
+        next = put_literal(next, ",\"start\":");
+        next = write_position(next, read_line_ref());
+        next = put_literal(next, ",\"address\":");
+        next = digits::write_decimal(next, read_address());
+    }
+    next = put_literal(next, ",\"name\":");
+    next = write_field_string(next, read_string_view());
+    next = put_literal(next, ",\"locals\":");
+    out.end_piece(next);
+    print_string_list();
+    end_record(out.begin_piece(8));
+}
+
+void print_array() {
+    char* next = begin_record(Array, member_room + string_room);
+    next = put_literal(next, "{\"kind\":\"array\",\"address\":");
+    next = digits::write_decimal(next, read_word());
+    next = put_literal(next, ",\"name\":");
+    next = write_field_string(next, read_string_view());
+    end_record(next);
+}
+
+void print_memory_map() {
+    char* next = begin_record(MemoryMap, member_room);
+    next = put_literal(next, "{\"kind\":\"memory_map\",\"entries\":[");
+    for (bool first = true;; first = false) {
+        out.end_piece(next);
+        next = out.begin_piece(member_room + string_room);
+        std::string_view name = read_string_view();
+        if (name.empty()) break;
+        if (!first) *next++ = ',';
+        next = put_literal(next, "{\"name\":");
+        next = write_field_string(next, name);
+        next = put_literal(next, ",\"address\":");
+        next = digits::write_decimal(next, read_address());
+        *next++ = '}';
+    }
+    *next++ = ']';
+    end_record(next);
+}
+
+void print_routine_end() {
+    char* next = begin_record(RoutineEnd, member_room + position_room);
+    next = put_literal(next, "{\"kind\":\"routine_end\",\"number\":");
+    if (const unsigned char* fields = read_in_place(2 + 4 + 3)) {
+        next = digits::write_decimal(next, word_at(fields));
+        next = put_literal(next, ",\"end\":");
+        next = write_position(next, line_ref_at(fields + 2));
+        next = put_literal(next, ",\"address\":");
+        next = digits::write_decimal(next, address_at(fields + 6));
+    } else {
+        next = digits::write_decimal(next, read_word());
+        next = put_literal(next, ",\"end\":");
+        next = write_position(next, read_line_ref());
+        next = put_literal(next, ",\"address\":");
+        next = digits::write_decimal(next, read_address());
+    }
+    end_record(next);
+}
+
+void print_object_details() {
+    char* next = begin_record(ObjectDetails, member_room + string_room + 2 * position_room);
+    next = put_literal(next, "{\"kind\":\"object_details\",\"number\":");
+    next = digits::write_decimal(next, read_word());
+    next = put_literal(next, ",\"short_name\":");
+    next = write_field_string(next, read_string_view());
+    next = put_literal(next, ",\"with_at\":");
+    next = write_position(next, read_line_ref());
+    next = put_literal(next, ",\"name_at\":");
+    next = write_position(next, read_line_ref());
+    next = put_literal(next, ",\"names\":");
+    out.end_piece(next);
+    print_string_list();
+    next = out.begin_piece(member_room);
+    next = put_literal(next, ",\"exits\":[");
+    DirectionName scratch;
+    for (bool first = true;; first = false) {
+        out.end_piece(next);
+        next = out.begin_piece(member_room + string_room);
+        std::string_view entry = read_string_view();
+        if (entry.empty()) break;
+        if (!first) *next++ = ',';
+        auto index = static_cast<unsigned char>(entry[0]);
+        next = put_literal(next, "{\"index\":");
+        next = digits::write_byte_decimal(next, index);
+        next = put_literal(next, ",\"direction\":\"");
+        std::string_view direction = direction_name(index, scratch);
+        std::memcpy(next, direction.data(), direction.size());
+        next = put_literal(next + direction.size(), "\",\"to\":");
+        next = write_field_string(next, entry.substr(1));
+        *next++ = '}';
+    }
+    *next++ = ']';
+    end_record(next);
+}
+
+template <std::size_t size>
+void print_position_record(int type, const char (&opening)[size]) {
+    char* next = begin_record(type, member_room + position_room);
+    next = put_literal(next, opening);
+    next = write_position(next, read_line_ref());
+    end_record(next);
+}
+
+void print_directive_end() { print_position_record(DirectiveEnd, "{\"kind\":\"directive_end\",\"at\":"); }
+void print_library_include() { print_position_record(LibraryInclude, "{\"kind\":\"library_include\",\"at\":"); }
+
+}  // namespace
+
+const RecordHandler json_printers[18] = {
+    nullptr,
+    print_file,
+    print_class,
+    print_object,
+    print_global,
+    print_attribute,
+    print_property,
+    print_fake_action,
+    print_action,
+    print_header,
+    print_sequence_points,
+    print_routine,
+    print_array,
+    print_memory_map,
+    print_routine_end,
+    print_object_details,
+    print_directive_end,
+    print_library_include,
+};
+
+void print_json_version_line() {
+    char* next = out.begin_piece(member_room + 48);
+    next = put_literal(next, "{\"kind\":\"version\",\"major\":");
+    next = digits::write_byte_decimal(next, static_cast<std::uint8_t>(read_byte()));
+    next = put_literal(next, ",\"minor\":");
+    next = digits::write_byte_decimal(next, static_cast<std::uint8_t>(read_byte()));
+    next = put_literal(next, ",\"revision\":");
+    next = digits::write_decimal(next, read_word());
+    next = put_literal(next, "}\n");
+    out.end_piece(next);
+}
+
+void print_json_unknown_type(int type) {
+    char* next = out.begin_piece();
+    next = put_literal(next, "{\"kind\":\"unknown_type\",\"type\":");
+    next = digits::write_decimal(next, static_cast<unsigned>(type));
+    next = put_literal(next, "}\n");
+    out.end_piece(next);
+}
+
+void print_json_end() { out.put("{\"kind\":\"end\"}\n"); }
