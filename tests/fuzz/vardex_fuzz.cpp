@@ -1,6 +1,7 @@
 // libFuzzer target: one whole run of vardex per input, in-process. The first
 // bytes choose the switches and the selection lines (fuzz_input.h); the rest
 // is the debugging file, read from memory.
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "json_export/json_writer.h"
 #include "output_writer.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
@@ -77,9 +79,72 @@ void check_python_byte(char c) {
     }
 }
 
+// JSON mode: every line one JSON object; strings hold no raw control byte
+// and only well-formed UTF-8 (checked by its lead and continuation bytes).
+struct JsonCheck {
+    bool in_string;
+    bool escaped;
+    int hex_digits_left;
+    int continuation_bytes_left;
+    int depth;
+    bool line_started;
+};
+
+JsonCheck json_check;
+
+void check_json_byte(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    JsonCheck& check = json_check;
+    if (check.in_string) {
+        if (check.continuation_bytes_left > 0) {
+            if ((byte & 0xC0) != 0x80) fail("a JSON string is not UTF-8");
+            --check.continuation_bytes_left;
+        } else if (check.hex_digits_left > 0) {
+            if (!std::isxdigit(byte)) fail("a \\u escape without four hex digits");
+            --check.hex_digits_left;
+        } else if (check.escaped) {
+            if (std::strchr("\"\\/bfnrtu", c) == nullptr || c == '\0') fail("an unknown escape in a JSON string");
+            if (c == 'u') check.hex_digits_left = 4;
+            check.escaped = false;
+        } else if (c == '"') {
+            check.in_string = false;
+        } else if (c == '\\') {
+            check.escaped = true;
+        } else if (byte < 0x20) {
+            fail("a control byte in a JSON string");
+        } else if (byte >= 0x80) {
+            if (byte >= 0xC2 && byte <= 0xDF)
+                check.continuation_bytes_left = 1;
+            else if (byte >= 0xE0 && byte <= 0xEF)
+                check.continuation_bytes_left = 2;
+            else if (byte >= 0xF0 && byte <= 0xF4)
+                check.continuation_bytes_left = 3;
+            else
+                fail("a JSON string is not UTF-8");
+        }
+        return;
+    }
+    if (c == '\n') {
+        if (check.depth != 0 || !check.line_started) fail("a JSON line is not one whole object");
+        check.line_started = false;
+        return;
+    }
+    if (!check.line_started) {
+        if (c != '{') fail("a JSON line does not begin with an object");
+        check.line_started = true;
+    } else if (check.depth == 0) {
+        fail("text after the object of a JSON line");
+    }
+    if (c == '"') check.in_string = true;
+    if (c == '{' || c == '[') ++check.depth;
+    if ((c == '}' || c == ']') && --check.depth < 0) fail("a JSON line closes more than it opens");
+}
+
 ssize_t keep_tail(void*, const char* data, std::size_t size) {
-    if (options.mode == OutputMode::Python)
+    if (options.mode == OutputMode::Python && options.lookup_count == 0)
         for (std::size_t i = 0; i < size; ++i) check_python_byte(data[i]);
+    if (options.mode == OutputMode::Json)
+        for (std::size_t i = 0; i < size; ++i) check_json_byte(data[i]);
     tail.total += size;
     std::size_t capacity = sizeof tail.text;
     if (size >= capacity) {
@@ -131,9 +196,36 @@ constexpr std::string_view fatal_lines[] = {
     "Fatal error: I/O failure: can't close debugging info file\n",
 };
 
+std::string_view last_line(std::string_view text) {
+    std::size_t start = text.size() < 2 ? std::string_view::npos : text.rfind('\n', text.size() - 2);
+    return start == std::string_view::npos ? text : text.substr(start + 1);
+}
+
+// JSON mode and lookups: status 0 after a complete run; JSON lines end with
+// the end record or the fatal error.
+void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
+    std::string_view text(tail.text, tail.size);
+    if (ended_by_fatal_error && status != 1) fail("exit status after a fatal error is not 1");
+    if (!ended_by_fatal_error && options.lookup_count == 0 && status != 0)
+        fail("exit status of a complete run is not 0");
+    if (!ends_with(text, "\n")) fail("the output does not end with a newline");
+    if (options.mode != OutputMode::Json) {
+        if (ended_by_fatal_error && last_line(text).rfind("Fatal error: ", 0) != 0)
+            fail("a fatal error did not end the answers with its line");
+        return;
+    }
+    if (json_check.in_string || json_check.depth != 0) fail("the JSON output ends inside a line");
+    std::string_view last = last_line(text);
+    if (ended_by_fatal_error ? last.rfind("{\"kind\":\"fatal_error\",\"message\":\"", 0) != 0
+                             : options.lookup_count == 0 && last != "{\"kind\":\"end\"}\n")
+        fail("the JSON output does not end with its end or fatal-error line");
+}
+
 // A run ends with status 1, and with one fatal-error line, or in Python mode
 // with the sources list, or in text mode at the end of a line.
 void check_end_of_run(int status, bool ended_by_fatal_error) {
+    if (options.mode == OutputMode::Json || options.lookup_count != 0)
+        return check_end_of_json_or_lookups(status, ended_by_fatal_error);
     if (status != 1) fail("exit status is not 1");
     std::string_view text(tail.text, tail.size);
     if (literal.line_ended_inside_literal && !ended_by_fatal_error)
@@ -185,6 +277,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out.sink = output_sink();
     tail.size = tail.total = 0;
     literal = LiteralCheck{};
+    json_check = JsonCheck{};
+    json::record = {};
+    out.before_flush = nullptr;
+    fatal_error_writer = nullptr;
 
     std::FILE* selection_lines = memory_stream(stdin_text, stdin_size);
     attach_debug_stream(memory_stream(debug_file, debug_file_size));
