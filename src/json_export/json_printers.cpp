@@ -67,17 +67,24 @@ void print_class() {
     end_record(next);
 }
 
-void print_object() {
-    char* next = begin_record(Object, member_room + string_room + 2 * position_room);
-    next = put_literal(next, "{\"kind\":\"object\",\"number\":");
+// Objects and their details begin alike: a word, a string and two positions.
+template <std::size_t opening_size, std::size_t name_size, std::size_t first_size, std::size_t second_size>
+char* write_object_fields(int type, const char (&opening)[opening_size], const char (&name_member)[name_size],
+                          const char (&first_member)[first_size], const char (&second_member)[second_size]) {
+    char* next = begin_record(type, member_room + string_room + 2 * position_room);
+    next = put_literal(next, opening);
     next = digits::write_decimal(next, read_word());
-    next = put_literal(next, ",\"name\":");
+    next = put_literal(next, name_member);
     next = write_field_string(next, read_string_view());
-    next = put_literal(next, ",\"start\":");
+    next = put_literal(next, first_member);
     next = write_position(next, read_line_ref());
-    next = put_literal(next, ",\"end\":");
-    next = write_position(next, read_line_ref());
-    end_record(next);
+    next = put_literal(next, second_member);
+    return write_position(next, read_line_ref());
+}
+
+void print_object() {
+    end_record(
+        write_object_fields(Object, "{\"kind\":\"object\",\"number\":", ",\"name\":", ",\"start\":", ",\"end\":"));
 }
 
 void print_global() { print_numbered_name(Global, "{\"kind\":\"global\",\"number\":", 1); }
@@ -145,22 +152,34 @@ void print_sequence_points() {
     end_record(next);
 }
 
-void print_routine() {
-    char* next = begin_record(Routine, member_room + position_room + string_room);
-    next = put_literal(next, "{\"kind\":\"routine\",\"number\":");
+// Routine starts and ends begin alike: a word, a position and an address,
+// taken from the buffer in one piece when it holds them.
+template <std::size_t opening_size, std::size_t position_size>
+char* write_routine_fields(int type, const char (&opening)[opening_size],
+                           const char (&position_member)[position_size]) {
+    char* next = begin_record(type, member_room + position_room + string_room);
+    unsigned number;
+    LineRef at;
+    unsigned long address;
     if (const unsigned char* fields = read_in_place(2 + 4 + 3)) {
-        next = digits::write_decimal(next, word_at(fields));
-        next = put_literal(next, ",\"start\":");
-        next = write_position(next, line_ref_at(fields + 2));
-        next = put_literal(next, ",\"address\":");
-        next = digits::write_decimal(next, address_at(fields + 6));
+        number = word_at(fields);
+        at = line_ref_at(fields + 2);
+        address = address_at(fields + 6);
     } else {
-        next = digits::write_decimal(next, read_word());
-        next = put_literal(next, ",\"start\":");
-        next = write_position(next, read_line_ref());
-        next = put_literal(next, ",\"address\":");
-        next = digits::write_decimal(next, read_address());
+        number = read_word();
+        at = read_line_ref();
+        address = read_address();
     }
+    next = put_literal(next, opening);
+    next = digits::write_decimal(next, number);
+    next = put_literal(next, position_member);
+    next = write_position(next, at);
+    next = put_literal(next, ",\"address\":");
+    return digits::write_decimal(next, address);
+}
+
+void print_routine() {
+    char* next = write_routine_fields(Routine, "{\"kind\":\"routine\",\"number\":", ",\"start\":");
     next = put_literal(next, ",\"name\":");
     next = write_field_string(next, read_string_view());
     next = put_literal(next, ",\"locals\":");
@@ -198,34 +217,12 @@ void print_memory_map() {
 }
 
 void print_routine_end() {
-    char* next = begin_record(RoutineEnd, member_room + position_room);
-    next = put_literal(next, "{\"kind\":\"routine_end\",\"number\":");
-    if (const unsigned char* fields = read_in_place(2 + 4 + 3)) {
-        next = digits::write_decimal(next, word_at(fields));
-        next = put_literal(next, ",\"end\":");
-        next = write_position(next, line_ref_at(fields + 2));
-        next = put_literal(next, ",\"address\":");
-        next = digits::write_decimal(next, address_at(fields + 6));
-    } else {
-        next = digits::write_decimal(next, read_word());
-        next = put_literal(next, ",\"end\":");
-        next = write_position(next, read_line_ref());
-        next = put_literal(next, ",\"address\":");
-        next = digits::write_decimal(next, read_address());
-    }
-    end_record(next);
+    end_record(write_routine_fields(RoutineEnd, "{\"kind\":\"routine_end\",\"number\":", ",\"end\":"));
 }
 
 void print_object_details() {
-    char* next = begin_record(ObjectDetails, member_room + string_room + 2 * position_room);
-    next = put_literal(next, "{\"kind\":\"object_details\",\"number\":");
-    next = digits::write_decimal(next, read_word());
-    next = put_literal(next, ",\"short_name\":");
-    next = write_field_string(next, read_string_view());
-    next = put_literal(next, ",\"with_at\":");
-    next = write_position(next, read_line_ref());
-    next = put_literal(next, ",\"name_at\":");
-    next = write_position(next, read_line_ref());
+    char* next = write_object_fields(ObjectDetails, "{\"kind\":\"object_details\",\"number\":", ",\"short_name\":",
+                                     ",\"with_at\":", ",\"name_at\":");
     next = put_literal(next, ",\"names\":");
     out.end_piece(next);
     print_string_list();
