@@ -78,9 +78,9 @@ RunResult run_vardex(const RunRequest& request) {
             case Stdout::DevFull:
                 output = open("/dev/full", O_WRONLY);
                 break;
-            case Stdout::Closed:
+            case Stdout::Closed:  // closed once the others are in place
                 output = error;
-                break;  // any open descriptor, not used
+                break;
             case Stdout::ClosedPipe:
                 output = pipe_ends[1];
                 break;
