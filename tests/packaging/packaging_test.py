@@ -179,6 +179,18 @@ def run_script(script, arguments, extra=(), env=None, cwd=None):
     return run([sys.executable, script, *extra], env=env, cwd=cwd)
 
 
+def run_into_closed_pipe(command):
+    """Runs the command with standard output a pipe that nobody reads; returns (status, stderr)."""
+    reading, writing = os.pipe()
+    os.close(reading)
+    try:
+        completed = subprocess.run([str(part) for part in command], stdin=subprocess.DEVNULL, stdout=writing,
+                                   stderr=subprocess.PIPE, timeout=60)
+    finally:
+        os.close(writing)
+    return completed.returncode, completed.stderr.decode("utf-8", errors="replace")
+
+
 def environment_without_vardex(path):
     env = {key: value for key, value in os.environ.items() if key != "VARDEX"}
     env["PATH"] = str(path)
@@ -259,6 +271,19 @@ def check_load_objects(arguments):
         status, out, err = run_script(script, arguments, ["--vardex", temporary / "no-such-vardex", sample])
         expect(status == 1 and "cannot run vardex" in err, f"vardex missing: status {status}, message {err!r}")
 
+        # Only a newline ends a line of vardex's output: names may hold U+2028,
+        # U+2029 and U+0085.
+        separators = temporary / "separators.dbg"
+        separators.write_bytes(sample.read_bytes().replace(b"Great Hall", "Great\u2028Hall\u2029\u0085".encode()))
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, separators])
+        expect(status == 0 and err == "", f"line separators in a name: status {status}: {err}")
+        expect("hall             Great\\u2028Hall\\u2029\\x85  rooms.src:4" in out,
+               f"line separators in a name read back as:\n{out}")
+
+        # A closed standard output ends it quietly, as it ends any filter.
+        status, err = run_into_closed_pipe([sys.executable, script, "--vardex", arguments.vardex, sample])
+        expect(status == 1 and err == "", f"closed pipe: status {status}, message {err!r}")
+
 
 def check_room_map(arguments):
     script = arguments.source_dir / "examples" / "room_map.py"
@@ -287,6 +312,9 @@ def check_room_map(arguments):
         status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, temporary / "missing.dbg"])
         expect(status == 1 and out == "" and "Fatal error: Couldn't open debugging info file" in err,
                f"missing file: status {status}, output {out!r}, message {err!r}")
+
+        status, err = run_into_closed_pipe([sys.executable, script, "--vardex", arguments.vardex, sample])
+        expect(status == 1 and err == "", f"closed pipe: status {status}, message {err!r}")
 
 
 def check_room_map_svg(arguments):
