@@ -40,10 +40,6 @@ inline void require_input() {
     if (input.next == input.end && !refill()) input_ended();
 }
 
-}  // namespace
-
-namespace {
-
 // The one place a fatal-error line is composed; `path`, when given, follows
 // the message in double quotes.
 [[noreturn]] void end_with_fatal_line(std::string_view message, const std::string_view* path) {
