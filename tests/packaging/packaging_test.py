@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks of what a user meets outside the program: installed files, the
-manual page, the Debian package and the consumer scripts in examples/.
+manual page, the Debian package, the consumer scripts in examples/ and the
+examples that the README and the manual page show.
 
     packaging_test.py CHECK --vardex BIN --source-dir DIR --build-dir DIR
                       --work-dir DIR --cmake CMAKE --cpack CPACK
