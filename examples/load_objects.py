@@ -9,7 +9,9 @@ VARDEX environment variable, else `vardex` on PATH, else build/release/vardex
 of the repository this script belongs to.
 
 Exit status: 0 when the table is printed; 1 when vardex could not be run or
-reported an error (the message goes to standard error); 2 for a usage error.
+reported an error (the message goes to standard error), or when the table
+could not be written (quietly when standard output is a closed pipe); 2 for
+a usage error.
 
 Other scripts import this one: load_game() returns the objects, the sources
 list and the markers that vardex wrote. Standard library only.
@@ -95,9 +97,11 @@ def find_vardex(explicit=None):
 def run_vardex(vardex, debug_file=None):
     """vardex's Python text for DEBUGFILE with every source file selected.
 
-    vardex always exits with status 1, so its output tells how the run went:
-    a complete run ends with the sources list, a failed one with a line
-    (or the end of a line) that begins "Fatal error: ".
+    vardex exits with status 1 after a complete run and after a failed one
+    alike, so its output tells how the run went: it is complete only when its
+    last line is the sources list. A failed run's last line holds the fatal
+    error's message, at its start or after the part of a record printed
+    before the file ended.
     """
     command = [vardex, "-python"]
     if debug_file is not None:
@@ -108,21 +112,32 @@ def run_vardex(vardex, debug_file=None):
     except OSError as error:
         raise VardexError(f"cannot run vardex ({vardex}): {error.strerror}") from None
     text = run.stdout.decode("utf-8", errors="replace")
-    lines = text.splitlines()
+    lines = output_lines(text)
     last_line = lines[-1] if lines else ""
+    if run.returncode == 1 and text.endswith("\n") and last_line.startswith(LAST_LINE_PREFIX):
+        return text
     if FATAL_PREFIX in last_line:
         raise VardexError("vardex: " + last_line[last_line.index(FATAL_PREFIX):])
     if run.returncode < 0:
         raise VardexError(f"vardex ({vardex}) was killed by signal {-run.returncode}")
-    if not last_line.startswith(LAST_LINE_PREFIX):
-        raise VardexError(f"vardex ({vardex}) stopped before the end of its output")
-    return text
+    if run.returncode != 1:
+        raise VardexError(f"vardex ({vardex}) ended with status {run.returncode}")
+    raise VardexError(f"vardex ({vardex}) stopped before the end of its output")
+
+
+def output_lines(text):
+    """The lines of vardex's output. Only a newline ends a line: str.splitlines()
+    would also break at U+2028, U+2029 and U+0085, which names may hold."""
+    lines = text.split("\n")
+    if lines[-1] == "":
+        lines.pop()
+    return lines
 
 
 def load_game(vardex, debug_file=None):
     """Runs vardex and executes its Python text; returns the Game it defines."""
     python_lines = []
-    for line in run_vardex(vardex, debug_file).splitlines():
+    for line in output_lines(run_vardex(vardex, debug_file)):
         # A notice about a byte that is no record type; the run went on.
         if line.startswith(UNKNOWN_TYPE_PREFIX):
             print(f"{Path(sys.argv[0]).name}: warning: vardex: {line}", file=sys.stderr)
@@ -163,6 +178,26 @@ def object_table(game):
             for row in rows]
 
 
+def write_output(text, program_name):
+    """Writes the text on standard output; False when it cannot be written.
+
+    A closed pipe (as under `| head`) ends the script quietly, as it ends any
+    filter; any other failure is reported on standard error.
+    """
+    try:
+        sys.stdout.write(text)
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # Python flushes standard output once more at exit; /dev/null takes that.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return False
+    except OSError as error:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        print(f"{program_name}: cannot write to standard output: {error.strerror}", file=sys.stderr)
+        return False
+    return True
+
+
 def parse_arguments(description):
     parser = argparse.ArgumentParser(description=description)
     parser.add_argument("debug_file", nargs="?", metavar="DEBUGFILE",
@@ -180,9 +215,7 @@ def main():
     except VardexError as error:
         print(f"{Path(sys.argv[0]).name}: {error}", file=sys.stderr)
         return 1
-    for line in object_table(game):
-        print(line)
-    return 0
+    return 0 if write_output("".join(line + "\n" for line in object_table(game)), Path(sys.argv[0]).name) else 1
 
 
 if __name__ == "__main__":

@@ -14,8 +14,9 @@ The DOT text goes to standard output, or to MAP with -o. When MAP ends in
 .png, .pdf, ...) names the format that Graphviz's `dot` program renders.
 
 Exit status: 0 when the map is written; 1 when vardex could not be run or
-reported an error, or dot failed; 2 for a usage error; 3 when MAP needs dot
-and Graphviz is not installed.
+reported an error, or dot failed, or the map could not be written (quietly
+when standard output is a closed pipe); 2 for a usage error; 3 when MAP
+needs dot and Graphviz is not installed.
 """
 
 import shutil
@@ -23,7 +24,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from load_objects import DIRECTION_WORDS, VardexError, find_vardex, load_game, parse_arguments
+from load_objects import DIRECTION_WORDS, VardexError, find_vardex, load_game, parse_arguments, write_output
 
 DOT_SUFFIXES = {"", ".dot", ".gv"}
 GRAPHVIZ_MISSING = 3
@@ -102,8 +103,7 @@ def main():
         return 1
     dot_text = room_map(game, "Rooms of " + Path(arguments.debug_file or "gameinfo.dbg").name)
     if arguments.output is None:
-        sys.stdout.write(dot_text)
-        return 0
+        return 0 if write_output(dot_text, program_name) else 1
     return write_map(dot_text, arguments.output, program_name)
 
 

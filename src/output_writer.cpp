@@ -1,10 +1,29 @@
 #include "output_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 
+#include "run_exit.h"
+
 OutputWriter out;
+
+namespace {
+
+// A listing cut short must not pass for a complete one: the run stops at the
+// first write that fails, says why on standard error, since standard output
+// is what failed, and ends with status 2, which no other run ends with. A
+// broken pipe ends the process by SIGPIPE before the write returns, as it
+// does any filter.
+[[noreturn]] void output_failed(int error) {
+    std::fputs("vardex: can't write to standard output: ", stderr);
+    std::fputs(error != 0 ? std::strerror(error) : "write error", stderr);
+    std::fputc('\n', stderr);
+    end_run(2);
+}
+
+}  // namespace
 
 void OutputWriter::put_long(std::string_view text) {
     while (!text.empty()) {
@@ -38,16 +57,16 @@ void OutputWriter::put_hex_byte_and_space(unsigned value) {
 }
 
 void OutputWriter::flush_buffer() {
-    if (used != 0) {
-        if (before_flush != nullptr) before_flush();
-        // A failed write cannot be reported anywhere but here; the run goes on
-        // and ends with the same status as ever.
-        std::fwrite(output_buffer, 1, used, sink ? sink : stdout);
-        used = 0;
-    }
+    if (used == 0) return;
+    if (before_flush != nullptr) before_flush();
+    std::size_t size = used;
+    used = 0;
+    errno = 0;
+    if (std::fwrite(output_buffer, 1, size, sink ? sink : stdout) != size) output_failed(errno);
 }
 
 void OutputWriter::flush() {
     flush_buffer();
-    std::fflush(sink ? sink : stdout);
+    errno = 0;
+    if (std::fflush(sink ? sink : stdout) != 0) output_failed(errno);
 }

@@ -208,7 +208,8 @@ struct OutputWriter {
     // "%02x " for one byte.
     void put_hex_byte_and_space(unsigned value);
 
-    // Writes the buffer to the sink.
+    // Writes the buffer to the sink. A write that fails ends the run with
+    // status 2 and a line on standard error.
     void flush_buffer();
     // Writes the buffer and flushes the sink's own buffering too.
     void flush();

@@ -8,6 +8,7 @@
 #include "output_writer.h"
 #include "reader/field_reader.h"
 #include "reader/records.h"
+#include "run_options.h"
 
 namespace {
 
@@ -129,6 +130,27 @@ TEST(FieldReaderDeathTest, OpenFailureQuotesTheWholePath) {
             open_debug_file(long_path.c_str());
         },
         testing::ExitedWithCode(1), "^Fatal error: Couldn't open debugging info file \"" + long_path + "\"\n$");
+}
+
+TEST(FieldReader, PathsInFatalLinesHaveControlBytesEscapedAndInPythonQuotesToo) {
+    struct Case {
+        std::string path, text, python;
+    };
+    const Case cases[] = {
+        {"games/tale/gameinfo.dbg", "games/tale/gameinfo.dbg", "games/tale/gameinfo.dbg"},
+        {"caf\xc3\xa9 \xff'$(x)", "caf\xc3\xa9 \xff'$(x)", "caf\xc3\xa9 \xff'$(x)"},
+        {"a\"b", "a\"b", "a\\\"b"},
+        {R"(/x""")", R"(/x""")", R"(/x\"\"\")"},
+        {R"(C:\dir\)", R"(C:\dir\)", R"(C:\\dir\\)"},
+        {R"(\x0a)", R"(\x0a)", R"(\\x0a)"},
+        {"a\nb\rc\td", R"(a\x0ab\x0dc\x09d)", R"(a\x0ab\x0dc\x09d)"},
+        {std::string("\x01\x1f\x7f\x1b[31m\0", 9), R"(\x01\x1f\x7f\x1b[31m\x00)", R"(\x01\x1f\x7f\x1b[31m\x00)"},
+        {"/x\"\"\"\nimport os#", R"(/x"""\x0aimport os#)", R"(/x\"\"\"\x0aimport os#)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(captured_output([&] { put_escaped_path(c.path, OutputMode::Text); }), c.text) << c.path;
+        EXPECT_EQ(captured_output([&] { put_escaped_path(c.path, OutputMode::Python); }), c.python) << c.path;
+    }
 }
 
 TEST(RecordSkipper, EverySkippedRecordEndsAtTheNextTypeByte) {

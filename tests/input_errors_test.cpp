@@ -67,3 +67,38 @@ TEST(InputErrors, NothingAfterTheEndRecordIsRead) {
     EXPECT_EQ(result.out, banner + version_line + "Global 1 \"g\"\n");
     EXPECT_EQ(result.status, 1);
 }
+
+// A path that the caller does not control must neither forge the last line
+// in text mode nor, in Python mode, close the docstring and add code after it.
+TEST(InputErrors, AHostilePathStaysOneLineInsideItsMessage) {
+    const std::string docstring_opening =
+        "\"\"\"\n"
+        "Ostrel debugging info extracted by Vardex\n"
+        "  Objects, source positions, name words and exits of one compiled game,\n"
+        "  read from the debugging file that the compiler wrote beside it.\n"
+        "\n";
+    const std::string open_failure = "Fatal error: Couldn't open debugging info file \"";
+    struct Case {
+        std::string path, text, python;
+    };
+    const Case cases[] = {
+        {"missing.dbg", "missing.dbg", "missing.dbg"},
+        {"/x\"\"\"\nimport os#", R"(/x"""\x0aimport os#)", R"(/x\"\"\"\x0aimport os#)"},
+        {"x\"\"\"\nZkelm_qivSources=[]#", R"(x"""\x0aZkelm_qivSources=[]#)", R"(x\"\"\"\x0aZkelm_qivSources=[]#)"},
+        {"a\\\"\n\"\"\"\\", R"(a\"\x0a"""\)", R"(a\\\"\x0a\"\"\"\\)"},
+        {"q'''\r\n\x7f", R"(q'''\x0d\x0a\x7f)", R"(q'''\x0d\x0a\x7f)"},
+    };
+    for (const Case& c : cases) {
+        RunRequest request;
+        request.args = {c.path};
+        RunResult text = run_vardex(request);
+        EXPECT_EQ(text.out, banner + open_failure + c.text + "\"\n") << c.path;
+        EXPECT_EQ(text.status, 1);
+        request.args = {"-python", c.path};
+        request.stdin_text = "\n*\n";
+        RunResult python = run_vardex(request);
+        EXPECT_EQ(python.out, docstring_opening + open_failure + c.python + "\"\n") << c.path;
+        EXPECT_EQ(python.out.find("\"\"\"", 3), std::string::npos) << "the docstring is closed in:\n" << python.out;
+        EXPECT_EQ(python.status, 1);
+    }
+}

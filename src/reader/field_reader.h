@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+
+#include "run_options.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -29,6 +31,12 @@ struct LineRef {
 [[noreturn]] void fatal_error(std::string_view message);
 // Same, with the message followed by a space and the quoted path.
 [[noreturn]] void fatal_error_with_path(std::string_view message, std::string_view path);
+// Writes a path as it stands between the quotes of a fatal-error line: every
+// byte 0x00..0x1F and 0x7F as \xNN, so that the message stays one line (a
+// path cannot forge the last line); in Python mode, where it stands inside
+// the docstring, a backslash before \ and " too, so that the docstring
+// cannot be closed by it. Other bytes pass unchanged.
+void put_escaped_path(std::string_view path, OutputMode mode);
 
 // Writes the fatal-error line in place of the text form, for an output mode
 // whose lines have another form; nullptr for the text form.

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks of what a user meets outside the program: installed files, the
-manual page, the Debian package and the consumer scripts in examples/.
+manual page, the Debian package, the consumer scripts in examples/ and the
+examples that the README and the manual page show.
 
     packaging_test.py CHECK --vardex BIN --source-dir DIR --build-dir DIR
                       --work-dir DIR --cmake CMAKE --cpack CPACK
@@ -83,6 +84,8 @@ def require_tool(name):
 
 def run(command, **options):
     """Runs the command; returns (status, stdout, stderr) as text."""
+    if "input" not in options:
+        options["stdin"] = subprocess.DEVNULL
     completed = subprocess.run([str(part) for part in command], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, timeout=60, **options)
     return (completed.returncode, completed.stdout.decode("utf-8", errors="replace"),
@@ -179,6 +182,18 @@ def run_script(script, arguments, extra=(), env=None, cwd=None):
     return run([sys.executable, script, *extra], env=env, cwd=cwd)
 
 
+def run_into_closed_pipe(command):
+    """Runs the command with standard output a pipe that nobody reads; returns (status, stderr)."""
+    reading, writing = os.pipe()
+    os.close(reading)
+    try:
+        completed = subprocess.run([str(part) for part in command], stdin=subprocess.DEVNULL, stdout=writing,
+                                   stderr=subprocess.PIPE, timeout=60)
+    finally:
+        os.close(writing)
+    return completed.returncode, completed.stderr.decode("utf-8", errors="replace")
+
+
 def environment_without_vardex(path):
     env = {key: value for key, value in os.environ.items() if key != "VARDEX"}
     env["PATH"] = str(path)
@@ -230,6 +245,17 @@ def check_load_objects(arguments):
         expect_equal(err, f'load_objects.py: vardex: Fatal error: Couldn\'t open debugging info file "{missing}"\n',
                      "message for a missing debugging file")
 
+        # A crafted path neither runs code nor forges the last line: vardex
+        # escapes it in its message, which stays one line.
+        marker = temporary / "code-ran"
+        hostile = f'x"""\nqivobj.__init__.__globals__["os"].system("touch {marker}")\nZkelm_qivSources=[]#'
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, hostile], cwd=temporary)
+        expect(not marker.exists(), "a crafted path ran code through load_objects.py")
+        escaped = hostile.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\x0a")
+        expect(status == 1 and out == "", f"crafted path: status {status}, output {out!r}")
+        expect_equal(err, f'load_objects.py: vardex: Fatal error: Couldn\'t open debugging info file "{escaped}"\n',
+                     "message for a crafted path")
+
         cut_short = temporary / "cut.dbg"
         cut_short.write_bytes(sample.read_bytes()[:300])
         status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, cut_short])
@@ -247,6 +273,19 @@ def check_load_objects(arguments):
 
         status, out, err = run_script(script, arguments, ["--vardex", temporary / "no-such-vardex", sample])
         expect(status == 1 and "cannot run vardex" in err, f"vardex missing: status {status}, message {err!r}")
+
+        # Only a newline ends a line of vardex's output: names may hold U+2028,
+        # U+2029 and U+0085.
+        separators = temporary / "separators.dbg"
+        separators.write_bytes(sample.read_bytes().replace(b"Great Hall", "Great\u2028Hall\u2029\u0085".encode()))
+        status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, separators])
+        expect(status == 0 and err == "", f"line separators in a name: status {status}: {err}")
+        expect("hall             Great\\u2028Hall\\u2029\\x85  rooms.src:4" in out,
+               f"line separators in a name read back as:\n{out}")
+
+        # A closed standard output ends it quietly, as it ends any filter.
+        status, err = run_into_closed_pipe([sys.executable, script, "--vardex", arguments.vardex, sample])
+        expect(status == 1 and err == "", f"closed pipe: status {status}, message {err!r}")
 
 
 def check_room_map(arguments):
@@ -277,6 +316,9 @@ def check_room_map(arguments):
         expect(status == 1 and out == "" and "Fatal error: Couldn't open debugging info file" in err,
                f"missing file: status {status}, output {out!r}, message {err!r}")
 
+        status, err = run_into_closed_pipe([sys.executable, script, "--vardex", arguments.vardex, sample])
+        expect(status == 1 and err == "", f"closed pipe: status {status}, message {err!r}")
+
 
 def check_room_map_svg(arguments):
     require_tool("dot")
@@ -292,6 +334,96 @@ def check_room_map_svg(arguments):
             expect(f">{label}</text>" in svg, f"map.svg lacks the label {label}")
 
 
+# --- The examples of the README and the manual page -----------------------
+
+ELIDED = "..."
+
+
+def output_lines(text):
+    """The lines of a program's output, without the spaces that end some of them."""
+    lines = text.split("\n")
+    if lines[-1] == "":
+        lines.pop()
+    return [line.rstrip() for line in lines]
+
+
+def readme_examples(readme):
+    """(command, output lines) of every example in the README's indented blocks
+    that shows a command after `$ `, with the lines shown below it."""
+    examples = []
+    current = None
+    for line in readme.split("\n"):
+        if line.startswith("    $ "):
+            current = (line[len("    $ "):], [])
+            examples.append(current)
+        elif line.startswith("    ") and current is not None:
+            current[1].append(line[4:].rstrip())
+        else:
+            current = None
+    return examples
+
+
+def shown_output_matches(actual, shown):
+    """Whether the output lines are those shown, where a line "..." stands for any lines."""
+    pattern = "".join(r"(?:[^\n]*\n)*?" if line == ELIDED else re.escape(line) + "\n" for line in shown)
+    return re.fullmatch(pattern, "".join(line + "\n" for line in actual)) is not None
+
+
+def check_readme_examples(arguments):
+    """Every `$ ` example of the README, run from a directory that holds the
+    examples, prints what the README shows."""
+    require_tool("dot")  # one example renders the room map
+    examples = readme_examples((arguments.source_dir / "README.md").read_text())
+    expect(len(examples) >= 5, f"found only {len(examples)} examples in README.md")
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="vardex-readme-") as work:
+        work = Path(work)
+        (work / "examples").symlink_to(arguments.source_dir.resolve() / "examples")
+        (work / "build").mkdir()
+        (work / "bin").mkdir()
+        (work / "bin" / "vardex").symlink_to(arguments.vardex)
+        env = environment_without_vardex(f"{work / 'bin'}{os.pathsep}{os.environ.get('PATH', '')}")
+        for command, shown in examples:
+            _, out, err = run(["bash", "-c", command], cwd=work, env=env)
+            actual = output_lines(out)
+            if err or not shown_output_matches(actual, shown):
+                difference = "".join(difflib.unified_diff([line + "\n" for line in shown],
+                                                          [line + "\n" for line in actual], "README", "actual"))
+                failures.append(f"$ {command}\n{difference}{err}")
+    expect(not failures, "README examples differ from what they print:\n" + "\n".join(failures))
+
+
+def sample_output_lines(vardex, source_dir):
+    sample = source_dir / "examples" / "gameinfo.dbg"
+    _, text, _ = run([vardex, "-all", sample])
+    _, python, _ = run([vardex, "-python", sample], input=b"\n*\n")
+    return set(output_lines(text) + output_lines(python))
+
+
+def check_format_examples(arguments):
+    """Every line that the README's output formats and the manual's OUTPUT
+    FORMAT show is a line that the sample prints; a line that ends with "..."
+    is the start of one."""
+    shown = []
+    readme = (arguments.source_dir / "README.md").read_text()
+    formats = readme[readme.index("\n## Output formats\n"):]
+    end = formats.find("\n## ", 1)
+    formats = formats if end < 0 else formats[:end]
+    shown += [("README", line) for line in re.findall(r"^\|[^|]+\|[^|]+\| `(.+)` \|$", formats, re.MULTILINE)]
+    shown += [("README", line[4:].rstrip()) for line in formats.split("\n") if line.startswith("    ")]
+    manual = manual_text(arguments.source_dir).replace("\\|", "")
+    formats = manual[manual.index('\n.SH "OUTPUT FORMAT"\n'):]
+    formats = formats[:formats.index("\n.SH ", 1)]
+    for block in re.findall(r"^\.EX\n(.*?)^\.EE$", formats, re.MULTILINE | re.DOTALL):
+        shown += [("manual", line.rstrip()) for line in block.split("\n") if line]
+    expect(len(shown) >= 40, f"found only {len(shown)} example lines")
+    printed = sample_output_lines(arguments.vardex, arguments.source_dir)
+    wrong = [f"{where}: {line}" for where, line in shown
+             if not (line in printed or line.endswith(" " + ELIDED)
+                     and any(p.startswith(line[:-len(ELIDED)]) for p in printed))]
+    expect(not wrong, "example lines that the sample does not print:\n" + "\n".join(wrong))
+
+
 CHECKS = {
     "packaging.install": check_install,
     "packaging.manual_renders": check_manual_renders,
@@ -300,6 +432,8 @@ CHECKS = {
     "examples.load_objects": check_load_objects,
     "examples.room_map": check_room_map,
     "examples.room_map_svg": check_room_map_svg,
+    "docs.readme_examples": check_readme_examples,
+    "docs.format_examples": check_format_examples,
 }
 
 

@@ -10,7 +10,16 @@
 
 struct RunResult {
     std::string out;
+    std::string err;
     int status;  // exit status, or 128 + signal number when killed
+};
+
+// Where the run's standard output goes.
+enum class Stdout {
+    File,        // a file, read back as RunResult::out
+    DevFull,     // /dev/full: every write fails with ENOSPC
+    Closed,      // no descriptor 1 at all
+    ClosedPipe,  // a pipe whose reading end is closed
 };
 
 struct RunRequest {
@@ -19,6 +28,7 @@ struct RunRequest {
     // Written as gameinfo.dbg in a fresh working directory unless absent.
     const std::string* debug_file = nullptr;
     std::string working_directory;  // a fresh temporary one when empty
+    Stdout stdout_to = Stdout::File;
 };
 
 RunResult run_vardex(const RunRequest& request);
