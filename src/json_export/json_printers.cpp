@@ -14,9 +14,10 @@ using json::write_position;
 
 namespace {
 
-// Room for a member name and a number or two beside the strings and
-// positions that a piece holds.
-constexpr std::size_t member_room = 64;
+// Room for the member names, numbers and punctuation of one piece beside its
+// strings and positions, and for the number writers' overstore; the largest,
+// an object's details before its lists, needs under 100.
+constexpr std::size_t member_room = 160;
 
 // A record of a number (a byte or a word) and a name.
 template <std::size_t size>

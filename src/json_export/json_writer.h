@@ -4,6 +4,7 @@
 // whole, so that every line written parses.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -114,6 +115,7 @@ inline char* begin_record(int type, std::size_t size) {
 inline void end_record(char* next) {
     *next++ = '}';
     *next++ = '\n';
+    assert(next <= output_buffer + OutputWriter::capacity);
     out.end_piece(next);
     record.open = false;
 }

@@ -30,6 +30,7 @@ constexpr int last_record_type = LibraryInclude;
 // Reads the body of one record, whose type byte has been read, and writes
 // what it holds; each output mode has a table of them indexed by type.
 using RecordHandler = void (*)();
+
 constexpr int game_header_size = 64;
 
 // Reads and drops the body of a record of `type` (1..17); any other type has
