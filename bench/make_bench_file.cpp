@@ -1,15 +1,25 @@
 // Writes a large well-formed debugging file with the mix of records a real
 // game produces, block after block, for timing vardex:
 //
-//   make_bench_file OUTPUT [MEGABYTES]     (default 1024)
+//   make_bench_file [-objects] OUTPUT [MEGABYTES]     (default 1024)
 //
-// Each block stands for 100 routines and holds 100 Routine, 100
-// SequencePoints of 20 entries and 100 RoutineEnd records, 60 Object records
-// each followed by its ObjectDetails, 20 Class, 50 Global, 40 Attribute, 50
-// Property, 80 Action, 10 FakeAction and 30 Array records, one Header and one
-// MemoryMap of 20 entries, the other kinds spread evenly among the routines.
+// The routine-heavy mix (the default): each block stands for 100 routines
+// and holds 100 Routine, 100 SequencePoints of 20 entries and 100 RoutineEnd
+// records, 60 Object records each followed by its ObjectDetails, 20 Class,
+// 50 Global, 40 Attribute, 50 Property, 80 Action, 10 FakeAction and 30
+// Array records, one Header and one MemoryMap of 20 entries, the other kinds
+// spread evenly among the routines.
+//
+// The object-heavy mix (-objects), as a large game with many objects gives:
+// each block holds 25 routines with SequencePoints of 8 entries, 130 Object
+// records each followed by its ObjectDetails (short names of words and
+// spaces, 1 to 6 name words, exits on a third of them), 10 Class, 100
+// Global, 40 Attribute, 90 Property, 90 Action, 10 FakeAction and 10 Array
+// records, one Header and one MemoryMap: about 27 bytes a record, and 3.5
+// times as many Object and ObjectDetails records per byte.
+//
 // File records come once at the start, one End at the very end. The output
-// is the same for the same size on every run.
+// is the same for the same mix and size on every run.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +91,34 @@ void make_name_pools() {
     }
 }
 
+// Pools of the object-heavy mix, made only for it, so that the
+// routine-heavy file stays as it always was.
+std::vector<std::string> short_identifiers;  // 3..12 characters
+std::vector<std::string> object_names;       // 1 to 3 short words with spaces
+std::vector<std::string> short_words;        // 2..7 lower-case letters
+
+std::string random_object_name() {
+    std::string name;
+    for (unsigned i = random_between(1, 3); i > 0; --i) {
+        if (!name.empty()) name += ' ';
+        for (unsigned j = random_between(2, 7); j > 0; --j) name += static_cast<char>('a' + random_between(0, 25));
+    }
+    unsigned flavour = next_random() % 50;
+    if (flavour == 0) name += "'s";
+    if (flavour == 1) name.insert(1, "\xC3\xA9");
+    return name;
+}
+
+void make_object_pools() {
+    for (std::size_t i = 0; i < pool_size; ++i) {
+        short_identifiers.push_back(random_identifier(random_between(3, 12)));
+        object_names.push_back(random_object_name());
+        std::string word;
+        for (unsigned j = random_between(2, 7); j > 0; --j) word += static_cast<char>('a' + random_between(0, 25));
+        short_words.push_back(word);
+    }
+}
+
 std::string_view identifier() { return identifiers[next_random() % pool_size]; }
 std::string_view short_name() { return short_names[next_random() % pool_size]; }
 std::string_view word() { return words[next_random() % pool_size]; }
@@ -93,7 +131,11 @@ unsigned object_number = 0;
 unsigned long code_address = 0x4a10;
 unsigned line_of_routine = 1;
 
+// Which mix is written, and what differs between the two.
+bool object_heavy = false;
+
 void add_routine(DebugFile& file) {
+    const unsigned point_count = object_heavy ? 8 : 20;
     ++routine_number;
     unsigned source = random_between(1, source_file_count);
     line_of_routine = line_of_routine % 60000 + 1;
@@ -114,13 +156,13 @@ void add_routine(DebugFile& file) {
     }
     std::vector<SequencePoint> points;
     unsigned offset = 0;
-    for (unsigned i = 0; i < 20; ++i) {
+    for (unsigned i = 0; i < point_count; ++i) {
         points.push_back({{source, line_of_routine + i, random_between(1, 40)}, offset});
         offset += random_between(2, 30);
     }
     file.sequence_points(routine_number, points);
     code_address = (code_address + offset + random_between(1, 8)) & 0xFFFFFF;
-    file.routine_end(routine_number, {source, line_of_routine + 20, 1}, code_address);
+    file.routine_end(routine_number, {source, line_of_routine + point_count, 1}, code_address);
 }
 
 void add_object(DebugFile& file) {
@@ -169,6 +211,72 @@ void add_object(DebugFile& file) {
         details({n1, n2, n3, n4});
 }
 
+std::string_view short_identifier() { return short_identifiers[next_random() % pool_size]; }
+std::string_view object_name() { return object_names[next_random() % pool_size]; }
+std::string_view short_word() { return short_words[next_random() % pool_size]; }
+
+// An object of the object-heavy mix: 1 to 6 name words, exits on a third.
+void add_small_object(DebugFile& file) {
+    ++object_number;
+    unsigned number = object_number & 0xFFFF;
+    std::string nameless;
+    std::string_view name = short_identifier();
+    if (next_random() % 10 == 0) {
+        nameless = "nameless_obj__" + std::to_string(number);
+        name = nameless;
+    }
+    file.object(number, name, position(), position());
+
+    std::string_view w[6];
+    for (std::string_view& each : w) each = short_word();
+    Exit e[4];
+    for (Exit& each : e) each = {random_between(1, 12), short_identifier()};
+    unsigned exit_count = next_random() % 3 == 0 ? random_between(1, 4) : 0;
+    Position with = position();
+    Position name_property = next_random() % 8 == 0 ? Position{0, 0, 0} : position();
+    // The builder takes lists as initializer lists, so the counts are spelled out.
+    auto details = [&](std::initializer_list<std::string_view> name_words) {
+        std::string_view short_name = object_name();
+        switch (exit_count) {
+            case 0:
+                file.object_details(number, short_name, with, name_property, name_words, {});
+                break;
+            case 1:
+                file.object_details(number, short_name, with, name_property, name_words, {e[0]});
+                break;
+            case 2:
+                file.object_details(number, short_name, with, name_property, name_words, {e[0], e[1]});
+                break;
+            case 3:
+                file.object_details(number, short_name, with, name_property, name_words, {e[0], e[1], e[2]});
+                break;
+            default:
+                file.object_details(number, short_name, with, name_property, name_words, {e[0], e[1], e[2], e[3]});
+                break;
+        }
+    };
+    switch (random_between(1, 6)) {
+        case 1:
+            details({w[0]});
+            break;
+        case 2:
+            details({w[0], w[1]});
+            break;
+        case 3:
+            details({w[0], w[1], w[2]});
+            break;
+        case 4:
+            details({w[0], w[1], w[2], w[3]});
+            break;
+        case 5:
+            details({w[0], w[1], w[2], w[3], w[4]});
+            break;
+        default:
+            details({w[0], w[1], w[2], w[3], w[4], w[5]});
+            break;
+    }
+}
+
 void add_header(DebugFile& file) {
     std::vector<unsigned char> bytes(64);
     for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(next_random());
@@ -185,7 +293,7 @@ void add_memory_map(DebugFile& file) {
     file.byte(0);
 }
 
-// The kinds other than routines, with their count per block of 100 routines.
+// The kinds other than routines, with their count per block of 100 steps.
 enum Kind {
     ObjectKind,
     ClassKind,
@@ -197,12 +305,18 @@ enum Kind {
     ArrayKind,
     KindCount
 };
-constexpr unsigned per_block[KindCount] = {60, 20, 50, 40, 50, 80, 10, 30};
+constexpr unsigned routine_heavy_per_block[KindCount] = {60, 20, 50, 40, 50, 80, 10, 30};
+constexpr unsigned object_heavy_per_block[KindCount] = {130, 10, 100, 40, 90, 90, 10, 10};
+// Of the 100 steps of an object-heavy block, one in this many has a routine.
+constexpr unsigned object_heavy_routine_step = 4;
 
 void add_record(DebugFile& file, Kind kind) {
     switch (kind) {
         case ObjectKind:
-            add_object(file);
+            if (object_heavy)
+                add_small_object(file);
+            else
+                add_object(file);
             break;
         case ClassKind:
             file.class_(identifier(), position(), position());
@@ -231,8 +345,9 @@ void add_record(DebugFile& file, Kind kind) {
 }
 
 void add_block(DebugFile& file) {
+    const unsigned* per_block = object_heavy ? object_heavy_per_block : routine_heavy_per_block;
     for (unsigned step = 0; step < 100; ++step) {
-        add_routine(file);
+        if (!object_heavy || step % object_heavy_routine_step == 0) add_routine(file);
         for (int kind = 0; kind < KindCount; ++kind) {
             unsigned due = per_block[kind] * (step + 1) / 100 - per_block[kind] * step / 100;
             for (unsigned i = 0; i < due; ++i) add_record(file, static_cast<Kind>(kind));
@@ -245,8 +360,13 @@ void add_block(DebugFile& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string_view(argv[1]) == "-objects") {
+        object_heavy = true;
+        --argc;
+        ++argv;
+    }
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: make_bench_file OUTPUT [MEGABYTES]\n");
+        std::fprintf(stderr, "usage: make_bench_file [-objects] OUTPUT [MEGABYTES]\n");
         return 2;
     }
     double megabytes = argc == 3 ? std::atof(argv[2]) : 1024;
@@ -261,6 +381,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     make_name_pools();
+    if (object_heavy) make_object_pools();
 
     DebugFile file;
     file.header(6, 36, 1632);

@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // Number writers for pieces of output: each writes at `next` and returns the
 // end of what it wrote. They copy whole table entries (and, for addresses on
@@ -104,6 +107,16 @@ inline char* write_byte_decimal(char* next, std::uint8_t value) {
     return next + entry[3];
 }
 
+// "%u:%u:%u" for a source position: its file and character (bytes) and its
+// line (a word). Inline, as most records print one or two.
+inline char* write_position(char* next, std::uint8_t file, unsigned line, std::uint8_t character) {
+    next = write_byte_decimal(next, file);
+    *next++ = ':';
+    next = write_decimal(next, line);
+    *next++ = ':';
+    return write_byte_decimal(next, character);
+}
+
 // write_address for any value, on any machine.
 char* write_any_address(char* next, unsigned long value);
 
@@ -148,6 +161,57 @@ inline void copy_text(char* to, const char* from, std::size_t size) {
         to[size / 2] = from[size / 2];
         to[size - 1] = from[size - 1];
     }
+}
+
+// One bit for each of the 32 bytes at `bytes` that is not printable ASCII
+// (below 0x20, 0x7F and above) or is `first` or `second`: the bytes that a
+// quoted literal may have to escape. Bit i stands for byte i; the caller
+// masks off the bits past its text. A name of any length up to 32 is tested
+// at once, with no branch on its length.
+inline std::uint32_t escape_candidates(const char* bytes, char first, char second) {
+#if defined(__SSE2__)
+    auto half = [&](const char* at) {
+        __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        // As signed bytes, 0x80 and above are below 0x20 too.
+        __m128i marks =
+            _mm_or_si128(_mm_cmplt_epi8(text, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(text, _mm_set1_epi8(0x7F)));
+        marks = _mm_or_si128(marks, _mm_cmpeq_epi8(text, _mm_set1_epi8(first)));
+        marks = _mm_or_si128(marks, _mm_cmpeq_epi8(text, _mm_set1_epi8(second)));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(marks));
+    };
+    return half(bytes) | half(bytes + 16) << 16;
+#else
+    std::uint32_t mask = 0;
+    for (int i = 0; i < 32; ++i) {
+        auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x20 || byte >= 0x7F || bytes[i] == first || bytes[i] == second) mask |= std::uint32_t{1} << i;
+    }
+    return mask;
+#endif
+}
+
+// The bits of an escape_candidates mask that stand for a text of `size` bytes.
+inline std::uint32_t text_bits(std::size_t size) {
+    return size >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << size) - 1;
+}
+
+// Copies a text known at compile time into a piece at `next`; returns the
+// end of the copy.
+template <std::size_t size>
+inline char* copy_literal(char* next, const char (&text)[size]) {
+    std::memcpy(next, text, size - 1);
+    return next + size - 1;
+}
+
+// Copies a string that the field reader handed out (at most 255 bytes, and
+// at least 32 readable from its start) into a piece at `next`, a short one
+// as one fixed block; returns the end of the copy. May store up to 32 bytes.
+inline char* copy_field(char* next, std::string_view field) {
+    if (field.size() <= 32)
+        std::memcpy(next, field.data(), 32);
+    else
+        std::memcpy(next, field.data(), field.size());
+    return next + field.size();
 }
 
 constexpr std::size_t output_capacity = 64 * 1024;

@@ -92,6 +92,58 @@ TEST_P(EveryMode, EveryProperPrefixOfTheSampleEndsWithOneFatalLine) {
     }
 }
 
+// Records that the input buffer holds whole are written in one piece, the
+// others piece by piece: where a record stands against the 64 KiB refill
+// must change nothing, in the whole file or cut inside the record. The names
+// are around the 32 bytes that a name is tested and copied by, with bytes to
+// escape at their edges.
+TEST_P(EveryMode, RecordsAcrossTheInputRefillPrintAsAnywhereElse) {
+    const Mode& mode = GetParam();
+    const std::string n31(31, 'a'), n32(32, 'b'), n33(33, 'c'), quoted32 = std::string(31, 'q') + "'";
+    DebugFile group;
+    group.object(7, n32, {1, 10, 2}, {1, 0, 3})
+        .object_details(7, n31 + "\"", {1, 5, 6}, {0, 0, 0}, {n33, "a\\b", "x", n32, quoted32},
+                        {{2, n31}, {13, quoted32}, {12, "h"}})
+        .object(8, "nameless_obj__8", {1, 1, 1}, {1, 2, 2})
+        .object_details(8, quoted32, {0, 0, 0}, {1, 0, 9}, {"w"}, {})
+        .object(9, quoted32, {1, 3, 3}, {1, 4, 4})
+        .object_details(9, std::string(40, 's'), {1, 7, 7}, {1, 8, 8}, {std::string(40, 'w')}, {{1, n33}})
+        .global(3, n32)
+        .action(4, n33)
+        .attribute(5, "")
+        .routine(6, {1, 20, 2}, 0x4a10, "Initialise", {"x", "y"});
+    const std::string prefix = debug_file().file(1, "main", "games/main.src").bytes();
+    const std::string alone = run_in(mode, prefix + group.bytes() + '\0').out;
+    const std::string prefix_only = run_in(mode, prefix + '\0').out;
+    ASSERT_EQ(alone.find("Fatal error"), std::string::npos) << alone;
+
+    Deadline deadline(300);
+    for (std::size_t before_refill = 0; before_refill <= group.size(); ++before_refill) {
+        // Global records fill the file up to `before_refill` bytes before the
+        // refill; Python mode writes nothing for them.
+        DebugFile padding;
+        std::string padding_listing;
+        for (std::size_t left = 64 * 1024 - before_refill - prefix.size(); left != 0;) {
+            std::size_t length = std::min<std::size_t>(left - 3, 250);
+            if (left - 3 - length == 1 || left - 3 - length == 2) length -= 3;
+            padding.global(1, std::string(length, 'g'));
+            padding_listing += "Global 1 \"" + std::string(length, 'g') + "\"\n";
+            left -= 3 + length;
+        }
+        const std::string file = prefix + padding.bytes() + group.bytes() + '\0';
+        const std::string whole = run_in(mode, file).out;
+        std::string expected = alone;
+        if (mode.name == text_mode.name) expected.insert(prefix_only.size(), padding_listing);
+        ASSERT_EQ(whole, expected) << before_refill << " bytes of the records before the refill";
+        // Cut at every byte once, with the second object's details across the refill.
+        if (before_refill != group.size() / 2) continue;
+        for (std::size_t length = prefix.size() + padding.size(); length < file.size() - 1; ++length) {
+            ASSERT_TRUE(cut_run_is_sound(run_in(mode, file.substr(0, length)), whole, unexpected_end))
+                << before_refill << " bytes before the refill, cut after " << length;
+        }
+    }
+}
+
 // One to three byte flips, insertions or deletions after the header.
 std::string corrupted(const std::string& file, std::mt19937& random, std::string& edits) {
     constexpr std::size_t header_size = 6;

@@ -20,6 +20,7 @@ struct CurrentObject {
     int file;
     StringField name;
     std::size_t name_length;
+    bool short_plain_name;  // see is_short_plain
 };
 
 CurrentObject current;
@@ -144,6 +145,36 @@ void put_literal_text(std::string_view value, char quote) {
     out.put(value.substr(plain_start));
 }
 
+// Whether `value`, a string with at least 32 readable bytes from its start
+// (as the field reader hands out, and as a StringField holds), is at most 32
+// bytes long and shown as it is between `quote` characters, as most names
+// are: then it is copied as one block (with copy_field).
+inline bool is_short_plain(std::string_view value, char quote) {
+    return value.size() <= 32 && (escape_candidates(value.data(), '\\', quote) & text_bits(value.size())) == 0;
+}
+
+// put_literal_text for a string with at least 32 readable bytes.
+[[gnu::always_inline]] inline void put_literal_field(std::string_view value, char quote) {
+    if (is_short_plain(value, quote)) {
+        out.put_field(value);
+        return;
+    }
+    put_literal_text(value, quote);
+}
+
+// Room for the pieces below that hold a short plain name: its copy may store
+// 32 bytes.
+constexpr std::size_t object_piece_room = 256;
+
+// "%d" of a LineRef line minus 1, which is -1 for line 0.
+inline char* write_zero_based_line(char* next, int line) {
+    if (line == 0) {
+        std::memcpy(next, "-1", 2);
+        return next + 2;
+    }
+    return digits::write_decimal(next, static_cast<unsigned long>(line - 1));
+}
+
 void put_zero_based_line(int line) { out.put_decimal(static_cast<long>(line) - 1); }
 
 void put_source_marker(std::string_view variable) {
@@ -156,41 +187,232 @@ void put_source_marker(std::string_view variable) {
     out.put(")\n");
 }
 
+// What every object asks of its file, found once per file number: whether
+// it is selected, and whether its relative path shows as it is between
+// single quotes. Forgotten at every File record, which may change a file's
+// names.
+struct FileFacts {
+    bool known;
+    bool selected;
+    bool plain_path;
+};
+
+FileFacts file_facts[source_file_count];
+
+const FileFacts& facts_of(int file) {
+    FileFacts& facts = file_facts[static_cast<unsigned char>(file)];
+    if (!facts.known) {
+        facts.known = true;
+        facts.selected = is_selected(file);
+        facts.plain_path = true;
+        for (char byte : relative_path_of(file))
+            if ((plain_bytes.in[static_cast<unsigned char>(byte)] & 1) == 0) facts.plain_path = false;
+    }
+    return facts;
+}
+
+void read_file_record_and_forget_facts() {
+    read_file_record();
+    std::memset(file_facts, 0, sizeof file_facts);
+}
+
 void write_object_start() {
     read_word();
     current.name_length = read_string(current.name);
     LineRef start = read_line_ref();
     read_line_ref();
     current.file = start.file;
-    current.selected = is_selected(current.file);
+    current.selected = facts_of(current.file).selected;
     if (!current.selected) return;
 
     std::string_view name(current.name, current.name_length);
     current.nameless = name.substr(0, 14) == "nameless_obj__";
-    out.put("o=qivobj()\n");
-    if (!current.nameless) {
-        out.put("o.obj_id='");
+    current.short_plain_name = is_short_plain(name, '\'');
+    if (current.nameless) {
+        out.put("o=qivobj()\no.obj_source='");
+    } else if (current.short_plain_name) {
+        char* next = out.begin_piece(object_piece_room);
+        next = copy_literal(next, "o=qivobj()\no.obj_id='");
+        next = copy_field(next, name);
+        out.end_piece(copy_literal(next, "'\no.obj_source='"));
+    } else {
+        out.put("o=qivobj()\no.obj_id='");
         put_literal_text(name, '\'');
-        out.put("'\n");
+        out.put("'\no.obj_source='");
     }
-    out.put("o.obj_source='");
-    put_literal_text(relative_path_of(current.file), '\'');
-    out.put("'\no.obj_line=");
-    put_zero_based_line(start.line);
-    out.put('\n');
+    std::string_view path = relative_path_of(current.file);
+    if (facts_of(current.file).plain_path) {
+        char* next = out.begin_piece(path.size() + OutputWriter::piece_reserve);
+        copy_text(next, path.data(), path.size());
+        next = copy_literal(next + path.size(), "'\no.obj_line=");
+        next = write_zero_based_line(next, start.line);
+        *next = '\n';
+        out.end_piece(next + 1);
+        return;
+    }
+    put_literal_text(path, '\'');
+    char* next = out.begin_piece();
+    next = copy_literal(next, "'\no.obj_line=");
+    next = write_zero_based_line(next, start.line);
+    *next = '\n';
+    out.end_piece(next + 1);
 }
 
-// Writes the two lines of a position unless it has no file. Inlined, so that
-// the variable names are copied with sizes known at compile time.
+// The two lines of a position, unless it has no file, into a piece. Inlined,
+// so that the variable names are copied with sizes known at compile time.
+[[gnu::always_inline]] inline char* write_position(char* next, LineRef position, std::string_view line_variable,
+                                                   std::string_view character_variable) {
+    if (position.file == 0) return next;
+    std::memcpy(next, line_variable.data(), line_variable.size());
+    next = write_zero_based_line(next + line_variable.size(), position.line);
+    *next++ = '\n';
+    std::memcpy(next, character_variable.data(), character_variable.size());
+    next = digits::write_decimal(next + character_variable.size(), static_cast<unsigned>(position.character + 3));
+    *next++ = '\n';
+    return next;
+}
+
+// Reads a position and writes its two lines as one piece.
 [[gnu::always_inline]] inline void write_position(std::string_view line_variable, std::string_view character_variable) {
     LineRef position = read_line_ref();
-    if (position.file == 0) return;
-    out.put(line_variable);
-    put_zero_based_line(position.line);
-    out.put('\n');
-    out.put(character_variable);
-    out.put_decimal(position.character + 3);
-    out.put('\n');
+    out.end_piece(write_position(out.begin_piece(), position, line_variable, character_variable));
+}
+
+// A name word that is_short_plain, as `"word",`.
+inline char* write_name_word(char* next, std::string_view word) {
+    *next = '"';
+    next = copy_field(next + 1, word);
+    return copy_literal(next, "\",");
+}
+
+// A direction entry whose destination is_short_plain, as `'direction':'destination',`.
+inline char* write_direction(char* next, std::string_view entry) {
+    DirectionName scratch;
+    std::string_view direction = direction_name(static_cast<unsigned char>(entry[0]), scratch);
+    *next = '\'';
+    copy_text(next + 1, direction.data(), direction.size());
+    next = copy_literal(next + 1 + direction.size(), "':'");
+    next = copy_field(next, entry.substr(1));
+    return copy_literal(next, "',");
+}
+
+// Room for one list item: a direction name of up to 16 bytes and a short name.
+constexpr std::size_t item_room = 64;
+
+// The rest of the name words, each as one piece once it is read.
+void write_name_words_piecewise() {
+    for (std::string_view word; !(word = read_string_view()).empty();) {
+        if (is_short_plain(word, '"')) {
+            out.end_piece(write_name_word(out.begin_piece(item_room), word));
+        } else {
+            out.put('"');
+            put_literal_text(word, '"');
+            out.put("\",");
+        }
+    }
+    out.put("]\no.obj_directions={");
+}
+
+// The rest of the directions, each as one piece once it is read; whether the
+// object is a room, given whether it was one before them.
+bool write_directions_piecewise(bool is_room) {
+    for (std::string_view entry; !(entry = read_string_view()).empty();) {
+        is_room = true;
+        if (is_short_plain(entry.substr(1), '\'')) {
+            out.end_piece(write_direction(out.begin_piece(item_room), entry));
+        } else {
+            DirectionName scratch;
+            out.put('\'');
+            out.put(direction_name(static_cast<unsigned char>(entry[0]), scratch));
+            out.put("':'");
+            put_literal_text(entry.substr(1), '\'');
+            out.put("',");
+        }
+    }
+    return is_room;
+}
+
+// The lines that end the object.
+void write_object_end(bool is_room) {
+    if (current.short_plain_name) {
+        char* next = out.begin_piece(object_piece_room);
+        std::memcpy(next, is_room ? "}\no.obj_is_room=1\nl.append(o)\nd['" : "}\no.obj_is_room=0\nl.append(o)\nd['",
+                    33);
+        next = copy_field(next + 33, {current.name, current.name_length});
+        out.end_piece(copy_literal(next, "']=o\n"));
+        return;
+    }
+    out.put(is_room ? "}\no.obj_is_room=1\n" : "}\no.obj_is_room=0\n");
+    out.put("l.append(o)\nd['");
+    put_literal_text({current.name, current.name_length}, '\'');
+    out.put("']=o\n");
+}
+
+// The name words and exits of ObjectDetails and the lines that end the
+// object. The items are written as one piece while the buffer holds them,
+// they are short and plain and the piece has room; the rest piece by piece.
+void write_object_lists() {
+    constexpr std::size_t lists_room = 2048;
+    const unsigned char* cursor = look_ahead();
+    char* const start = out.begin_piece(lists_room);
+    char* next = start;
+    auto has_room = [&] { return static_cast<std::size_t>(next - start) <= lists_room - 2 * item_room; };
+    auto stop_at = [&](const unsigned char* at) {
+        take_up_to(at);
+        out.end_piece(next);
+    };
+    std::string_view item;
+    for (;;) {
+        const unsigned char* item_start = cursor;
+        if (!has_room() || !string_ahead(cursor, item) || (!item.empty() && !is_short_plain(item, '"'))) {
+            stop_at(item_start);
+            write_name_words_piecewise();
+            write_object_end(write_directions_piecewise(false));
+            return;
+        }
+        if (item.empty()) break;
+        next = write_name_word(next, item);
+    }
+    next = copy_literal(next, "]\no.obj_directions={");
+    bool is_room = false;
+    for (;;) {
+        const unsigned char* item_start = cursor;
+        if (!has_room() || !string_ahead(cursor, item) || (!item.empty() && !is_short_plain(item.substr(1), '\''))) {
+            stop_at(item_start);
+            write_object_end(write_directions_piecewise(is_room));
+            return;
+        }
+        if (item.empty()) break;
+        is_room = true;
+        next = write_direction(next, item);
+    }
+    stop_at(cursor);
+    write_object_end(is_room);
+}
+
+// The fields of ObjectDetails before its lists, as one piece when the buffer
+// holds them and the short name is short and plain; false, with nothing read
+// or written, otherwise.
+bool write_object_completion_head() {
+    const unsigned char* number = look_ahead();
+    const unsigned char* cursor = number + 2;
+    std::string_view short_name;
+    if (!ahead(number, 2) || !string_ahead(cursor, short_name) || !ahead(cursor, 8)) return false;
+    if (!is_short_plain(short_name, '"') || (current.nameless && !is_short_plain(short_name, '\''))) return false;
+    take_up_to(cursor + 8);
+    char* next = out.begin_piece(object_piece_room);
+    next = copy_literal(next, "o.obj_short_name=\"");
+    next = copy_field(next, short_name);
+    next = copy_literal(next, "\"\n");
+    if (current.nameless) {
+        next = copy_literal(next, "o.obj_id='\"");
+        next = copy_field(next, short_name);
+        next = copy_literal(next, "\"'\n");
+    }
+    next = write_position(next, line_ref_at(cursor), "o.obj_with_line=", "o.obj_with_line_pos=");
+    next = write_position(next, line_ref_at(cursor + 4), "o.obj_name_line=", "o.obj_name_line_pos=");
+    out.end_piece(copy_literal(next, "o.obj_name_list=["));
+    return true;
 }
 
 void write_object_completion() {
@@ -198,40 +420,26 @@ void write_object_completion() {
         skip_record(ObjectDetails);
         return;
     }
+    if (write_object_completion_head()) {
+        write_object_lists();
+        return;
+    }
+    // Piece by piece, so that a file cut among the fields keeps what came
+    // before the cut.
     read_word();
-    std::size_t length = read_string(text);
+    std::string_view short_name = read_string_view();
     out.put("o.obj_short_name=\"");
-    put_literal_text({text, length}, '"');
+    put_literal_field(short_name, '"');
     out.put("\"\n");
     if (current.nameless) {
         out.put("o.obj_id='\"");
-        put_literal_text({text, length}, '\'');
+        put_literal_field(short_name, '\'');
         out.put("\"'\n");
     }
     write_position("o.obj_with_line=", "o.obj_with_line_pos=");
     write_position("o.obj_name_line=", "o.obj_name_line_pos=");
-
     out.put("o.obj_name_list=[");
-    while ((length = read_string(text)) != 0) {
-        out.put('"');
-        put_literal_text({text, length}, '"');
-        out.put("\",");
-    }
-    out.put("]\no.obj_directions={");
-    bool is_room = false;
-    DirectionName scratch;
-    while ((length = read_string(text)) != 0) {
-        is_room = true;
-        out.put('\'');
-        out.put(direction_name(static_cast<unsigned char>(text[0]), scratch));
-        out.put("':'");
-        put_literal_text({text + 1, length - 1}, '\'');
-        out.put("',");
-    }
-    out.put(is_room ? "}\no.obj_is_room=1\n" : "}\no.obj_is_room=0\n");
-    out.put("l.append(o)\nd['");
-    put_literal_text({current.name, current.name_length}, '\'');
-    out.put("']=o\n");
+    write_object_lists();
 }
 
 // Clearing bit 0x20 folds the letters to upper case and turns a space into
@@ -276,7 +484,7 @@ void skip_routine_end() { skip_record(RoutineEnd); }
 
 const RecordHandler python_handlers[18] = {
     nullptr,
-    read_file_record,
+    read_file_record_and_forget_facts,
     skip_class,
     write_object_start,
     skip_global,
@@ -321,4 +529,7 @@ void print_sources_list() {
     out.put("]\n");
 }
 
-void reset_python_emitter() { std::memset(&current, 0, sizeof current); }
+void reset_python_emitter() {
+    std::memset(&current, 0, sizeof current);
+    std::memset(file_facts, 0, sizeof file_facts);
+}

@@ -216,6 +216,34 @@ inline std::size_t skip_string() {
     return length;
 }
 
+// Looking ahead in the window: a caller that decodes a whole record, or the
+// head of one, at once walks a cursor over its fields with these and takes
+// them as read with take_up_to only when the window holds them all;
+// otherwise it reads them field by field, with nothing read yet.
+inline const unsigned char* look_ahead() { return input.next; }
+
+// True when the window holds `count` bytes from `cursor`.
+inline bool ahead(const unsigned char* cursor, std::size_t count) {
+    return static_cast<std::size_t>(input.end - cursor) >= count;
+}
+
+// The string at `cursor`, cut to 255 bytes as read_string_view cuts it, with
+// the cursor moved past its terminator; false, with nothing changed, when the
+// window does not hold its terminator. At least 32 bytes are readable from
+// the start of the value.
+inline bool string_ahead(const unsigned char*& cursor, std::string_view& value) {
+    const unsigned char* terminator = find_terminator(cursor);
+    if (terminator == input.end) return false;
+    auto length = static_cast<std::size_t>(terminator - cursor);
+    value = {reinterpret_cast<const char*>(cursor),
+             length < string_field_capacity ? length : string_field_capacity - 1};
+    cursor = terminator + 1;
+    return true;
+}
+
+// Takes the bytes up to `cursor`, found in the window by looking ahead, as read.
+inline void take_up_to(const unsigned char* cursor) { input.next = cursor; }
+
 // Slow path of skip_bytes.
 void skip_bytes_across_refill(std::size_t count);
 

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "reader/field_reader.h"
+
 enum RecordType : int {
     End = 0,
     File = 1,
@@ -33,12 +35,81 @@ using RecordHandler = void (*)();
 
 constexpr int game_header_size = 64;
 
-// Reads and drops the body of a record of `type` (1..17); any other type has
-// no body and reads nothing.
-void skip_record(int type);
-
 // Drops strings up to and including the empty string that ends a list.
-void skip_string_list();
+inline void skip_string_list() {
+    while (skip_string() != 0) {
+    }
+}
+
+// Reads and drops the body of a record of `type` (1..17); any other type has
+// no body and reads nothing. Inline, so that a caller that names the type
+// skips its fields with no dispatch on it.
+inline void skip_record(int type) {
+    switch (type) {
+        case File:
+            skip_bytes(1);
+            skip_string();
+            skip_string();
+            break;
+        case Class:
+            skip_string();
+            skip_bytes(8);
+            break;
+        case Object:
+            skip_bytes(2);
+            skip_string();
+            skip_bytes(8);
+            break;
+        case Global:
+            skip_bytes(1);
+            skip_string();
+            break;
+        case Attribute:
+        case Property:
+        case FakeAction:
+        case Action:
+            skip_bytes(2);
+            skip_string();
+            break;
+        case Header:
+            skip_bytes(game_header_size);
+            break;
+        case SequencePoints: {
+            skip_bytes(2);
+            unsigned count = read_word();
+            skip_bytes(count * 6u);
+            break;
+        }
+        case Routine:
+            skip_bytes(2 + 4 + 3);
+            skip_string();
+            skip_string_list();
+            break;
+        case Array:
+            skip_bytes(2);
+            skip_string();
+            break;
+        case MemoryMap:
+            while (skip_string() != 0) skip_bytes(3);
+            break;
+        case RoutineEnd:
+            skip_bytes(2 + 4 + 3);
+            break;
+        case ObjectDetails:
+            skip_bytes(2);
+            skip_string();
+            skip_bytes(8);
+            skip_string_list();
+            skip_string_list();
+            break;
+        case DirectiveEnd:
+        case LibraryInclude:
+            skip_bytes(4);
+            break;
+        default:
+            break;
+    }
+}
 
 // Direction property names for the indices 1..12 of a direction entry.
 constexpr std::string_view DirectionTable[13] = {

@@ -16,15 +16,13 @@ void print_quoted_string() {
 }
 
 // "%d:%d:%d" into a piece of output.
-char* write_position(char* next, LineRef ref) {
-    next = digits::write_byte_decimal(next, static_cast<std::uint8_t>(ref.file));
-    *next++ = ':';
-    next = digits::write_decimal(next, static_cast<unsigned>(ref.line));
-    *next++ = ':';
-    return digits::write_byte_decimal(next, static_cast<std::uint8_t>(ref.character));
+inline char* write_position(char* next, LineRef ref) {
+    return digits::write_position(next, static_cast<std::uint8_t>(ref.file), static_cast<unsigned>(ref.line),
+                                  static_cast<std::uint8_t>(ref.character));
 }
 
-void print_position() {
+// Inlined: an out-of-line call per position costs more than its digits.
+[[gnu::always_inline]] inline void print_position() {
     LineRef ref = read_line_ref();
     out.end_piece(write_position(out.begin_piece(), ref));
 }
@@ -58,7 +56,35 @@ void print_class() {
     out.put('\n');
 }
 
+// Objects and their details are half the records of a game with many
+// objects. When the buffer holds an Object record, or the fields of an
+// ObjectDetails record before its lists, they are written as one piece;
+// otherwise piece by piece, so that a file cut among them keeps what came
+// before the cut. Room for a name of 255 bytes, and a copy's overstore.
+constexpr std::size_t object_piece_room = 448;
+
 void print_object() {
+    const unsigned char* cursor = look_ahead();
+    std::string_view name;
+    if (ahead(cursor, 2)) {
+        const unsigned char* number = cursor;
+        cursor += 2;
+        if (string_ahead(cursor, name) && ahead(cursor, 8)) {
+            take_up_to(cursor + 8);
+            char* next = out.begin_piece(object_piece_room);
+            next = copy_literal(next, "Object ");
+            next = digits::write_decimal(next, word_at(number));
+            next = copy_literal(next, " \"");
+            next = copy_field(next, name);
+            next = copy_literal(next, "\" from ");
+            next = write_position(next, line_ref_at(cursor));
+            next = copy_literal(next, " to ");
+            next = write_position(next, line_ref_at(cursor + 4));
+            *next++ = '\n';
+            out.end_piece(next);
+            return;
+        }
+    }
     print_number_piece("Object ", read_word(), " ");
     print_quoted_string();
     out.put(" from ");
@@ -68,35 +94,37 @@ void print_object() {
     out.put('\n');
 }
 
-void print_global() {
-    print_number_piece("Global ", static_cast<unsigned>(read_byte()), " ");
+// Records of a number and a name, half the records of a game with many
+// objects, written as one piece when the buffer holds them; otherwise piece
+// by piece, as the number is printed before the name is read.
+template <std::size_t before_size, std::size_t after_size>
+[[gnu::always_inline]] inline void print_numbered_name(const char (&before)[before_size], std::size_t number_size,
+                                                       const char (&after)[after_size]) {
+    const unsigned char* number = look_ahead();
+    const unsigned char* cursor = number + number_size;
+    std::string_view name;
+    if (ahead(number, number_size) && string_ahead(cursor, name)) {
+        take_up_to(cursor);
+        char* next = out.begin_piece(object_piece_room);
+        next = copy_literal(next, before);
+        next = digits::write_decimal(next, number_size == 1 ? number[0] : word_at(number));
+        next = copy_literal(next, " \"");
+        next = copy_field(next, name);
+        *next++ = '"';
+        out.end_piece(copy_literal(next, after));
+        return;
+    }
+    print_number_piece({before, before_size - 1}, number_size == 1 ? static_cast<unsigned>(read_byte()) : read_word(),
+                       " ");
     print_quoted_string();
-    out.put('\n');
+    out.put({after, after_size - 1});
 }
 
-void print_attribute() {
-    print_number_piece("Attribute ", read_word(), " ");
-    print_quoted_string();
-    out.put('\n');
-}
-
-void print_property() {
-    print_number_piece("Property ", read_word(), " ");
-    print_quoted_string();
-    out.put('\n');
-}
-
-void print_fake_action() {
-    print_number_piece("Action ", read_word(), " ");
-    print_quoted_string();
-    out.put(" (fake)\n");
-}
-
-void print_action() {
-    print_number_piece("Action ", read_word(), " ");
-    print_quoted_string();
-    out.put(" (real)\n");
-}
+void print_global() { print_numbered_name("Global ", 1, "\n"); }
+void print_attribute() { print_numbered_name("Attribute ", 2, "\n"); }
+void print_property() { print_numbered_name("Property ", 2, "\n"); }
+void print_fake_action() { print_numbered_name("Action ", 2, " (fake)\n"); }
+void print_action() { print_numbered_name("Action ", 2, " (real)\n"); }
 
 void print_header() {
     out.put("Header of game file is:\n");
@@ -130,10 +158,10 @@ void print_sequence_points() {
         }
         char* next = out.begin_piece(entry_room * run + OutputWriter::piece_reserve);
         for (unsigned i = 0; i < run; ++i, entry += 6) {
-            std::memcpy(next, "[line ", 6);
-            next = write_position(next + 6, line_ref_at(entry));
-            std::memcpy(next, " at ", 4);
-            next = digits::write_decimal(next + 4, word_at(entry + 4));
+            next = copy_literal(next, "[line ");
+            next = write_position(next, line_ref_at(entry));
+            next = copy_literal(next, " at ");
+            next = digits::write_decimal(next, word_at(entry + 4));
             *next++ = ']';
         }
         out.end_piece(next);
@@ -152,12 +180,12 @@ constexpr std::size_t routine_piece_room = 128;
 void print_routine() {
     if (const unsigned char* fields = read_in_place(routine_fields_size)) {
         char* next = out.begin_piece(routine_piece_room);
-        std::memcpy(next, "Routine ", 8);
-        next = digits::write_decimal(next + 8, word_at(fields));
-        std::memcpy(next, " (line ", 7);
-        next = write_position(next + 7, line_ref_at(fields + 2));
-        std::memcpy(next, ") PC start: ", 12);
-        next = digits::write_address(next + 12, address_at(fields + 6));
+        next = copy_literal(next, "Routine ");
+        next = digits::write_decimal(next, word_at(fields));
+        next = copy_literal(next, " (line ");
+        next = write_position(next, line_ref_at(fields + 2));
+        next = copy_literal(next, ") PC start: ");
+        next = digits::write_address(next, address_at(fields + 6));
         *next++ = ' ';
         out.end_piece(next);
     } else {
@@ -200,12 +228,12 @@ void print_memory_map() {
 void print_routine_end() {
     if (const unsigned char* fields = read_in_place(routine_fields_size)) {
         char* next = out.begin_piece(routine_piece_room);
-        std::memcpy(next, "Routine ", 8);
-        next = digits::write_decimal(next + 8, word_at(fields));
-        std::memcpy(next, " ends on line ", 14);
-        next = write_position(next + 14, line_ref_at(fields + 2));
-        std::memcpy(next, " at ", 4);
-        next = digits::write_address(next + 4, address_at(fields + 6));
+        next = copy_literal(next, "Routine ");
+        next = digits::write_decimal(next, word_at(fields));
+        next = copy_literal(next, " ends on line ");
+        next = write_position(next, line_ref_at(fields + 2));
+        next = copy_literal(next, " at ");
+        next = digits::write_address(next, address_at(fields + 6));
         *next++ = '\n';
         out.end_piece(next);
         return;
@@ -217,7 +245,8 @@ void print_routine_end() {
     out.put('\n');
 }
 
-void print_object_details() {
+// The fields of ObjectDetails before its lists, piece by piece.
+void print_object_details_head_piecewise() {
     print_number_piece("Details to obj ", read_word(), ":\n");
     std::string_view short_name = read_string_view();
     out.put("short_name \"");
@@ -228,20 +257,100 @@ void print_object_details() {
     out.put("\nname property begins at ");
     print_position();
     out.put("\nname list: ");
-    for (std::string_view name; !(name = read_string_view()).empty();) {
-        out.put('"');
-        out.put_field(name);
-        out.put("\" ");
-    }
-    out.put("\ndirections: ");
+}
+
+// Room for one list item: a name of 255 bytes, a direction name and a
+// copy's overstore.
+constexpr std::size_t item_room = 320;
+
+// `"name" ` for one word of a name list.
+inline char* write_name_word(char* next, std::string_view name) {
+    *next = '"';
+    next = copy_field(next + 1, name);
+    return copy_literal(next, "\" ");
+}
+
+// `direction destination, ` for one direction entry.
+inline char* write_direction(char* next, std::string_view entry) {
     DirectionName scratch;
-    for (std::string_view entry; !(entry = read_string_view()).empty();) {
-        out.put(direction_name(static_cast<unsigned char>(entry[0]), scratch));
-        out.put(' ');
-        out.put_field(entry.substr(1));
-        out.put(", ");
-    }
+    std::string_view direction = direction_name(static_cast<unsigned char>(entry[0]), scratch);
+    copy_text(next, direction.data(), direction.size());
+    next += direction.size();
+    *next = ' ';
+    next = copy_field(next + 1, entry.substr(1));
+    return copy_literal(next, ", ");
+}
+
+// The rest of a name list and the directions, each item as one piece once
+// it has been read.
+void print_object_names_piecewise() {
+    for (std::string_view name; !(name = read_string_view()).empty();)
+        out.end_piece(write_name_word(out.begin_piece(item_room), name));
+    out.put("\ndirections: ");
+}
+
+void print_directions_piecewise() {
+    for (std::string_view entry; !(entry = read_string_view()).empty();)
+        out.end_piece(write_direction(out.begin_piece(item_room), entry));
     out.put('\n');
+}
+
+// The name list and the directions of ObjectDetails as one piece, while the
+// buffer holds their items and the piece has room; the rest piece by piece.
+void print_object_details_lists() {
+    constexpr std::size_t lists_room = 2048;
+    const unsigned char* cursor = look_ahead();
+    char* const start = out.begin_piece(lists_room);
+    char* next = start;
+    auto has_room = [&] { return static_cast<std::size_t>(next - start) <= lists_room - item_room; };
+    std::string_view item;
+    for (;;) {
+        if (!has_room() || !string_ahead(cursor, item)) {
+            take_up_to(cursor);
+            out.end_piece(next);
+            print_object_names_piecewise();
+            print_directions_piecewise();
+            return;
+        }
+        if (item.empty()) break;
+        next = write_name_word(next, item);
+    }
+    next = copy_literal(next, "\ndirections: ");
+    for (;;) {
+        if (!has_room() || !string_ahead(cursor, item)) {
+            take_up_to(cursor);
+            out.end_piece(next);
+            print_directions_piecewise();
+            return;
+        }
+        if (item.empty()) break;
+        next = write_direction(next, item);
+    }
+    *next++ = '\n';
+    take_up_to(cursor);
+    out.end_piece(next);
+}
+
+void print_object_details() {
+    const unsigned char* number = look_ahead();
+    const unsigned char* cursor = number + 2;
+    std::string_view short_name;
+    if (ahead(number, 2) && string_ahead(cursor, short_name) && ahead(cursor, 8)) {
+        take_up_to(cursor + 8);
+        char* next = out.begin_piece(object_piece_room);
+        next = copy_literal(next, "Details to obj ");
+        next = digits::write_decimal(next, word_at(number));
+        next = copy_literal(next, ":\nshort_name \"");
+        next = copy_field(next, short_name);
+        next = copy_literal(next, "\"\nproperties (with) begin at ");
+        next = write_position(next, line_ref_at(cursor));
+        next = copy_literal(next, "\nname property begins at ");
+        next = write_position(next, line_ref_at(cursor + 4));
+        out.end_piece(copy_literal(next, "\nname list: "));
+    } else {
+        print_object_details_head_piecewise();
+    }
+    print_object_details_lists();
 }
 
 void print_directive_end() {
