@@ -190,6 +190,11 @@ inline std::uint32_t escape_candidates(const char* bytes, char first, char secon
 #endif
 }
 
+// escape_candidates for the 64 bytes at `bytes`.
+inline std::uint64_t escape_candidates_64(const char* bytes, char first, char second) {
+    return escape_candidates(bytes, first, second) | std::uint64_t{escape_candidates(bytes + 32, first, second)} << 32;
+}
+
 // The bits of an escape_candidates mask that stand for a text of `size` bytes.
 inline std::uint32_t text_bits(std::size_t size) {
     return size >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << size) - 1;

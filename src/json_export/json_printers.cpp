@@ -30,9 +30,37 @@ void print_numbered_name(int type, const char (&opening)[size], unsigned number_
     end_record(next);
 }
 
+// Room for a list that list_ahead finds within 64 bytes, written at once:
+// at most 32 items, with their quotes, separators and the overstore of a
+// short copy, and 63 bytes of text at six bytes each.
+constexpr std::size_t short_list_room = 32 * (member_room + 40) + 6 * 64;
+
+// A list of strings that the window holds within 64 bytes, as a JSON array,
+// written with the strings' own member around each one; false, with nothing
+// read, otherwise. The room for it is asked for before the list is looked at.
+template <typename WriteItem>
+bool print_short_list(WriteItem write_item) {
+    char* next = out.begin_piece(short_list_room);
+    const unsigned char* items = look_ahead();
+    ListAhead list;
+    if (!list_ahead(items, list)) return false;
+    take_up_to(items + list.end + 1);
+    *next++ = '[';
+    for_each_item(items, list, [&](std::string_view item) {
+        next = write_item(next, item);
+        *next++ = ',';
+    });
+    // The comma after the last item, if any, becomes the closing bracket.
+    if (list.end != 0) --next;
+    *next++ = ']';
+    out.end_piece(next);
+    return true;
+}
+
 // Writes strings up to the empty string that ends their list as a JSON
 // array, each in a piece of its own, which is asked for before the string is read.
 void print_string_list() {
+    if (print_short_list(write_field_string)) return;
     char* next = out.begin_piece(string_room + 4);
     *next++ = '[';
     for (std::string_view item = read_string_view(); !item.empty();) {
@@ -221,6 +249,21 @@ void print_routine_end() {
     end_record(write_routine_fields(RoutineEnd, "{\"kind\":\"routine_end\",\"number\":", ",\"end\":"));
 }
 
+// {"index":I,"direction":"D","to":"S"} for one direction entry.
+char* write_exit(char* next, std::string_view entry) {
+    DirectionName scratch;
+    auto index = static_cast<unsigned char>(entry[0]);
+    next = put_literal(next, "{\"index\":");
+    next = digits::write_byte_decimal(next, index);
+    next = put_literal(next, ",\"direction\":\"");
+    std::string_view direction = direction_name(index, scratch);
+    std::memcpy(next, direction.data(), direction.size());
+    next = put_literal(next + direction.size(), "\",\"to\":");
+    next = write_field_string(next, entry.substr(1));
+    *next++ = '}';
+    return next;
+}
+
 void print_object_details() {
     char* next = write_object_fields(ObjectDetails, "{\"kind\":\"object_details\",\"number\":", ",\"short_name\":",
                                      ",\"with_at\":", ",\"name_at\":");
@@ -228,23 +271,21 @@ void print_object_details() {
     out.end_piece(next);
     print_string_list();
     next = out.begin_piece(member_room);
-    next = put_literal(next, ",\"exits\":[");
-    DirectionName scratch;
+    next = put_literal(next, ",\"exits\":");
+    out.end_piece(next);
+    if (print_short_list(write_exit)) {
+        end_record(out.begin_piece(8));
+        return;
+    }
+    next = out.begin_piece(member_room);
+    *next++ = '[';
     for (bool first = true;; first = false) {
         out.end_piece(next);
         next = out.begin_piece(member_room + string_room);
         std::string_view entry = read_string_view();
         if (entry.empty()) break;
         if (!first) *next++ = ',';
-        auto index = static_cast<unsigned char>(entry[0]);
-        next = put_literal(next, "{\"index\":");
-        next = digits::write_byte_decimal(next, index);
-        next = put_literal(next, ",\"direction\":\"");
-        std::string_view direction = direction_name(index, scratch);
-        std::memcpy(next, direction.data(), direction.size());
-        next = put_literal(next + direction.size(), "\",\"to\":");
-        next = write_field_string(next, entry.substr(1));
-        *next++ = '}';
+        next = write_exit(next, entry);
     }
     *next++ = ']';
     end_record(next);

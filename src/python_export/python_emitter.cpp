@@ -348,11 +348,40 @@ void write_object_end(bool is_room) {
     out.put("']=o\n");
 }
 
+constexpr std::size_t lists_room = 2048;
+
+// The name words and exits of ObjectDetails and the lines that end the
+// object, when the window holds each list within 64 bytes and none of their
+// text needs escaping, as for most objects; false, with nothing read,
+// otherwise.
+bool write_object_short_lists() {
+    const unsigned char* names = look_ahead();
+    ListAhead name_list, exit_list;
+    if (!list_ahead(names, name_list)) return false;
+    const unsigned char* exits = names + name_list.end + 1;
+    if (!list_ahead(exits, exit_list)) return false;
+    // The terminators, and the index byte that begins each exit, are not text.
+    std::uint64_t name_text = ((std::uint64_t{1} << name_list.end) - 1) & ~name_list.terminators;
+    std::uint64_t exit_starts = exit_list.terminators << 1 | 1;
+    std::uint64_t exit_text = ((std::uint64_t{1} << exit_list.end) - 1) & ~exit_list.terminators & ~exit_starts;
+    if ((escape_candidates_64(reinterpret_cast<const char*>(names), '\\', '"') & name_text) != 0 ||
+        (escape_candidates_64(reinterpret_cast<const char*>(exits), '\\', '\'') & exit_text) != 0)
+        return false;
+    take_up_to(exits + exit_list.end + 1);
+    char* next = out.begin_piece(lists_room);
+    for_each_item(names, name_list, [&](std::string_view word) { next = write_name_word(next, word); });
+    next = copy_literal(next, "]\no.obj_directions={");
+    for_each_item(exits, exit_list, [&](std::string_view entry) { next = write_direction(next, entry); });
+    out.end_piece(next);
+    write_object_end(exit_list.end != 0);
+    return true;
+}
+
 // The name words and exits of ObjectDetails and the lines that end the
 // object. The items are written as one piece while the buffer holds them,
 // they are short and plain and the piece has room; the rest piece by piece.
 void write_object_lists() {
-    constexpr std::size_t lists_room = 2048;
+    if (write_object_short_lists()) return;
     const unsigned char* cursor = look_ahead();
     char* const start = out.begin_piece(lists_room);
     char* next = start;

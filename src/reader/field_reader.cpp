@@ -15,9 +15,10 @@ namespace {
 
 constexpr std::size_t input_buffer_size = 64 * 1024;
 
-// The padding lets find_terminator test 32 bytes at a time up to the end of
-// the buffer, and a string that ends there be copied as a 32-byte block.
-unsigned char input_buffer[input_buffer_size + 32];
+// The padding lets find_terminator test 32 bytes at a time, and list_ahead
+// 64, up to the end of the buffer, and a string that ends there be copied as
+// a 32-byte block.
+unsigned char input_buffer[input_buffer_size + 64];
 // Where a string that runs past the window is put together.
 StringField straddling_string;
 std::FILE* debug_file = nullptr;

@@ -37,6 +37,11 @@ constexpr int game_header_size = 64;
 
 // Drops strings up to and including the empty string that ends a list.
 inline void skip_string_list() {
+    ListAhead list;
+    if (list_ahead(input.next, list)) {
+        input.next += list.end + 1;
+        return;
+    }
     while (skip_string() != 0) {
     }
 }

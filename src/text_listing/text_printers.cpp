@@ -196,6 +196,19 @@ void print_routine() {
         out.put(' ');
     }
     print_quoted_string();
+    ListAhead local_list;
+    const unsigned char* locals = look_ahead();
+    if (list_ahead(locals, local_list)) {
+        take_up_to(locals + local_list.end + 1);
+        char* next = out.begin_piece(routine_piece_room);
+        for_each_item(locals, local_list, [&](std::string_view name) {
+            *next = ' ';
+            next = copy_field(next + 1, name);
+        });
+        *next++ = '\n';
+        out.end_piece(next);
+        return;
+    }
     for (;;) {
         std::string_view name = read_string_view();
         if (name.empty()) break;
@@ -295,10 +308,31 @@ void print_directions_piecewise() {
     out.put('\n');
 }
 
+constexpr std::size_t lists_room = 2048;
+
+// The name list and the directions of ObjectDetails as one piece when the
+// window holds each of them within 64 bytes, as it does for most objects;
+// false, with nothing read, otherwise.
+bool print_object_details_short_lists() {
+    const unsigned char* names = look_ahead();
+    ListAhead name_list, exit_list;
+    if (!list_ahead(names, name_list)) return false;
+    const unsigned char* exits = names + name_list.end + 1;
+    if (!list_ahead(exits, exit_list)) return false;
+    take_up_to(exits + exit_list.end + 1);
+    char* next = out.begin_piece(lists_room);
+    for_each_item(names, name_list, [&](std::string_view name) { next = write_name_word(next, name); });
+    next = copy_literal(next, "\ndirections: ");
+    for_each_item(exits, exit_list, [&](std::string_view entry) { next = write_direction(next, entry); });
+    *next++ = '\n';
+    out.end_piece(next);
+    return true;
+}
+
 // The name list and the directions of ObjectDetails as one piece, while the
 // buffer holds their items and the piece has room; the rest piece by piece.
 void print_object_details_lists() {
-    constexpr std::size_t lists_room = 2048;
+    if (print_object_details_short_lists()) return;
     const unsigned char* cursor = look_ahead();
     char* const start = out.begin_piece(lists_room);
     char* next = start;
