@@ -92,12 +92,14 @@ inline char* store_digits(char* next, std::uint64_t word, int width) {
 inline char* write_decimal(char* next, unsigned long value) {
     if (value >= 100000) return std::to_chars(next, next + 24, value).ptr;
     auto high = static_cast<unsigned>(value / 1000), low = static_cast<unsigned>(value % 1000);
-    bool has_high = high != 0;
-    const char* head = table.small_decimals + 4 * (has_high ? high : low);
+    // Selected by masking, not by a conditional the compiler may turn into a branch.
+    unsigned has_high = high != 0;
+    unsigned head_index = low ^ ((high ^ low) & (0u - has_high));
+    const char* head = table.small_decimals + 4 * head_index;
     std::memcpy(next, head, 4);
     next += head[3];
     std::memcpy(next, table.decimal_triples + 4 * low, 4);
-    return next + (has_high ? 3 : 0);
+    return next + 3 * has_high;
 }
 
 // "%u" for a byte field.

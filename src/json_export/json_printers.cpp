@@ -60,7 +60,7 @@ bool print_short_list(WriteItem write_item) {
 // Writes strings up to the empty string that ends their list as a JSON
 // array, each in a piece of its own, which is asked for before the string is read.
 void print_string_list() {
-    if (print_short_list(write_field_string)) return;
+    if (print_short_list([](char* next, std::string_view item) { return write_field_string(next, item); })) return;
     char* next = out.begin_piece(string_room + 4);
     *next++ = '[';
     for (std::string_view item = read_string_view(); !item.empty();) {
@@ -250,15 +250,12 @@ void print_routine_end() {
 }
 
 // {"index":I,"direction":"D","to":"S"} for one direction entry.
-char* write_exit(char* next, std::string_view entry) {
-    DirectionName scratch;
+inline char* write_exit(char* next, std::string_view entry) {
     auto index = static_cast<unsigned char>(entry[0]);
     next = put_literal(next, "{\"index\":");
     next = digits::write_byte_decimal(next, index);
     next = put_literal(next, ",\"direction\":\"");
-    std::string_view direction = direction_name(index, scratch);
-    std::memcpy(next, direction.data(), direction.size());
-    next = put_literal(next + direction.size(), "\",\"to\":");
+    next = put_literal(write_direction_name(next, index), "\",\"to\":");
     next = write_field_string(next, entry.substr(1));
     *next++ = '}';
     return next;
@@ -273,7 +270,7 @@ void print_object_details() {
     next = out.begin_piece(member_room);
     next = put_literal(next, ",\"exits\":");
     out.end_piece(next);
-    if (print_short_list(write_exit)) {
+    if (print_short_list([](char* next, std::string_view entry) { return write_exit(next, entry); })) {
         end_record(out.begin_piece(8));
         return;
     }

@@ -287,11 +287,9 @@ inline char* write_name_word(char* next, std::string_view word) {
 
 // A direction entry whose destination is_short_plain, as `'direction':'destination',`.
 inline char* write_direction(char* next, std::string_view entry) {
-    DirectionName scratch;
-    std::string_view direction = direction_name(static_cast<unsigned char>(entry[0]), scratch);
     *next = '\'';
-    copy_text(next + 1, direction.data(), direction.size());
-    next = copy_literal(next + 1 + direction.size(), "':'");
+    next = write_direction_name(next + 1, static_cast<unsigned char>(entry[0]));
+    next = copy_literal(next, "':'");
     next = copy_field(next, entry.substr(1));
     return copy_literal(next, "',");
 }

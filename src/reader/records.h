@@ -2,6 +2,7 @@
 // record body, and the table of direction names used by object details.
 #pragma once
 
+#include <cstring>
 #include <string_view>
 
 #include "reader/field_reader.h"
@@ -121,6 +122,19 @@ constexpr std::string_view DirectionTable[13] = {
     "", "n_to", "ne_to", "e_to", "se_to", "s_to", "sw_to", "w_to", "nw_to", "u_to", "d_to", "in_to", "out_to",
 };
 
+// The names of DirectionTable in 8-byte slots, each with its length in the
+// last byte, so that a name is copied as one word.
+struct PaddedDirectionNames {
+    char slot[13][8];
+    constexpr PaddedDirectionNames() : slot{} {
+        for (int index = 1; index <= 12; ++index) {
+            for (std::size_t i = 0; i < DirectionTable[index].size(); ++i) slot[index][i] = DirectionTable[index][i];
+            slot[index][7] = static_cast<char>(DirectionTable[index].size());
+        }
+    }
+};
+inline constexpr PaddedDirectionNames padded_direction_names;
+
 // Room for the name of any direction index, "dir255_to" included.
 struct DirectionName {
     char text[16];
@@ -129,3 +143,17 @@ struct DirectionName {
 // The name of direction `index`: from the table for 1..12, "dir<index>_to"
 // for any other index, which is never looked up in the table.
 std::string_view direction_name(unsigned index, DirectionName& scratch);
+
+// Writes the name of direction `index` at `next` (storing up to 8 bytes, or
+// 16 for an index outside 1..12); returns the end of the name.
+inline char* write_direction_name(char* next, unsigned index) {
+    if (index - 1 < 12) {
+        const char* slot = padded_direction_names.slot[index];
+        std::memcpy(next, slot, 8);
+        return next + slot[7];
+    }
+    DirectionName scratch;
+    std::string_view name = direction_name(index, scratch);
+    std::memcpy(next, name.data(), sizeof scratch.text);
+    return next + name.size();
+}

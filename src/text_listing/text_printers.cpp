@@ -285,10 +285,7 @@ inline char* write_name_word(char* next, std::string_view name) {
 
 // `direction destination, ` for one direction entry.
 inline char* write_direction(char* next, std::string_view entry) {
-    DirectionName scratch;
-    std::string_view direction = direction_name(static_cast<unsigned char>(entry[0]), scratch);
-    copy_text(next, direction.data(), direction.size());
-    next += direction.size();
+    next = write_direction_name(next, static_cast<unsigned char>(entry[0]));
     *next = ' ';
     next = copy_field(next + 1, entry.substr(1));
     return copy_literal(next, ", ");
