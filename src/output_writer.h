@@ -24,7 +24,11 @@ namespace digits {
 struct Table {
     char decimal_pairs[200];     // "00" .. "99"
     char decimal_triples[4000];  // "000" .. "999", four bytes each
-    char small_decimals[4000];   // "0" .. "999", four bytes each, the last holding the length
+    // "0" .. "999", then "000" .. "999": four bytes each, the last holding
+    // the length. The first half writes a number's last three digits when
+    // they are all of it, the second when digits come before them.
+    char low_decimals[8000];
+    char leading_decimals[400];  // "", "1" .. "99": four bytes each, the last holding the length
     char hex_pairs[512];         // "00" .. "ff"
 };
 
@@ -40,8 +44,18 @@ constexpr Table make_table() {
         table.decimal_triples[4 * i + 2] = static_cast<char>('0' + i % 10);
     }
     for (int i = 0; i < 1000; ++i) {
-        char* text = table.small_decimals + 4 * i;
+        char* text = table.low_decimals + 4 * i;
         int length = i >= 100 ? 3 : i >= 10 ? 2 : 1;
+        for (int digit = length - 1, rest = i; digit >= 0; --digit, rest /= 10)
+            text[digit] = static_cast<char>('0' + rest % 10);
+        text[3] = static_cast<char>(length);
+        char* padded = table.low_decimals + 4 * (1000 + i);
+        for (int digit = 0; digit < 3; ++digit) padded[digit] = table.decimal_triples[4 * i + digit];
+        padded[3] = 3;
+    }
+    for (int i = 1; i < 100; ++i) {
+        char* text = table.leading_decimals + 4 * i;
+        int length = i >= 10 ? 2 : 1;
         for (int digit = length - 1, rest = i; digit >= 0; --digit, rest /= 10)
             text[digit] = static_cast<char>('0' + rest % 10);
         text[3] = static_cast<char>(length);
@@ -86,25 +100,27 @@ inline char* store_digits(char* next, std::uint64_t word, int width) {
 }
 
 // "%lu". Below 100000, without a branch on the number of digits: the digits
-// before the last three (or the number itself, when there are none) come
-// with their count from one table, then the last three, zero-padded, from
-// another, and count only when there were digits before them.
+// before the last three (none for a number below 1000) come with their
+// count from one table, then the last three with theirs from another, in
+// the half that pads them with zeros only when digits came before them.
 inline char* write_decimal(char* next, unsigned long value) {
     if (value >= 100000) return std::to_chars(next, next + 24, value).ptr;
-    auto high = static_cast<unsigned>(value / 1000), low = static_cast<unsigned>(value % 1000);
-    // Selected by masking, not by a conditional the compiler may turn into a branch.
-    unsigned has_high = high != 0;
-    unsigned head_index = low ^ ((high ^ low) & (0u - has_high));
-    const char* head = table.small_decimals + 4 * head_index;
+    auto number = static_cast<std::uint32_t>(value);
+    // number / 1000, exact below 100000.
+    auto high = static_cast<std::uint32_t>((std::uint64_t{number} * 4294968) >> 32);
+    std::uint32_t low = number - high * 1000;
+    const char* head = table.leading_decimals + 4 * high;
     std::memcpy(next, head, 4);
     next += head[3];
-    std::memcpy(next, table.decimal_triples + 4 * low, 4);
-    return next + 3 * has_high;
+    // The padded half by masking, not by a conditional that may become a branch.
+    const char* tail = table.low_decimals + 4 * (low + (1000 & (0u - (high != 0))));
+    std::memcpy(next, tail, 4);
+    return next + tail[3];
 }
 
 // "%u" for a byte field.
 inline char* write_byte_decimal(char* next, std::uint8_t value) {
-    const char* entry = table.small_decimals + 4 * value;
+    const char* entry = table.low_decimals + 4 * value;
     std::memcpy(next, entry, 4);
     return next + entry[3];
 }

@@ -1,5 +1,7 @@
 #include "json_export/json_printers.h"
 
+#include <type_traits>
+
 #include "json_export/json_writer.h"
 #include "output_writer.h"
 #include "reader/field_reader.h"
@@ -10,7 +12,9 @@ using json::position_room;
 using json::put_literal;
 using json::string_room;
 using json::write_field_string;
-using json::write_position;
+using json::write_next_string;
+using json::write_plain_string;
+using json::write_position_fields;
 
 namespace {
 
@@ -26,7 +30,7 @@ void print_numbered_name(int type, const char (&opening)[size], unsigned number_
     next = put_literal(next, opening);
     next = digits::write_decimal(next, number_bytes == 1 ? static_cast<unsigned>(read_byte()) : read_word());
     next = put_literal(next, ",\"name\":");
-    next = write_field_string(next, read_string_view());
+    next = write_next_string(next);
     end_record(next);
 }
 
@@ -35,32 +39,64 @@ void print_numbered_name(int type, const char (&opening)[size], unsigned number_
 // short copy, and 63 bytes of text at six bytes each.
 constexpr std::size_t short_list_room = 32 * (member_room + 40) + 6 * 64;
 
-// A list of strings that the window holds within 64 bytes, as a JSON array,
-// written with the strings' own member around each one; false, with nothing
-// read, otherwise. The room for it is asked for before the list is looked at.
+// A list of strings that list_ahead found, as a JSON array, written with the
+// strings' own member around each one (print_short_list: found, read and
+// written; false, with nothing read, when the window does not hold it; the
+// room for it is asked for before the list is looked at). When no byte of
+// its text needs escaping, as in most lists, the items are copied without a
+// look at each (`write_item` is told which); the first byte of each item is
+// not text when `items_begin_with_index`.
 template <typename WriteItem>
-bool print_short_list(WriteItem write_item) {
+char* write_short_list(char* next, const unsigned char* items, const ListAhead& list, bool items_begin_with_index,
+                       WriteItem write_item) {
+    std::uint64_t text = ((std::uint64_t{1} << list.end) - 1) & ~list.terminators;
+    if (items_begin_with_index) text &= ~(list.terminators << 1 | 1);
+    *next++ = '[';
+    if ((json::special_byte_mask_64(items) & text) == 0) {
+        for_each_item(items, list, [&](std::string_view item) {
+            next = write_item(next, item, std::true_type());
+            *next++ = ',';
+        });
+    } else {
+        for_each_item(items, list, [&](std::string_view item) {
+            next = write_item(next, item, std::false_type());
+            *next++ = ',';
+        });
+    }
+    // The comma after the last item, if any, becomes the closing bracket.
+    if (list.end != 0) --next;
+    *next++ = ']';
+    return next;
+}
+
+template <typename WriteItem>
+bool print_short_list(bool items_begin_with_index, WriteItem write_item) {
     char* next = out.begin_piece(short_list_room);
     const unsigned char* items = look_ahead();
     ListAhead list;
     if (!list_ahead(items, list)) return false;
     take_up_to(items + list.end + 1);
-    *next++ = '[';
-    for_each_item(items, list, [&](std::string_view item) {
-        next = write_item(next, item);
-        *next++ = ',';
-    });
-    // The comma after the last item, if any, becomes the closing bracket.
-    if (list.end != 0) --next;
-    *next++ = ']';
-    out.end_piece(next);
+    out.end_piece(write_short_list(next, items, list, items_begin_with_index, write_item));
     return true;
 }
+
+// A string item of a list, quoted; `Plain` when it is known to hold no byte
+// to escape (and to be shorter than 64 bytes).
+template <typename Plain>
+inline char* write_item_string(char* next, std::string_view text, Plain) {
+    if constexpr (Plain::value)
+        if (text.size() <= 32) return write_plain_string(next, text);
+    return write_field_string(next, text);
+}
+
+constexpr auto write_list_string = [](char* next, std::string_view item, auto plain) {
+    return write_item_string(next, item, plain);
+};
 
 // Writes strings up to the empty string that ends their list as a JSON
 // array, each in a piece of its own, which is asked for before the string is read.
 void print_string_list() {
-    if (print_short_list([](char* next, std::string_view item) { return write_field_string(next, item); })) return;
+    if (print_short_list(false, write_list_string)) return;
     char* next = out.begin_piece(string_room + 4);
     *next++ = '[';
     for (std::string_view item = read_string_view(); !item.empty();) {
@@ -89,31 +125,32 @@ void print_class() {
     char* next = begin_record(Class, member_room + string_room + 2 * position_room);
     next = put_literal(next, "{\"kind\":\"class\",\"name\":");
     next = write_field_string(next, read_string_view());
-    next = put_literal(next, ",\"start\":");
-    next = write_position(next, read_line_ref());
-    next = put_literal(next, ",\"end\":");
-    next = write_position(next, read_line_ref());
+    next = put_literal(next, ",\"start\":{\"file\":");
+    next = write_position_fields(next, read_line_ref());
+    next = put_literal(next, ",\"end\":{\"file\":");
+    next = write_position_fields(next, read_line_ref());
     end_record(next);
 }
 
 // Objects and their details begin alike: a word, a string and two positions.
 template <std::size_t opening_size, std::size_t name_size, std::size_t first_size, std::size_t second_size>
 char* write_object_fields(int type, const char (&opening)[opening_size], const char (&name_member)[name_size],
-                          const char (&first_member)[first_size], const char (&second_member)[second_size]) {
-    char* next = begin_record(type, member_room + string_room + 2 * position_room);
+                          const char (&first_member)[first_size], const char (&second_member)[second_size],
+                          std::size_t room_after = 0) {
+    char* next = begin_record(type, member_room + string_room + 2 * position_room + room_after);
     next = put_literal(next, opening);
     next = digits::write_decimal(next, read_word());
     next = put_literal(next, name_member);
-    next = write_field_string(next, read_string_view());
+    next = write_next_string(next);
     next = put_literal(next, first_member);
-    next = write_position(next, read_line_ref());
+    next = write_position_fields(next, read_line_ref());
     next = put_literal(next, second_member);
-    return write_position(next, read_line_ref());
+    return write_position_fields(next, read_line_ref());
 }
 
 void print_object() {
     end_record(
-        write_object_fields(Object, "{\"kind\":\"object\",\"number\":", ",\"name\":", ",\"start\":", ",\"end\":"));
+        write_object_fields(Object, "{\"kind\":\"object\",\"number\":", ",\"name\":", ",\"start\":{\"file\":", ",\"end\":{\"file\":"));
 }
 
 void print_global() { print_numbered_name(Global, "{\"kind\":\"global\",\"number\":", 1); }
@@ -139,8 +176,8 @@ void print_header() {
 constexpr std::size_t point_room = 72;
 
 char* write_sequence_point(char* next, LineRef at, unsigned offset) {
-    next = put_literal(next, "{\"at\":");
-    next = write_position(next, at);
+    next = put_literal(next, "{\"at\":{\"file\":");
+    next = write_position_fields(next, at);
     next = put_literal(next, ",\"offset\":");
     next = digits::write_decimal(next, offset);
     *next++ = '}';
@@ -202,15 +239,15 @@ char* write_routine_fields(int type, const char (&opening)[opening_size],
     next = put_literal(next, opening);
     next = digits::write_decimal(next, number);
     next = put_literal(next, position_member);
-    next = write_position(next, at);
+    next = write_position_fields(next, at);
     next = put_literal(next, ",\"address\":");
     return digits::write_decimal(next, address);
 }
 
 void print_routine() {
-    char* next = write_routine_fields(Routine, "{\"kind\":\"routine\",\"number\":", ",\"start\":");
+    char* next = write_routine_fields(Routine, "{\"kind\":\"routine\",\"number\":", ",\"start\":{\"file\":");
     next = put_literal(next, ",\"name\":");
-    next = write_field_string(next, read_string_view());
+    next = write_next_string(next);
     next = put_literal(next, ",\"locals\":");
     out.end_piece(next);
     print_string_list();
@@ -246,31 +283,48 @@ void print_memory_map() {
 }
 
 void print_routine_end() {
-    end_record(write_routine_fields(RoutineEnd, "{\"kind\":\"routine_end\",\"number\":", ",\"end\":"));
+    end_record(write_routine_fields(RoutineEnd, "{\"kind\":\"routine_end\",\"number\":", ",\"end\":{\"file\":"));
 }
 
 // {"index":I,"direction":"D","to":"S"} for one direction entry.
-inline char* write_exit(char* next, std::string_view entry) {
+template <typename Plain = std::false_type>
+inline char* write_exit(char* next, std::string_view entry, Plain plain = Plain()) {
     auto index = static_cast<unsigned char>(entry[0]);
     next = put_literal(next, "{\"index\":");
     next = digits::write_byte_decimal(next, index);
     next = put_literal(next, ",\"direction\":\"");
     next = put_literal(write_direction_name(next, index), "\",\"to\":");
-    next = write_field_string(next, entry.substr(1));
+    next = write_item_string(next, entry.substr(1), plain);
     *next++ = '}';
     return next;
 }
 
+constexpr auto write_list_exit = [](char* next, std::string_view entry, auto plain) {
+    return write_exit(next, entry, plain);
+};
+
 void print_object_details() {
     char* next = write_object_fields(ObjectDetails, "{\"kind\":\"object_details\",\"number\":", ",\"short_name\":",
-                                     ",\"with_at\":", ",\"name_at\":");
+                                     ",\"with_at\":{\"file\":", ",\"name_at\":{\"file\":", 2 * short_list_room);
     next = put_literal(next, ",\"names\":");
+    // Both lists in the same piece when the window holds each within 64
+    // bytes, as it does for most objects.
+    const unsigned char* names = look_ahead();
+    ListAhead name_list, exit_list;
+    if (list_ahead(names, name_list) && list_ahead(names + name_list.end + 1, exit_list)) {
+        const unsigned char* exits = names + name_list.end + 1;
+        take_up_to(exits + exit_list.end + 1);
+        next = write_short_list(next, names, name_list, false, write_list_string);
+        next = put_literal(next, ",\"exits\":");
+        end_record(write_short_list(next, exits, exit_list, true, write_list_exit));
+        return;
+    }
     out.end_piece(next);
     print_string_list();
     next = out.begin_piece(member_room);
     next = put_literal(next, ",\"exits\":");
     out.end_piece(next);
-    if (print_short_list([](char* next, std::string_view entry) { return write_exit(next, entry); })) {
+    if (print_short_list(true, write_list_exit)) {
         end_record(out.begin_piece(8));
         return;
     }
@@ -292,12 +346,12 @@ template <std::size_t size>
 void print_position_record(int type, const char (&opening)[size]) {
     char* next = begin_record(type, member_room + position_room);
     next = put_literal(next, opening);
-    next = write_position(next, read_line_ref());
+    next = write_position_fields(next, read_line_ref());
     end_record(next);
 }
 
-void print_directive_end() { print_position_record(DirectiveEnd, "{\"kind\":\"directive_end\",\"at\":"); }
-void print_library_include() { print_position_record(LibraryInclude, "{\"kind\":\"library_include\",\"at\":"); }
+void print_directive_end() { print_position_record(DirectiveEnd, "{\"kind\":\"directive_end\",\"at\":{\"file\":"); }
+void print_library_include() { print_position_record(LibraryInclude, "{\"kind\":\"library_include\",\"at\":{\"file\":"); }
 
 }  // namespace
 

@@ -23,7 +23,7 @@ namespace json {
 // ("\u001b") for each of its bytes.
 constexpr std::size_t string_room = 2 + 6 * (string_field_capacity - 1);
 // Room for {"file":255,"line":65535,"char":255} and the number writers' overstore.
-constexpr std::size_t position_room = 48;
+constexpr std::size_t position_room = 56;
 
 template <std::size_t size>
 inline char* put_literal(char* next, const char (&text)[size]) {
@@ -36,15 +36,17 @@ inline char* put_literal(char* next, const char (&text)[size]) {
 // written as UTF-8 only after a look at their sequence.
 inline std::uint32_t special_byte_mask(const unsigned char* bytes) {
 #if defined(__SSE2__)
-    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i below_space_plus_one = _mm_set1_epi8(0x21);
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i del = _mm_set1_epi8(0x7F);
     auto mask_of = [&](const unsigned char* at) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        // Signed, so bytes from 0x80 on count as below the space too.
-        __m128i special = _mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, quote));
-        special = _mm_or_si128(special, _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, del)));
+        // One more than each byte, compared as signed: the controls become
+        // 0x01..0x20, and DEL and the bytes from 0x80 on negative numbers,
+        // all below 0x21, which no other byte reaches.
+        __m128i special = _mm_cmplt_epi8(_mm_add_epi8(v, one), below_space_plus_one);
+        special = _mm_or_si128(special, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
         return static_cast<std::uint32_t>(_mm_movemask_epi8(special));
     };
     return mask_of(bytes) | mask_of(bytes + 16) << 16;
@@ -76,15 +78,74 @@ inline char* write_field_string(char* next, std::string_view text) {
     return next;
 }
 
-inline char* write_position(char* next, LineRef ref) {
-    next = put_literal(next, "{\"file\":");
-    next = digits::write_byte_decimal(next, static_cast<std::uint8_t>(ref.file));
-    next = put_literal(next, ",\"line\":");
-    next = digits::write_decimal(next, static_cast<unsigned>(ref.line));
-    next = put_literal(next, ",\"char\":");
-    next = digits::write_byte_decimal(next, static_cast<std::uint8_t>(ref.character));
-    *next++ = '}';
+// The special bytes of the 64 bytes at `bytes`.
+inline std::uint64_t special_byte_mask_64(const unsigned char* bytes) {
+    return special_byte_mask(bytes) | std::uint64_t{special_byte_mask(bytes + 32)} << 32;
+}
+
+// A short string with no special byte, as found by unmarked_string_ahead
+// with special_byte_mask (32 bytes readable from its start), quoted.
+inline char* write_plain_string(char* next, std::string_view text) {
+    *next = '"';
+    std::memcpy(next + 1, text.data(), 32);
+    next += 1 + text.size();
+    *next++ = '"';
     return next;
+}
+
+// The next string field, quoted, found and checked in one look when it is
+// short and plain, as most are; read field by field otherwise.
+inline char* write_next_string(char* next) {
+    const unsigned char* cursor = look_ahead();
+    std::string_view text;
+    if (unmarked_string_ahead(cursor, text, special_byte_mask)) {
+        take_up_to(cursor);
+        return write_plain_string(next, text);
+    }
+    return write_field_string(next, read_string_view());
+}
+
+// The parts of a position after `{"file":` that hold a byte: `F,"line":` and
+// `,"char":C}`, 16 bytes each with the length in the last.
+struct PositionParts {
+    char file_then_line[256][16];
+    char char_then_close[256][16];
+};
+
+constexpr PositionParts make_position_parts() {
+    PositionParts parts{};
+    for (int value = 0; value < 256; ++value) {
+        char digits[3] = {};
+        int length = value >= 100 ? 3 : value >= 10 ? 2 : 1;
+        for (int i = length - 1, rest = value; i >= 0; --i, rest /= 10) digits[i] = static_cast<char>('0' + rest % 10);
+        constexpr char line_member[] = ",\"line\":";
+        constexpr char char_member[] = ",\"char\":";
+        char* file_part = parts.file_then_line[value];
+        int size = 0;
+        for (int i = 0; i < length; ++i) file_part[size++] = digits[i];
+        for (int i = 0; i < 8; ++i) file_part[size++] = line_member[i];
+        file_part[15] = static_cast<char>(size);
+        char* char_part = parts.char_then_close[value];
+        size = 0;
+        for (int i = 0; i < 8; ++i) char_part[size++] = char_member[i];
+        for (int i = 0; i < length; ++i) char_part[size++] = digits[i];
+        char_part[size++] = '}';
+        char_part[15] = static_cast<char>(size);
+    }
+    return parts;
+}
+
+inline constexpr PositionParts position_parts = make_position_parts();
+
+// A position after the `{"file":` that the caller's member name ends with:
+// `F,"line":L,"char":C}`. May store 16 bytes past its end.
+inline char* write_position_fields(char* next, LineRef ref) {
+    const char* file_part = position_parts.file_then_line[static_cast<std::uint8_t>(ref.file)];
+    std::memcpy(next, file_part, 16);
+    next = digits::write_decimal(next + file_part[15], static_cast<unsigned>(ref.line));
+    const char* char_part = position_parts.char_then_close[static_cast<std::uint8_t>(ref.character)];
+    std::memcpy(next, char_part, 16);
+    return next + char_part[15];
 }
 
 // The record being written: where its line starts in the output buffer and

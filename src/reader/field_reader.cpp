@@ -22,14 +22,12 @@ unsigned char input_buffer[input_buffer_size + 64];
 // Where a string that runs past the window is put together.
 StringField straddling_string;
 std::FILE* debug_file = nullptr;
-// File offsets of the first byte of the buffer and of the byte after the
-// last one read into it.
-std::uint64_t window_start_offset = 0;
+// File offset of the byte after the last one read into the buffer.
 std::uint64_t window_end_offset = 0;
 
 void empty_window_at(std::uint64_t offset) {
-    input.next = input.end = input_buffer;
-    window_start_offset = window_end_offset = offset;
+    input.next = input.end = input.start = input_buffer;
+    input.start_offset = window_end_offset = offset;
 }
 
 // Fills the buffer from the file; false when nothing more could be read.
@@ -38,7 +36,8 @@ bool refill() {
     std::size_t count = std::fread(input_buffer, 1, input_buffer_size, debug_file);
     input.next = input_buffer;
     input.end = input_buffer + count;
-    window_start_offset = window_end_offset;
+    input.start = input_buffer;
+    input.start_offset = window_end_offset;
     window_end_offset += count;
     return count != 0;
 }
@@ -126,13 +125,11 @@ void release_debug_file() {
     empty_window_at(0);
 }
 
-std::uint64_t input_offset() { return window_start_offset + static_cast<std::uint64_t>(input.next - input_buffer); }
-
 bool input_is_seekable() { return debug_file != nullptr && std::fseek(debug_file, 0, SEEK_CUR) == 0; }
 
 bool seek_input(std::uint64_t offset) {
-    if (offset >= window_start_offset && offset <= window_end_offset) {
-        input.next = input_buffer + (offset - window_start_offset);
+    if (offset >= input.start_offset && offset <= window_end_offset) {
+        input.next = input_buffer + (offset - input.start_offset);
         return true;
     }
     if (debug_file == nullptr || offset > static_cast<std::uint64_t>(LONG_MAX) ||

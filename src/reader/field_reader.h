@@ -54,12 +54,15 @@ void release_debug_file();
 struct InputWindow {
     const unsigned char* next = nullptr;
     const unsigned char* end = nullptr;
+    // The start of the buffer and its offset in the file.
+    const unsigned char* start = nullptr;
+    std::uint64_t start_offset = 0;
 };
 // The unread part of the input buffer; only the field reader moves it.
 extern InputWindow input;
 
 // Offset in the file of the next unread byte.
-std::uint64_t input_offset();
+inline std::uint64_t input_offset() { return input.start_offset + static_cast<std::uint64_t>(input.next - input.start); }
 // Whether the file can be read again from an earlier offset (not a pipe).
 bool input_is_seekable();
 // Goes on reading at `offset`: within the buffer when it holds that offset,
@@ -238,6 +241,22 @@ inline bool string_ahead(const unsigned char*& cursor, std::string_view& value) 
     value = {reinterpret_cast<const char*>(cursor),
              length < string_field_capacity ? length : string_field_capacity - 1};
     cursor = terminator + 1;
+    return true;
+}
+
+// The string at `cursor` when the window holds it, it is shorter than 32
+// bytes and `marks_of` (a bit for each of 32 bytes that is of some kind, the
+// 0 byte among them) marks none of its bytes: one look at its bytes then
+// finds both its end, the first mark, and that it holds no marked byte. The
+// cursor moves past its terminator; false, with nothing changed, otherwise.
+// 32 bytes are readable from the start of the value.
+template <typename MarksOf>
+inline bool unmarked_string_ahead(const unsigned char*& cursor, std::string_view& value, MarksOf marks_of) {
+    std::uint32_t marks = marks_of(cursor);
+    auto length = static_cast<unsigned>(std::countr_zero(marks));
+    if (marks == 0 || cursor[length] != 0 || cursor + length >= input.end) return false;
+    value = {reinterpret_cast<const char*>(cursor), length};
+    cursor += length + 1;
     return true;
 }
 
