@@ -135,6 +135,39 @@ inline char* write_position(char* next, std::uint8_t file, unsigned line, std::u
     return write_byte_decimal(next, character);
 }
 
+// For each byte value, its "%u" between the texts `before` and `after`, in
+// slots of `size` bytes with the length in the last: a part of a line that
+// holds a byte field, written with one copy (copy_byte_part).
+template <std::size_t size>
+struct BytePartTable {
+    char part[256][size];
+};
+
+template <std::size_t size>
+constexpr BytePartTable<size> make_byte_parts(std::string_view before, std::string_view after) {
+    BytePartTable<size> table{};
+    for (unsigned value = 0; value < 256; ++value) {
+        char* part = table.part[value];
+        std::size_t length = 0;
+        for (char c : before) part[length++] = c;
+        unsigned digits = value >= 100 ? 3 : value >= 10 ? 2 : 1;
+        for (unsigned i = digits, rest = value; i > 0; --i, rest /= 10)
+            part[length + i - 1] = static_cast<char>('0' + rest % 10);
+        length += digits;
+        for (char c : after) part[length++] = c;
+        part[size - 1] = static_cast<char>(length);
+    }
+    return table;
+}
+
+// Copies the part of a BytePartTable (all `size` bytes of its slot); returns
+// the end of its text.
+template <std::size_t size>
+inline char* copy_byte_part(char* next, const char (&part)[size]) {
+    std::memcpy(next, part, size);
+    return next + part[size - 1];
+}
+
 // write_address for any value, on any machine.
 char* write_any_address(char* next, unsigned long value);
 
@@ -190,9 +223,10 @@ inline std::uint32_t escape_candidates(const char* bytes, char first, char secon
 #if defined(__SSE2__)
     auto half = [&](const char* at) {
         __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        // As signed bytes, 0x80 and above are below 0x20 too.
-        __m128i marks =
-            _mm_or_si128(_mm_cmplt_epi8(text, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(text, _mm_set1_epi8(0x7F)));
+        // One more than each byte, compared as signed: the controls become
+        // 0x01..0x20, and 0x7F and the bytes from 0x80 on negative numbers,
+        // all below 0x21, which no other byte reaches.
+        __m128i marks = _mm_cmpgt_epi8(_mm_set1_epi8(0x21), _mm_add_epi8(text, _mm_set1_epi8(1)));
         marks = _mm_or_si128(marks, _mm_cmpeq_epi8(text, _mm_set1_epi8(first)));
         marks = _mm_or_si128(marks, _mm_cmpeq_epi8(text, _mm_set1_epi8(second)));
         return static_cast<std::uint32_t>(_mm_movemask_epi8(marks));

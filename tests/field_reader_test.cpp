@@ -1,8 +1,10 @@
 // The field reader, the record skipper and the writer, tested directly.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "debug_file_builder.h"
 #include "output_writer.h"
@@ -93,6 +95,72 @@ TEST(FieldReader, SkippingStringsAndListsCrossesRefills) {
     skip_string_list();
     EXPECT_EQ(read_byte(), 42);
     close_debug_file();
+}
+
+// Lists and strings found ahead in the window must end where the window
+// ends, even where the buffer beyond it still holds the 0 bytes of an
+// earlier, longer file; and must agree with reading item by item.
+TEST(FieldReader, ListsAndStringsFoundAheadStopAtTheWindowEnd) {
+    attach_bytes(std::string(64 * 1024, '\0'));
+    skip_bytes(64 * 1024);
+    close_debug_file();
+
+    struct ListCase {
+        std::vector<std::size_t> item_sizes;
+    };
+    const ListCase lists[] = {{{}}, {{1}}, {{62}}, {{63}}, {{30, 31}}, {{31, 31}}, {{32, 32}},
+                              {std::vector<std::size_t>(31, 1)}, {std::vector<std::size_t>(32, 1)}, {{20, 20, 20}}};
+    for (const ListCase& list : lists) {
+        std::string encoded;
+        std::vector<std::string> items;
+        for (std::size_t size : list.item_sizes) {
+            items.emplace_back(size, static_cast<char>('a' + items.size() % 26));
+            encoded += items.back() + '\0';
+        }
+        encoded += '\0';
+        for (std::size_t kept = encoded.size() - 1; kept <= encoded.size(); ++kept) {
+            attach_bytes(encoded.substr(0, kept));
+            if (read_magic_byte() != -1) take_up_to(look_ahead() - 1);  // fills the window
+            ListAhead found;
+            bool whole = kept == encoded.size() && encoded.size() <= 64;
+            ASSERT_EQ(list_ahead(look_ahead(), found), whole) << encoded.size() << " bytes, " << kept << " in the file";
+            if (whole) {
+                EXPECT_EQ(found.end, encoded.size() - 1);
+                std::vector<std::string> seen;
+                for_each_item(look_ahead(), found, [&](std::string_view item) { seen.emplace_back(item); });
+                EXPECT_EQ(seen, items);
+            }
+            release_debug_file();
+        }
+    }
+
+    // A string of `size` bytes with a byte to escape at `marked` (or none).
+    auto quote_marks = [](const unsigned char* bytes) {
+        std::uint32_t marks = 0;
+        for (int i = 0; i < 32; ++i)
+            if (bytes[i] == 0 || bytes[i] == '"') marks |= std::uint32_t{1} << i;
+        return marks;
+    };
+    for (std::size_t size : {0, 1, 30, 31, 32, 40}) {
+        for (std::size_t marked : {std::string::npos, std::size_t{0}, size - 1}) {
+            if (marked != std::string::npos && marked >= size) continue;
+            std::string text(size, 's');
+            if (marked != std::string::npos) text[marked] = '"';
+            for (bool cut : {false, true}) {
+                attach_bytes(cut ? text : text + '\0' + 'z');
+                if (read_magic_byte() != -1) take_up_to(look_ahead() - 1);
+                const unsigned char* cursor = look_ahead();
+                std::string_view value;
+                bool plain = !cut && size < 32 && marked == std::string::npos;
+                ASSERT_EQ(unmarked_string_ahead(cursor, value, quote_marks), plain) << size << " " << marked << " " << cut;
+                if (plain) {
+                    EXPECT_EQ(value, text);
+                    EXPECT_EQ(*cursor, 'z');
+                }
+                release_debug_file();
+            }
+        }
+    }
 }
 
 TEST(FieldReader, MagicNumberReadsGiveNoByteValueAtEndOfFile) {
@@ -213,6 +281,23 @@ TEST(OutputWriter, FormatsNumbersAddressesAndHexBytes) {
                   out.put_hex_byte_and_space(0x0A);
               }),
               "001a2 (418) 00000 (0) ffffff (16777215) -1 65535 ff 0a ");
+}
+
+TEST(OutputWriter, DecimalsAgreeWithToCharsAtEveryLength) {
+    char written[32];
+    char expected[32];
+    auto check = [&](unsigned long value) {
+        char* end = digits::write_decimal(written, value);
+        char* expected_end = std::to_chars(expected, expected + sizeof expected, value).ptr;
+        ASSERT_EQ(std::string_view(written, static_cast<std::size_t>(end - written)),
+                  std::string_view(expected, static_cast<std::size_t>(expected_end - expected)));
+    };
+    for (unsigned long value = 0; value <= 100100; ++value) check(value);
+    for (unsigned long value : {999999ul, 1000000ul, 16777215ul, 4294967295ul}) check(value);
+    for (unsigned value = 0; value < 256; ++value) {
+        char* end = digits::write_byte_decimal(written, static_cast<std::uint8_t>(value));
+        EXPECT_EQ(std::string(written, end), std::to_string(value));
+    }
 }
 
 TEST(OutputWriter, KeepsOrderAcrossManyFlushes) {

@@ -108,6 +108,11 @@ TEST_P(EveryMode, RecordsAcrossTheInputRefillPrintAsAnywhereElse) {
         .object_details(8, quoted32, {0, 0, 0}, {1, 0, 9}, {"w"}, {})
         .object(9, quoted32, {1, 3, 3}, {1, 4, 4})
         .object_details(9, std::string(40, 's'), {1, 7, 7}, {1, 8, 8}, {std::string(40, 'w')}, {{1, n33}})
+        // Lists short enough to be taken in one look, with bytes to escape
+        // in their text and direction indices that are quotes and backslashes.
+        .object(10, "b", {1, 5, 5}, {1, 6, 6})
+        .object_details(10, "b", {1, 1, 1}, {1, 2, 2}, {"a\"b", "c\\d", "e'f", "g"},
+                        {{'"', "it's"}, {'\'', "q\"r"}, {'\\', "s\\t"}, {3, "u"}})
         .global(3, n32)
         .action(4, n33)
         .attribute(5, "")

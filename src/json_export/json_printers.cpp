@@ -175,10 +175,14 @@ void print_header() {
 // {"at":{"file":255,"line":65535,"char":255},"offset":65535}, a comma and the overstore.
 constexpr std::size_t point_room = 72;
 
+// The parts of an entry that hold a byte.
+constexpr auto point_heads = digits::make_byte_parts<32>("{\"at\":{\"file\":", ",\"line\":");
+constexpr auto characters_then_offset = digits::make_byte_parts<32>(",\"char\":", "},\"offset\":");
+
 char* write_sequence_point(char* next, LineRef at, unsigned offset) {
-    next = put_literal(next, "{\"at\":{\"file\":");
-    next = write_position_fields(next, at);
-    next = put_literal(next, ",\"offset\":");
+    next = digits::copy_byte_part(next, point_heads.part[static_cast<std::uint8_t>(at.file)]);
+    next = digits::write_decimal(next, static_cast<unsigned>(at.line));
+    next = digits::copy_byte_part(next, characters_then_offset.part[static_cast<std::uint8_t>(at.character)]);
     next = digits::write_decimal(next, offset);
     *next++ = '}';
     return next;

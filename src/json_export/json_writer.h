@@ -45,7 +45,7 @@ inline std::uint32_t special_byte_mask(const unsigned char* bytes) {
         // One more than each byte, compared as signed: the controls become
         // 0x01..0x20, and DEL and the bytes from 0x80 on negative numbers,
         // all below 0x21, which no other byte reaches.
-        __m128i special = _mm_cmplt_epi8(_mm_add_epi8(v, one), below_space_plus_one);
+        __m128i special = _mm_cmpgt_epi8(below_space_plus_one, _mm_add_epi8(v, one));
         special = _mm_or_si128(special, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
         return static_cast<std::uint32_t>(_mm_movemask_epi8(special));
     };
@@ -105,47 +105,16 @@ inline char* write_next_string(char* next) {
     return write_field_string(next, read_string_view());
 }
 
-// The parts of a position after `{"file":` that hold a byte: `F,"line":` and
-// `,"char":C}`, 16 bytes each with the length in the last.
-struct PositionParts {
-    char file_then_line[256][16];
-    char char_then_close[256][16];
-};
-
-constexpr PositionParts make_position_parts() {
-    PositionParts parts{};
-    for (int value = 0; value < 256; ++value) {
-        char digits[3] = {};
-        int length = value >= 100 ? 3 : value >= 10 ? 2 : 1;
-        for (int i = length - 1, rest = value; i >= 0; --i, rest /= 10) digits[i] = static_cast<char>('0' + rest % 10);
-        constexpr char line_member[] = ",\"line\":";
-        constexpr char char_member[] = ",\"char\":";
-        char* file_part = parts.file_then_line[value];
-        int size = 0;
-        for (int i = 0; i < length; ++i) file_part[size++] = digits[i];
-        for (int i = 0; i < 8; ++i) file_part[size++] = line_member[i];
-        file_part[15] = static_cast<char>(size);
-        char* char_part = parts.char_then_close[value];
-        size = 0;
-        for (int i = 0; i < 8; ++i) char_part[size++] = char_member[i];
-        for (int i = 0; i < length; ++i) char_part[size++] = digits[i];
-        char_part[size++] = '}';
-        char_part[15] = static_cast<char>(size);
-    }
-    return parts;
-}
-
-inline constexpr PositionParts position_parts = make_position_parts();
+// The parts of a position after `{"file":` that hold a byte.
+inline constexpr auto files_then_line = digits::make_byte_parts<16>("", ",\"line\":");
+inline constexpr auto characters_then_close = digits::make_byte_parts<16>(",\"char\":", "}");
 
 // A position after the `{"file":` that the caller's member name ends with:
 // `F,"line":L,"char":C}`. May store 16 bytes past its end.
 inline char* write_position_fields(char* next, LineRef ref) {
-    const char* file_part = position_parts.file_then_line[static_cast<std::uint8_t>(ref.file)];
-    std::memcpy(next, file_part, 16);
-    next = digits::write_decimal(next + file_part[15], static_cast<unsigned>(ref.line));
-    const char* char_part = position_parts.char_then_close[static_cast<std::uint8_t>(ref.character)];
-    std::memcpy(next, char_part, 16);
-    return next + char_part[15];
+    next = digits::copy_byte_part(next, files_then_line.part[static_cast<std::uint8_t>(ref.file)]);
+    next = digits::write_decimal(next, static_cast<unsigned>(ref.line));
+    return digits::copy_byte_part(next, characters_then_close.part[static_cast<std::uint8_t>(ref.character)]);
 }
 
 // The record being written: where its line starts in the output buffer and

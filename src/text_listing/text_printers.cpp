@@ -140,6 +140,10 @@ void print_sequence_point_piecewise() {
     print_number_piece(" at ", read_word(), "]");
 }
 
+// The parts of a sequence-point entry that hold a byte.
+constexpr auto sequence_point_heads = digits::make_byte_parts<16>("[line ", ":");
+constexpr auto characters_then_at = digits::make_byte_parts<16>(":", " at ");
+
 void print_sequence_points() {
     print_number_piece("seq. points from ", read_word(), ": ");
     unsigned left = read_word();
@@ -158,9 +162,9 @@ void print_sequence_points() {
         }
         char* next = out.begin_piece(entry_room * run + OutputWriter::piece_reserve);
         for (unsigned i = 0; i < run; ++i, entry += 6) {
-            next = copy_literal(next, "[line ");
-            next = write_position(next, line_ref_at(entry));
-            next = copy_literal(next, " at ");
+            next = digits::copy_byte_part(next, sequence_point_heads.part[entry[0]]);
+            next = digits::write_decimal(next, word_at(entry + 1));
+            next = digits::copy_byte_part(next, characters_then_at.part[entry[3]]);
             next = digits::write_decimal(next, word_at(entry + 4));
             *next++ = ']';
         }
