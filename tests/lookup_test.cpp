@@ -89,6 +89,23 @@ TEST(Lookup, SourceLinesByIncludeNamePathAndLastComponent) {
     EXPECT_EQ(look_up({"main:11", "0x1100"}).status, 0);
 }
 
+// Both directions agree whichever of a routine's two records comes first.
+TEST(Lookup, ARoutineEndBeforeItsStartStillBoundsIt) {
+    for (bool end_first : {false, true}) {
+        DebugFile file = debug_file().file(1, "main", "games/tale/main.src");
+        if (end_first) file.routine_end(5, {1, 12, 1}, 0x78);
+        file.routine(5, {1, 9, 1}, 0x64, "Five").sequence_points(5, {{{1, 10, 5}, 2}});
+        if (!end_first) file.routine_end(5, {1, 12, 1}, 0x78);
+        RunResult result = look_up({"+100", "+0x66", "+0x78", "main:10"}, file.end());
+        EXPECT_EQ(result.out,
+                  "games/tale/main.src:9:1: +0x64 is in routine Five (5), 0 bytes in\n"
+                  "games/tale/main.src:10:5: +0x66 is in routine Five (5), 2 bytes in\n"
+                  "+0x78: not in any routine\n"
+                  "games/tale/main.src:10:5: +0x66 in routine Five (5)\n")
+            << (end_first ? "end first" : "start first");
+    }
+}
+
 TEST(Lookup, WithoutACodeAreaOnlyCodeOffsetsAreAnswered) {
     RunResult result = look_up({"0x1100", "+0x100", "main:11"}, game_with_routines(false));
     EXPECT_EQ(result.out,

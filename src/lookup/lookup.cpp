@@ -7,6 +7,7 @@
 #include "lookup/lookup.h"
 
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
@@ -62,7 +63,7 @@ struct FileNames {
 FileNames file_names[256];
 
 // The first Routine record of each routine number, and the first RoutineEnd
-// of that number after it.
+// of that number, wherever it stands.
 struct RoutineSpan {
     bool has_start;
     bool has_end;
@@ -151,7 +152,9 @@ void learn_routine_start() {
     skip_string_list();
     RoutineSpan& routine = routines[number];
     if (routine.has_start) return;
-    routine = {true, false, start, 0, body_offset};
+    routine.has_start = true;
+    routine.start = start;
+    routine.body_offset = body_offset;
     routines_in_file_order[routine_record_count++] = static_cast<std::uint16_t>(number);
 }
 
@@ -160,7 +163,7 @@ void learn_routine_end() {
     skip_bytes(4);
     unsigned long end = read_address();
     RoutineSpan& routine = routines[number];
-    if (!routine.has_start || routine.has_end) return;
+    if (routine.has_end) return;
     routine.end = end;
     routine.has_end = true;
 }
@@ -518,4 +521,14 @@ int answer_lookups() {
         all_found = all_found && answered;
     }
     return all_found ? 0 : 1;
+}
+
+void reset_lookups() {
+    std::memset(routines, 0, sizeof routines);
+    std::memset(file_names, 0, sizeof file_names);
+    std::memset(wanted_routines, 0, sizeof wanted_routines);
+    std::memset(wanted_lines, 0, sizeof wanted_lines);
+    routine_record_count = 0;
+    has_code_area = false;
+    code_area_start = 0;
 }

@@ -7,3 +7,5 @@
 // is read more than once. Returns the exit status: 0 when every lookup found
 // its answer, 1 otherwise.
 int answer_lookups();
+// Forgets what an earlier run learnt (for a new run in the same process).
+void reset_lookups();

@@ -11,6 +11,7 @@
 
 #include "fuzz_input.h"
 #include "json_export/json_writer.h"
+#include "lookup/lookup.h"
 #include "output_writer.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
@@ -273,6 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Process-wide state starts afresh, as in a new process.
     reset_source_files();
     reset_python_emitter();
+    reset_lookups();
     out.used = 0;
     out.sink = output_sink();
     tail.size = tail.total = 0;
