@@ -47,8 +47,8 @@ constexpr std::size_t short_list_room = 32 * (member_room + 40) + 6 * 64;
 // look at each (`write_item` is told which); the first byte of each item is
 // not text when `items_begin_with_index`.
 template <typename WriteItem>
-char* write_short_list(char* next, const unsigned char* items, const ListAhead& list, bool items_begin_with_index,
-                       WriteItem write_item) {
+[[gnu::always_inline]] inline char* write_short_list(char* next, const unsigned char* items, const ListAhead& list,
+                                                     bool items_begin_with_index, WriteItem write_item) {
     std::uint64_t text = ((std::uint64_t{1} << list.end) - 1) & ~list.terminators;
     if (items_begin_with_index) text &= ~(list.terminators << 1 | 1);
     *next++ = '[';
@@ -149,8 +149,8 @@ char* write_object_fields(int type, const char (&opening)[opening_size], const c
 }
 
 void print_object() {
-    end_record(
-        write_object_fields(Object, "{\"kind\":\"object\",\"number\":", ",\"name\":", ",\"start\":{\"file\":", ",\"end\":{\"file\":"));
+    end_record(write_object_fields(
+        Object, "{\"kind\":\"object\",\"number\":", ",\"name\":", ",\"start\":{\"file\":", ",\"end\":{\"file\":"));
 }
 
 void print_global() { print_numbered_name(Global, "{\"kind\":\"global\",\"number\":", 1); }
@@ -355,7 +355,9 @@ void print_position_record(int type, const char (&opening)[size]) {
 }
 
 void print_directive_end() { print_position_record(DirectiveEnd, "{\"kind\":\"directive_end\",\"at\":{\"file\":"); }
-void print_library_include() { print_position_record(LibraryInclude, "{\"kind\":\"library_include\",\"at\":{\"file\":"); }
+void print_library_include() {
+    print_position_record(LibraryInclude, "{\"kind\":\"library_include\",\"at\":{\"file\":");
+}
 
 }  // namespace
 

@@ -63,28 +63,33 @@ void print_class() {
 // before the cut. Room for a name of 255 bytes, and a copy's overstore.
 constexpr std::size_t object_piece_room = 448;
 
-void print_object() {
-    const unsigned char* cursor = look_ahead();
+// Object and ObjectDetails begin alike, with a word, a string and two
+// positions: written as one piece with these texts around them when the
+// window holds them; false, with nothing read, otherwise.
+template <std::size_t a, std::size_t b, std::size_t c, std::size_t d, std::size_t e>
+bool print_object_head_in_one_piece(const char (&before_number)[a], const char (&before_name)[b],
+                                    const char (&after_name)[c], const char (&between_positions)[d],
+                                    const char (&after)[e]) {
+    const unsigned char* number = look_ahead();
+    const unsigned char* cursor = number + 2;
     std::string_view name;
-    if (ahead(cursor, 2)) {
-        const unsigned char* number = cursor;
-        cursor += 2;
-        if (string_ahead(cursor, name) && ahead(cursor, 8)) {
-            take_up_to(cursor + 8);
-            char* next = out.begin_piece(object_piece_room);
-            next = copy_literal(next, "Object ");
-            next = digits::write_decimal(next, word_at(number));
-            next = copy_literal(next, " \"");
-            next = copy_field(next, name);
-            next = copy_literal(next, "\" from ");
-            next = write_position(next, line_ref_at(cursor));
-            next = copy_literal(next, " to ");
-            next = write_position(next, line_ref_at(cursor + 4));
-            *next++ = '\n';
-            out.end_piece(next);
-            return;
-        }
-    }
+    if (!ahead(number, 2) || !string_ahead(cursor, name) || !ahead(cursor, 8)) return false;
+    take_up_to(cursor + 8);
+    char* next = out.begin_piece(object_piece_room);
+    next = copy_literal(next, before_number);
+    next = digits::write_decimal(next, word_at(number));
+    next = copy_literal(next, before_name);
+    next = copy_field(next, name);
+    next = copy_literal(next, after_name);
+    next = write_position(next, line_ref_at(cursor));
+    next = copy_literal(next, between_positions);
+    next = write_position(next, line_ref_at(cursor + 4));
+    out.end_piece(copy_literal(next, after));
+    return true;
+}
+
+void print_object() {
+    if (print_object_head_in_one_piece("Object ", " \"", "\" from ", " to ", "\n")) return;
     print_number_piece("Object ", read_word(), " ");
     print_quoted_string();
     out.put(" from ");
@@ -367,24 +372,9 @@ void print_object_details_lists() {
 }
 
 void print_object_details() {
-    const unsigned char* number = look_ahead();
-    const unsigned char* cursor = number + 2;
-    std::string_view short_name;
-    if (ahead(number, 2) && string_ahead(cursor, short_name) && ahead(cursor, 8)) {
-        take_up_to(cursor + 8);
-        char* next = out.begin_piece(object_piece_room);
-        next = copy_literal(next, "Details to obj ");
-        next = digits::write_decimal(next, word_at(number));
-        next = copy_literal(next, ":\nshort_name \"");
-        next = copy_field(next, short_name);
-        next = copy_literal(next, "\"\nproperties (with) begin at ");
-        next = write_position(next, line_ref_at(cursor));
-        next = copy_literal(next, "\nname property begins at ");
-        next = write_position(next, line_ref_at(cursor + 4));
-        out.end_piece(copy_literal(next, "\nname list: "));
-    } else {
+    if (!print_object_head_in_one_piece("Details to obj ", ":\nshort_name \"", "\"\nproperties (with) begin at ",
+                                        "\nname property begins at ", "\nname list: "))
         print_object_details_head_piecewise();
-    }
     print_object_details_lists();
 }
 
