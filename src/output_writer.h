@@ -260,6 +260,20 @@ inline char* copy_literal(char* next, const char (&text)[size]) {
     return next + size - 1;
 }
 
+// Copies the 64 bytes at `from` to `to` with every 0 byte made a space.
+inline void copy_with_zeros_as_spaces_64(char* to, const unsigned char* from) {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' ');
+    for (int i = 0; i < 64; i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        __m128i zeros = _mm_cmpeq_epi8(bytes, _mm_setzero_si128());
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_or_si128(bytes, _mm_and_si128(zeros, space)));
+    }
+#else
+    for (int i = 0; i < 64; ++i) to[i] = from[i] == 0 ? ' ' : static_cast<char>(from[i]);
+#endif
+}
+
 // Copies a string that the field reader handed out (at most 255 bytes, and
 // at least 32 readable from its start) into a piece at `next`, a short one
 // as one fixed block; returns the end of the copy. May store up to 32 bytes.

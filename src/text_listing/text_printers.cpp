@@ -209,11 +209,13 @@ void print_routine() {
     const unsigned char* locals = look_ahead();
     if (list_ahead(locals, local_list)) {
         take_up_to(locals + local_list.end + 1);
+        // " a b": a space, then the list's bytes up to its closing 0 with
+        // each terminator turned into a space; nothing for an empty list.
+        // Written whole, with no branch on the number of names.
         char* next = out.begin_piece(routine_piece_room);
-        for_each_item(locals, local_list, [&](std::string_view name) {
-            *next = ' ';
-            next = copy_field(next + 1, name);
-        });
+        *next = ' ';
+        copy_with_zeros_as_spaces_64(next + 1, locals);
+        next += local_list.end;
         *next++ = '\n';
         out.end_piece(next);
         return;
