@@ -58,15 +58,17 @@ void OutputWriter::put_hex_byte_and_space(unsigned value) {
 
 void OutputWriter::flush_buffer() {
     if (used == 0) return;
-    if (before_flush != nullptr) before_flush();
-    std::size_t size = used;
-    used = 0;
+    std::size_t kept = before_flush != nullptr ? before_flush() : 0;
+    std::size_t size = used - kept;
     errno = 0;
     if (std::fwrite(output_buffer, 1, size, sink ? sink : stdout) != size) output_failed(errno);
+    std::memmove(output_buffer, output_buffer + size, kept);
+    used = kept;
 }
 
 void OutputWriter::flush() {
-    flush_buffer();
+    do flush_buffer();
+    while (used != 0);
     errno = 0;
     if (std::fflush(sink ? sink : stdout) != 0) output_failed(errno);
 }

@@ -301,8 +301,10 @@ struct OutputWriter {
     std::size_t used = 0;
     std::FILE* sink = nullptr;  // stdout unless a harness redirects it
     // Called before the buffer is written out, while what it holds can still
-    // be taken back (an output mode that drops a record cut by a fatal error).
-    void (*before_flush)() = nullptr;
+    // be taken back (an output mode that drops a record cut by a fatal error):
+    // returns how many bytes at the end of the buffer to keep back for now.
+    // They are written by a later flush; a second flush at once writes all.
+    std::size_t (*before_flush)() = nullptr;
 
     void put(char c) {
         if (used == capacity) flush_buffer();
@@ -354,7 +356,7 @@ struct OutputWriter {
     char* begin_piece() { return begin_piece(piece_reserve); }
     // Room for a larger piece, of at most `size` bytes (at most the capacity).
     char* begin_piece(std::size_t size) {
-        if (capacity - used < size) flush_buffer();
+        while (capacity - used < size) flush_buffer();
         return output_buffer + used;
     }
     void end_piece(char* end) { used = static_cast<std::size_t>(end - output_buffer); }

@@ -201,3 +201,27 @@ TEST(JsonOutput, ACutRecordIsNeverWritten) {
     std::string kinds = parse_with_python(all_cut_output, "r['kind']");
     EXPECT_EQ(kinds.find("python3 failed"), std::string::npos) << kinds;
 }
+
+// Read from a pipe, which cannot be read again: a record cut by the end of
+// the file after the output buffer filled up in its line is still taken back.
+TEST(JsonOutput, ACutRecordFromAPipeIsNeverWrittenEither) {
+    // Records whose lines are written in several pieces, 5 KiB each.
+    DebugFile file = debug_file();
+    std::vector<SequencePoint> points(100, SequencePoint{{1, 2, 3}, 4});
+    for (unsigned routine = 0; routine < 20; ++routine) file.sequence_points(routine, points);
+    file.end();
+    const std::vector<std::string> complete = lines_of(run_vardex({"-json", "-all"}, file).out);
+    const std::size_t record_size = 1 + 2 + 2 + 6 * points.size();
+
+    const std::string directory = make_temporary_directory();
+    // Cuts in the records whose lines fill the first 64 KiB of output.
+    for (std::size_t cut = 6 + 10 * record_size; cut < 6 + 14 * record_size; cut += 53) {
+        std::ofstream(directory + "/cut.dbg", std::ios::binary) << file.bytes().substr(0, cut);
+        std::string command = "cd " + directory + " && cat cut.dbg | " VARDEX_BINARY " -json -all /dev/stdin > out.txt";
+        EXPECT_NE(std::system(command.c_str()), 0);
+        std::vector<std::string> lines = lines_of(read_whole_file(directory + "/out.txt"));
+        ASSERT_EQ(lines.size(), 1 + (cut - 6) / record_size + 1) << "cut at " << cut;
+        EXPECT_EQ(lines.back(), R"({"kind":"fatal_error","message":"Unexpected end of debugging info file"})");
+        EXPECT_TRUE(std::equal(lines.begin(), lines.end() - 1, complete.begin())) << "cut at " << cut;
+    }
+}

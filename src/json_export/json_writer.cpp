@@ -29,18 +29,27 @@ bool is_line_separator(unsigned code_point) {
     return code_point == 0x85 || code_point == 0x2028 || code_point == 0x2029;
 }
 
-// Before the buffer is written out in the middle of a record: reads the
-// record once to its end, from its first byte, and comes back. A record that
-// the file cuts short ends the run here, while its line can still be taken
-// back. A file that cannot be read again (a pipe) is not checked.
-void check_open_record() {
-    if (!record.open || !record.can_take_back) return;
+// Before the buffer is written out in the middle of a record: the lines
+// before the record's go out, and the record's line so far is kept back, so
+// that a fatal error can still take it back. When that line alone fills the
+// buffer, the record is read once to its end, from its first byte, before it
+// goes out: a record that the file cuts short ends the run here, while its
+// line can still be taken back. A file that cannot be read again (a pipe) is
+// not checked.
+std::size_t hold_open_record() {
+    if (!record.open || !record.can_take_back) return 0;
+    if (record.output_mark != 0) {
+        std::size_t line_so_far = out.used - record.output_mark;
+        record.output_mark = 0;
+        return line_so_far;
+    }
     std::uint64_t resume_offset = input_offset();
     if (input_is_seekable() && seek_input(record.body_offset)) {
         skip_record(record.type);
         seek_input(resume_offset);
     }
     record.can_take_back = false;
+    return 0;
 }
 
 void write_fatal_error_line(std::string_view message, std::string_view path) {
@@ -146,7 +155,7 @@ void write_notice(std::initializer_list<std::string_view> message_parts) {
 }
 
 void start_json_output() {
-    out.before_flush = check_open_record;
+    out.before_flush = hold_open_record;
     fatal_error_writer = write_fatal_error_line;
 }
 
