@@ -99,13 +99,11 @@ inline char* store_digits(char* next, std::uint64_t word, int width) {
     return next + width - zeros;
 }
 
-// "%lu". Below 100000, without a branch on the number of digits: the digits
-// before the last three (none for a number below 1000) come with their
-// count from one table, then the last three with theirs from another, in
-// the half that pads them with zeros only when digits came before them.
-inline char* write_decimal(char* next, unsigned long value) {
-    if (value >= 100000) return std::to_chars(next, next + 24, value).ptr;
-    auto number = static_cast<std::uint32_t>(value);
+// "%u" for a number below 100000, without a branch on the number of digits:
+// the digits before the last three (none for a number below 1000) come with
+// their count from one table, then the last three with theirs from another,
+// in the half that pads them with zeros only when digits came before them.
+inline char* write_decimal_below_100000(char* next, std::uint32_t number) {
     // number / 1000, exact below 100000.
     auto high = static_cast<std::uint32_t>((std::uint64_t{number} * 4294968) >> 32);
     std::uint32_t low = number - high * 1000;
@@ -118,6 +116,15 @@ inline char* write_decimal(char* next, unsigned long value) {
     return next + tail[3];
 }
 
+// "%lu".
+inline char* write_decimal(char* next, unsigned long value) {
+    if (value >= 100000) return std::to_chars(next, next + 24, value).ptr;
+    return write_decimal_below_100000(next, static_cast<std::uint32_t>(value));
+}
+
+// "%u" for a word field, which needs no test for larger numbers.
+inline char* write_word_decimal(char* next, std::uint16_t value) { return write_decimal_below_100000(next, value); }
+
 // "%u" for a byte field.
 inline char* write_byte_decimal(char* next, std::uint8_t value) {
     const char* entry = table.low_decimals + 4 * value;
@@ -127,10 +134,10 @@ inline char* write_byte_decimal(char* next, std::uint8_t value) {
 
 // "%u:%u:%u" for a source position: its file and character (bytes) and its
 // line (a word). Inline, as most records print one or two.
-inline char* write_position(char* next, std::uint8_t file, unsigned line, std::uint8_t character) {
+inline char* write_position(char* next, std::uint8_t file, std::uint16_t line, std::uint8_t character) {
     next = write_byte_decimal(next, file);
     *next++ = ':';
-    next = write_decimal(next, line);
+    next = write_word_decimal(next, line);
     *next++ = ':';
     return write_byte_decimal(next, character);
 }

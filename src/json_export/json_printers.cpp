@@ -179,11 +179,11 @@ constexpr std::size_t point_room = 72;
 constexpr auto point_heads = digits::make_byte_parts<32>("{\"at\":{\"file\":", ",\"line\":");
 constexpr auto characters_then_offset = digits::make_byte_parts<32>(",\"char\":", "},\"offset\":");
 
-char* write_sequence_point(char* next, LineRef at, unsigned offset) {
+char* write_sequence_point(char* next, LineRef at, std::uint16_t offset) {
     next = digits::copy_byte_part(next, point_heads.part[static_cast<std::uint8_t>(at.file)]);
-    next = digits::write_decimal(next, static_cast<unsigned>(at.line));
+    next = digits::write_word_decimal(next, static_cast<std::uint16_t>(at.line));
     next = digits::copy_byte_part(next, characters_then_offset.part[static_cast<std::uint8_t>(at.character)]);
-    next = digits::write_decimal(next, offset);
+    next = digits::write_word_decimal(next, offset);
     *next++ = '}';
     return next;
 }
@@ -203,16 +203,16 @@ void print_sequence_points() {
         next = out.begin_piece(point_room * run);
         if (!first) *next++ = ',';
         if (const unsigned char* entry = read_in_place(6 * run)) {
-            next = write_sequence_point(next, line_ref_at(entry), word_at(entry + 4));
+            next = write_sequence_point(next, line_ref_at(entry), static_cast<std::uint16_t>(word_at(entry + 4)));
             for (unsigned i = 1; i < run; ++i) {
                 entry += 6;
                 *next++ = ',';
-                next = write_sequence_point(next, line_ref_at(entry), word_at(entry + 4));
+                next = write_sequence_point(next, line_ref_at(entry), static_cast<std::uint16_t>(word_at(entry + 4)));
             }
         } else {
             run = 1;
             LineRef at = read_line_ref();
-            next = write_sequence_point(next, at, read_word());
+            next = write_sequence_point(next, at, static_cast<std::uint16_t>(read_word()));
         }
         out.end_piece(next);
         left -= run;
@@ -225,9 +225,9 @@ void print_sequence_points() {
 // Routine starts and ends begin alike: a word, a position and an address,
 // taken from the buffer in one piece when it holds them.
 template <std::size_t opening_size, std::size_t position_size>
-char* write_routine_fields(int type, const char (&opening)[opening_size],
-                           const char (&position_member)[position_size]) {
-    char* next = begin_record(type, member_room + position_room + string_room);
+char* write_routine_fields(int type, const char (&opening)[opening_size], const char (&position_member)[position_size],
+                           std::size_t room_after = 0) {
+    char* next = begin_record(type, member_room + position_room + string_room + room_after);
     unsigned number;
     LineRef at;
     unsigned long address;
@@ -249,10 +249,19 @@ char* write_routine_fields(int type, const char (&opening)[opening_size],
 }
 
 void print_routine() {
-    char* next = write_routine_fields(Routine, "{\"kind\":\"routine\",\"number\":", ",\"start\":{\"file\":");
+    char* next =
+        write_routine_fields(Routine, "{\"kind\":\"routine\",\"number\":", ",\"start\":{\"file\":", short_list_room);
     next = put_literal(next, ",\"name\":");
     next = write_next_string(next);
     next = put_literal(next, ",\"locals\":");
+    // The local names in the same piece when the window holds them within 64 bytes.
+    const unsigned char* locals = look_ahead();
+    ListAhead local_list;
+    if (list_ahead(locals, local_list)) {
+        take_up_to(locals + local_list.end + 1);
+        end_record(write_short_list(next, locals, local_list, false, write_list_string));
+        return;
+    }
     out.end_piece(next);
     print_string_list();
     end_record(out.begin_piece(8));

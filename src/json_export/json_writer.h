@@ -113,7 +113,7 @@ inline constexpr auto characters_then_close = digits::make_byte_parts<16>(",\"ch
 // `F,"line":L,"char":C}`. May store 16 bytes past its end.
 inline char* write_position_fields(char* next, LineRef ref) {
     next = digits::copy_byte_part(next, files_then_line.part[static_cast<std::uint8_t>(ref.file)]);
-    next = digits::write_decimal(next, static_cast<unsigned>(ref.line));
+    next = digits::write_word_decimal(next, static_cast<std::uint16_t>(ref.line));
     return digits::copy_byte_part(next, characters_then_close.part[static_cast<std::uint8_t>(ref.character)]);
 }
 

@@ -17,7 +17,7 @@ void print_quoted_string() {
 
 // "%d:%d:%d" into a piece of output.
 inline char* write_position(char* next, LineRef ref) {
-    return digits::write_position(next, static_cast<std::uint8_t>(ref.file), static_cast<unsigned>(ref.line),
+    return digits::write_position(next, static_cast<std::uint8_t>(ref.file), static_cast<std::uint16_t>(ref.line),
                                   static_cast<std::uint8_t>(ref.character));
 }
 
@@ -77,7 +77,7 @@ bool print_object_head_in_one_piece(const char (&before_number)[a], const char (
     take_up_to(cursor + 8);
     char* next = out.begin_piece(object_piece_room);
     next = copy_literal(next, before_number);
-    next = digits::write_decimal(next, word_at(number));
+    next = digits::write_word_decimal(next, static_cast<std::uint16_t>(word_at(number)));
     next = copy_literal(next, before_name);
     next = copy_field(next, name);
     next = copy_literal(next, after_name);
@@ -168,9 +168,9 @@ void print_sequence_points() {
         char* next = out.begin_piece(entry_room * run + OutputWriter::piece_reserve);
         for (unsigned i = 0; i < run; ++i, entry += 6) {
             next = digits::copy_byte_part(next, sequence_point_heads.part[entry[0]]);
-            next = digits::write_decimal(next, word_at(entry + 1));
+            next = digits::write_word_decimal(next, static_cast<std::uint16_t>(word_at(entry + 1)));
             next = digits::copy_byte_part(next, characters_then_at.part[entry[3]]);
-            next = digits::write_decimal(next, word_at(entry + 4));
+            next = digits::write_word_decimal(next, static_cast<std::uint16_t>(word_at(entry + 4)));
             *next++ = ']';
         }
         out.end_piece(next);
