@@ -178,6 +178,16 @@ inline char* copy_byte_part(char* next, const char (&part)[size]) {
 // write_address for any value, on any machine.
 char* write_any_address(char* next, unsigned long value);
 
+// "%lu" for an address field (below 2^24) with no branch on the number of
+// digits: all eight digits at once, then the leading zeros dropped.
+inline char* write_address_decimal(char* next, unsigned long value) {
+    if (!word_stores || value >= 0x1000000) return write_decimal(next, value);
+    auto small = static_cast<unsigned>(value);
+    std::uint64_t word =
+        decimal_pair(small / 1000000) | decimal_triple(small / 1000 % 1000) << 16 | decimal_triple(small % 1000) << 40;
+    return store_digits(next, word, 8);
+}
+
 // "%05lx (%ld)": at least five lower-case hex digits, then the decimal value.
 inline char* write_address(char* next, unsigned long value) {
     if (!word_stores || value >= 0x1000000) return write_any_address(next, value);
@@ -189,10 +199,7 @@ inline char* write_address(char* next, unsigned long value) {
     std::memcpy(next, &hex, 8);
     next += 6 - skip;
     std::memcpy(next, " (", 2);
-    auto small = static_cast<unsigned>(value);
-    std::uint64_t word =
-        decimal_pair(small / 1000000) | decimal_triple(small / 1000 % 1000) << 16 | decimal_triple(small % 1000) << 40;
-    next = store_digits(next + 2, word, 8);
+    next = write_address_decimal(next + 2, value);
     *next = ')';
     return next + 1;
 }

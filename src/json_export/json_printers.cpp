@@ -245,7 +245,7 @@ char* write_routine_fields(int type, const char (&opening)[opening_size], const 
     next = put_literal(next, position_member);
     next = write_position_fields(next, at);
     next = put_literal(next, ",\"address\":");
-    return digits::write_decimal(next, address);
+    return digits::write_address_decimal(next, address);
 }
 
 void print_routine() {
@@ -288,7 +288,7 @@ void print_memory_map() {
         next = put_literal(next, "{\"name\":");
         next = write_field_string(next, name);
         next = put_literal(next, ",\"address\":");
-        next = digits::write_decimal(next, read_address());
+        next = digits::write_address_decimal(next, read_address());
         *next++ = '}';
     }
     *next++ = ']';

@@ -1,5 +1,8 @@
 #include "json_export/json_writer.h"
 
+#include <bit>
+#include <cstring>
+
 #include "reader/records.h"
 #include "text_encoding.h"
 
@@ -74,6 +77,17 @@ void write_fatal_error_line(std::string_view message, std::string_view path) {
 
 char* write_string_contents(char* next, const unsigned char* bytes, std::size_t size) {
     for (std::size_t i = 0; i < size;) {
+        // While 32 bytes are left, the bytes up to the next special one are
+        // copied in one block. The block may write past them, but no further
+        // than the rest of the string will be written.
+        if (size - i >= 32) {
+            std::uint32_t special = special_byte_mask(bytes + i);
+            std::memcpy(next, bytes + i, 32);
+            auto plain = static_cast<std::size_t>(std::countr_zero(special));
+            next += plain;
+            i += plain;
+            if (plain == 32) continue;
+        }
         unsigned byte = bytes[i];
         if (byte >= 0x20 && byte < 0x7F) {
             if (byte == '"' || byte == '\\') *next++ = '\\';
