@@ -28,7 +28,8 @@ template <std::size_t size>
 void print_numbered_name(int type, const char (&opening)[size], unsigned number_bytes) {
     char* next = begin_record(type, member_room + size + string_room);
     next = put_literal(next, opening);
-    next = digits::write_decimal(next, number_bytes == 1 ? static_cast<unsigned>(read_byte()) : read_word());
+    next = digits::write_word_decimal(
+        next, static_cast<std::uint16_t>(number_bytes == 1 ? static_cast<unsigned>(read_byte()) : read_word()));
     next = put_literal(next, ",\"name\":");
     next = write_next_string(next);
     end_record(next);
@@ -139,7 +140,7 @@ char* write_object_fields(int type, const char (&opening)[opening_size], const c
                           std::size_t room_after = 0) {
     char* next = begin_record(type, member_room + string_room + 2 * position_room + room_after);
     next = put_literal(next, opening);
-    next = digits::write_decimal(next, read_word());
+    next = digits::write_word_decimal(next, static_cast<std::uint16_t>(read_word()));
     next = put_literal(next, name_member);
     next = write_next_string(next);
     next = put_literal(next, first_member);
@@ -191,7 +192,7 @@ char* write_sequence_point(char* next, LineRef at, std::uint16_t offset) {
 void print_sequence_points() {
     char* next = begin_record(SequencePoints, member_room);
     next = put_literal(next, "{\"kind\":\"sequence_points\",\"routine\":");
-    next = digits::write_decimal(next, read_word());
+    next = digits::write_word_decimal(next, static_cast<std::uint16_t>(read_word()));
     next = put_literal(next, ",\"points\":[");
     out.end_piece(next);
     unsigned left = read_word();
@@ -241,7 +242,7 @@ char* write_routine_fields(int type, const char (&opening)[opening_size], const 
         address = read_address();
     }
     next = put_literal(next, opening);
-    next = digits::write_decimal(next, number);
+    next = digits::write_word_decimal(next, static_cast<std::uint16_t>(number));
     next = put_literal(next, position_member);
     next = write_position_fields(next, at);
     next = put_literal(next, ",\"address\":");
@@ -270,7 +271,7 @@ void print_routine() {
 void print_array() {
     char* next = begin_record(Array, member_room + string_room);
     next = put_literal(next, "{\"kind\":\"array\",\"address\":");
-    next = digits::write_decimal(next, read_word());
+    next = digits::write_word_decimal(next, static_cast<std::uint16_t>(read_word()));
     next = put_literal(next, ",\"name\":");
     next = write_field_string(next, read_string_view());
     end_record(next);
@@ -398,7 +399,7 @@ void print_json_version_line() {
     next = put_literal(next, ",\"minor\":");
     next = digits::write_byte_decimal(next, static_cast<std::uint8_t>(read_byte()));
     next = put_literal(next, ",\"revision\":");
-    next = digits::write_decimal(next, read_word());
+    next = digits::write_word_decimal(next, static_cast<std::uint16_t>(read_word()));
     next = put_literal(next, "}\n");
     out.end_piece(next);
 }

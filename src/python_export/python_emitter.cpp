@@ -172,7 +172,7 @@ inline char* write_zero_based_line(char* next, int line) {
         std::memcpy(next, "-1", 2);
         return next + 2;
     }
-    return digits::write_decimal(next, static_cast<unsigned long>(line - 1));
+    return digits::write_word_decimal(next, static_cast<std::uint16_t>(line - 1));
 }
 
 void put_zero_based_line(int line) { out.put_decimal(static_cast<long>(line) - 1); }
@@ -267,7 +267,8 @@ void write_object_start() {
     next = write_zero_based_line(next + line_variable.size(), position.line);
     *next++ = '\n';
     std::memcpy(next, character_variable.data(), character_variable.size());
-    next = digits::write_decimal(next + character_variable.size(), static_cast<unsigned>(position.character + 3));
+    next = digits::write_word_decimal(next + character_variable.size(),
+                                      static_cast<std::uint16_t>(position.character + 3));
     *next++ = '\n';
     return next;
 }

@@ -112,7 +112,8 @@ template <std::size_t before_size, std::size_t after_size>
         take_up_to(cursor);
         char* next = out.begin_piece(object_piece_room);
         next = copy_literal(next, before);
-        next = digits::write_decimal(next, number_size == 1 ? number[0] : word_at(number));
+        next = digits::write_word_decimal(next,
+                                          static_cast<std::uint16_t>(number_size == 1 ? number[0] : word_at(number)));
         next = copy_literal(next, " \"");
         next = copy_field(next, name);
         *next++ = '"';
@@ -190,7 +191,7 @@ void print_routine() {
     if (const unsigned char* fields = read_in_place(routine_fields_size)) {
         char* next = out.begin_piece(routine_piece_room);
         next = copy_literal(next, "Routine ");
-        next = digits::write_decimal(next, word_at(fields));
+        next = digits::write_word_decimal(next, static_cast<std::uint16_t>(word_at(fields)));
         next = copy_literal(next, " (line ");
         next = write_position(next, line_ref_at(fields + 2));
         next = copy_literal(next, ") PC start: ");
@@ -253,7 +254,7 @@ void print_routine_end() {
     if (const unsigned char* fields = read_in_place(routine_fields_size)) {
         char* next = out.begin_piece(routine_piece_room);
         next = copy_literal(next, "Routine ");
-        next = digits::write_decimal(next, word_at(fields));
+        next = digits::write_word_decimal(next, static_cast<std::uint16_t>(word_at(fields)));
         next = copy_literal(next, " ends on line ");
         next = write_position(next, line_ref_at(fields + 2));
         next = copy_literal(next, " at ");
