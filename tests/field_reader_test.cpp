@@ -1,4 +1,6 @@
 // The field reader, the record skipper and the writer, tested directly.
+#include "reader/field_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -8,7 +10,6 @@
 
 #include "debug_file_builder.h"
 #include "output_writer.h"
-#include "reader/field_reader.h"
 #include "reader/records.h"
 #include "run_options.h"
 
@@ -44,7 +45,8 @@ const std::string padding_to_buffer_edge(64 * 1024 - 1, 'x');
 }  // namespace
 
 TEST(FieldReader, DecodesBigEndianFields) {
-    attach_bytes(DebugFile().byte(7).byte(0x01).byte(0x02).byte(0x00).byte(0x01).byte(0xA2).line_ref({2, 42, 5}).bytes());
+    attach_bytes(
+        DebugFile().byte(7).byte(0x01).byte(0x02).byte(0x00).byte(0x01).byte(0xA2).line_ref({2, 42, 5}).bytes());
     EXPECT_EQ(read_byte(), 7);
     EXPECT_EQ(read_word(), 258u);
     EXPECT_EQ(read_address(), 418ul);
@@ -58,7 +60,13 @@ TEST(FieldReader, DecodesBigEndianFields) {
 TEST(FieldReader, FieldsSplitAcrossABufferRefillDecodeTheSame) {
     for (std::size_t extra = 0; extra < 4; ++extra) {
         std::string padding = padding_to_buffer_edge.substr(0, padding_to_buffer_edge.size() - extra);
-        attach_bytes(DebugFile().raw(padding).word(0xFFFF).address(0xABCDEF).line_ref({255, 65535, 255}).string("split").bytes());
+        attach_bytes(DebugFile()
+                         .raw(padding)
+                         .word(0xFFFF)
+                         .address(0xABCDEF)
+                         .line_ref({255, 65535, 255})
+                         .string("split")
+                         .bytes());
         skip_bytes(padding.size());
         EXPECT_EQ(read_word(), 0xFFFFu) << extra;
         EXPECT_EQ(read_address(), 0xABCDEFul) << extra;
@@ -90,7 +98,11 @@ TEST(FieldReader, StringsAreCutTo255BytesAndTheStreamStaysInStep) {
 }
 
 TEST(FieldReader, SkippingStringsAndListsCrossesRefills) {
-    attach_bytes(DebugFile().string(std::string(100000, 'c')).string_list({"one", "two", padding_to_buffer_edge}).byte(42).bytes());
+    attach_bytes(DebugFile()
+                     .string(std::string(100000, 'c'))
+                     .string_list({"one", "two", padding_to_buffer_edge})
+                     .byte(42)
+                     .bytes());
     EXPECT_EQ(skip_string(), 100000u);
     skip_string_list();
     EXPECT_EQ(read_byte(), 42);
@@ -108,8 +120,16 @@ TEST(FieldReader, ListsAndStringsFoundAheadStopAtTheWindowEnd) {
     struct ListCase {
         std::vector<std::size_t> item_sizes;
     };
-    const ListCase lists[] = {{{}}, {{1}}, {{62}}, {{63}}, {{30, 31}}, {{31, 31}}, {{32, 32}},
-                              {std::vector<std::size_t>(31, 1)}, {std::vector<std::size_t>(32, 1)}, {{20, 20, 20}}};
+    const ListCase lists[] = {{{}},
+                              {{1}},
+                              {{62}},
+                              {{63}},
+                              {{30, 31}},
+                              {{31, 31}},
+                              {{32, 32}},
+                              {std::vector<std::size_t>(31, 1)},
+                              {std::vector<std::size_t>(32, 1)},
+                              {{20, 20, 20}}};
     for (const ListCase& list : lists) {
         std::string encoded;
         std::vector<std::string> items;
@@ -152,7 +172,8 @@ TEST(FieldReader, ListsAndStringsFoundAheadStopAtTheWindowEnd) {
                 const unsigned char* cursor = look_ahead();
                 std::string_view value;
                 bool plain = !cut && size < 32 && marked == std::string::npos;
-                ASSERT_EQ(unmarked_string_ahead(cursor, value, quote_marks), plain) << size << " " << marked << " " << cut;
+                ASSERT_EQ(unmarked_string_ahead(cursor, value, quote_marks), plain)
+                    << size << " " << marked << " " << cut;
                 if (plain) {
                     EXPECT_EQ(value, text);
                     EXPECT_EQ(*cursor, 'z');
@@ -181,10 +202,11 @@ TEST(FieldReaderDeathTest, EndOfFileInsideAFieldIsFatal) {
                 "^Fatal error: Unexpected end of debugging info file\n$");
     EXPECT_EXIT(read_past_end("\x01", [] { read_word(); }), testing::ExitedWithCode(1),
                 "Unexpected end of debugging info file");
-    EXPECT_EXIT(read_past_end("abc", [] {
-                    StringField field;
-                    read_string(field);
-                }),
+    EXPECT_EXIT(read_past_end("abc",
+                              [] {
+                                  StringField field;
+                                  read_string(field);
+                              }),
                 testing::ExitedWithCode(1), "Unexpected end of debugging info file");
     EXPECT_EXIT(read_past_end("\x05", [] { skip_record(SequencePoints); }), testing::ExitedWithCode(1),
                 "Unexpected end of debugging info file");

@@ -7,8 +7,8 @@
 #include "lookup/lookup.h"
 
 #include <charconv>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string_view>
 #include <utility>

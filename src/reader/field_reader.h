@@ -62,7 +62,9 @@ struct InputWindow {
 extern InputWindow input;
 
 // Offset in the file of the next unread byte.
-inline std::uint64_t input_offset() { return input.start_offset + static_cast<std::uint64_t>(input.next - input.start); }
+inline std::uint64_t input_offset() {
+    return input.start_offset + static_cast<std::uint64_t>(input.next - input.start);
+}
 // Whether the file can be read again from an earlier offset (not a pipe).
 bool input_is_seekable();
 // Goes on reading at `offset`: within the buffer when it holds that offset,
