@@ -187,24 +187,30 @@ void print_sequence_points() {
 constexpr std::size_t routine_fields_size = 2 + 4 + 3;
 constexpr std::size_t routine_piece_room = 128;
 
-void print_routine() {
+// The fixed fields of a routine start or end: "Routine N", `before_position`,
+// the position, `before_address`, the address and `after`.
+template <std::size_t a, std::size_t b, std::size_t c>
+void print_routine_fields(const char (&before_position)[a], const char (&before_address)[b], const char (&after)[c]) {
     if (const unsigned char* fields = read_in_place(routine_fields_size)) {
         char* next = out.begin_piece(routine_piece_room);
         next = copy_literal(next, "Routine ");
         next = digits::write_word_decimal(next, static_cast<std::uint16_t>(word_at(fields)));
-        next = copy_literal(next, " (line ");
+        next = copy_literal(next, before_position);
         next = write_position(next, line_ref_at(fields + 2));
-        next = copy_literal(next, ") PC start: ");
+        next = copy_literal(next, before_address);
         next = digits::write_address(next, address_at(fields + 6));
-        *next++ = ' ';
-        out.end_piece(next);
-    } else {
-        print_number_piece("Routine ", read_word(), " (line ");
-        print_position();
-        out.put(") PC start: ");
-        print_address();
-        out.put(' ');
+        out.end_piece(copy_literal(next, after));
+        return;
     }
+    print_number_piece("Routine ", read_word(), {before_position, a - 1});
+    print_position();
+    out.put({before_address, b - 1});
+    print_address();
+    out.put({after, c - 1});
+}
+
+void print_routine() {
+    print_routine_fields(" (line ", ") PC start: ", " ");
     print_quoted_string();
     ListAhead local_list;
     const unsigned char* locals = look_ahead();
@@ -250,25 +256,7 @@ void print_memory_map() {
     }
 }
 
-void print_routine_end() {
-    if (const unsigned char* fields = read_in_place(routine_fields_size)) {
-        char* next = out.begin_piece(routine_piece_room);
-        next = copy_literal(next, "Routine ");
-        next = digits::write_word_decimal(next, static_cast<std::uint16_t>(word_at(fields)));
-        next = copy_literal(next, " ends on line ");
-        next = write_position(next, line_ref_at(fields + 2));
-        next = copy_literal(next, " at ");
-        next = digits::write_address(next, address_at(fields + 6));
-        *next++ = '\n';
-        out.end_piece(next);
-        return;
-    }
-    print_number_piece("Routine ", read_word(), " ends on line ");
-    print_position();
-    out.put(" at ");
-    print_address();
-    out.put('\n');
-}
+void print_routine_end() { print_routine_fields(" ends on line ", " at ", "\n"); }
 
 // The fields of ObjectDetails before its lists, piece by piece.
 void print_object_details_head_piecewise() {
