@@ -1,6 +1,9 @@
 // The driver: one run of vardex, step by step, in the order of its output.
 #include "vardex.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "json_export/json_printers.h"
@@ -10,6 +13,7 @@
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
 #include "reader/field_reader.h"
+#include "run_exit.h"
 #include "run_options.h"
 #include "text_listing/text_printers.h"
 
@@ -105,6 +109,19 @@ ListingSteps listing_steps(OutputMode mode) {
             nothing,      1};
 }
 
+// Output appended to its own input would be read back as records, each
+// listed at more than its size, and grow without end. As cat does, such a
+// run is refused before anything is written or read.
+void refuse_output_onto_the_debug_file() {
+    struct stat input_status {};
+    struct stat output_status {};
+    if (fstat(STDOUT_FILENO, &output_status) != 0 || !S_ISREG(output_status.st_mode)) return;
+    if (stat(options.debug_file_name, &input_status) != 0) return;
+    if (input_status.st_dev != output_status.st_dev || input_status.st_ino != output_status.st_ino) return;
+    std::fputs("vardex: standard output is the debugging file itself\n", stderr);
+    end_run(2);
+}
+
 // Lookups instead of a listing: the answers, and nothing else.
 int answer_lookups_of_file() {
     if (options.mode == OutputMode::Json) json::start_json_output();
@@ -141,6 +158,7 @@ void run_record_loop(const RecordLoop& loop) {
 int run_vardex(int argc, char** argv) {
     set_default_options();
     parse_switches(argc, argv);
+    refuse_output_onto_the_debug_file();
     if (options.lookup_count != 0) return answer_lookups_of_file();
     const ListingSteps steps = listing_steps(options.mode);
     steps.print_opening();

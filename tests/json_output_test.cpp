@@ -189,7 +189,7 @@ TEST(JsonOutput, ACutRecordIsNeverWritten) {
 
     std::string all_cut_output;
     for (const Cut& cut : cuts) {
-        RunResult result = run_vardex({"-json", "-all"}, cut.file->substr(0, cut.length));
+        RunResult result = run_vardex_in_bulk({"-json", "-all"}, cut.file->substr(0, cut.length));
         std::vector<std::string> lines = lines_of(result.out);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), fatal) << "cut at " << cut.length;

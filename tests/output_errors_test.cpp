@@ -129,3 +129,22 @@ TEST(OutputErrors, ReadingStopsAtTheFirstFailedWrite) {
     }
     sigaction(SIGPIPE, &previous, nullptr);
 }
+
+// Output appended to the file being read would be read back as records and
+// grow without end: refused before anything is written, in every mode.
+TEST(OutputErrors, OutputOntoTheDebuggingFileItselfIsRefused) {
+    const std::string sample = read_whole_file(VARDEX_SAMPLE);
+    const Mode json_and_lookup[] = {{"json", {"-json", "-all"}, ""}, {"lookup", {"-lookup=0x349"}, ""}};
+    for (const Mode& mode : {modes[0], modes[1], json_and_lookup[0], json_and_lookup[1]}) {
+        RunRequest request;
+        request.args = mode.args;
+        request.stdin_text = mode.stdin_text;
+        request.debug_file = &sample;
+        request.working_directory = make_temporary_directory();
+        request.stdout_to = Stdout::DebugFile;
+        RunResult result = run_vardex(request);
+        EXPECT_EQ(result.status, 2) << mode.name;
+        EXPECT_EQ(result.err, "vardex: standard output is the debugging file itself\n") << mode.name;
+        EXPECT_EQ(read_whole_file(request.working_directory + "/gameinfo.dbg"), sample) << mode.name;
+    }
+}

@@ -32,6 +32,10 @@ const Mode python_mode{"python", {"-python"}, "\n*\n"};
 
 RunResult run_in(const Mode& mode, const std::string& file) { return run_vardex(mode.args, file, mode.stdin_text); }
 
+RunResult run_one_of_many(const Mode& mode, const std::string& file) {
+    return run_vardex_in_bulk(mode.args, file, mode.stdin_text);
+}
+
 const std::string bad_magic = "Fatal error: Debugging info file does not begin with magic number DEBF.\n";
 const std::string unexpected_end = "Fatal error: Unexpected end of debugging info file\n";
 
@@ -86,9 +90,20 @@ TEST_P(EveryMode, EveryProperPrefixOfTheSampleEndsWithOneFatalLine) {
 
     Deadline deadline(300);
     for (std::size_t length = 0; length < sample.size(); ++length) {
-        RunResult cut = run_in(mode, sample.substr(0, length));
+        RunResult cut = run_one_of_many(mode, sample.substr(0, length));
         ASSERT_TRUE(cut_run_is_sound(cut, whole_output, length < 2 ? bad_magic : unexpected_end))
             << "prefix of " << length << " bytes";
+    }
+}
+
+// Global records of `size` bytes in all (at least 3), and their listing.
+void add_padding(DebugFile& file, std::string& listing, std::size_t size) {
+    for (std::size_t left = size; left != 0;) {
+        std::size_t length = std::min<std::size_t>(left - 3, 250);
+        if (left - 3 - length == 1 || left - 3 - length == 2) length -= 3;
+        file.global(1, std::string(length, 'g'));
+        listing += "Global 1 \"" + std::string(length, 'g') + "\"\n";
+        left -= 3 + length;
     }
 }
 
@@ -96,56 +111,81 @@ TEST_P(EveryMode, EveryProperPrefixOfTheSampleEndsWithOneFatalLine) {
 // others piece by piece: where a record stands against the 64 KiB refill
 // must change nothing, in the whole file or cut inside the record. The names
 // are around the 32 bytes that a name is tested and copied by, with bytes to
-// escape at their edges.
+// escape at their edges. One file holds a copy of the records across each of
+// its refills, with the refill at every byte of them in turn, so that one
+// run tries them all; Python mode writes nothing for the Global records
+// between the copies.
 TEST_P(EveryMode, RecordsAcrossTheInputRefillPrintAsAnywhereElse) {
     const Mode& mode = GetParam();
     const std::string n31(31, 'a'), n32(32, 'b'), n33(33, 'c'), quoted32 = std::string(31, 'q') + "'";
     DebugFile group;
-    group.object(7, n32, {1, 10, 2}, {1, 0, 3})
-        .object_details(7, n31 + "\"", {1, 5, 6}, {0, 0, 0}, {n33, "a\\b", "x", n32, quoted32},
-                        {{2, n31}, {13, quoted32}, {12, "h"}})
-        .object(8, "nameless_obj__8", {1, 1, 1}, {1, 2, 2})
-        .object_details(8, quoted32, {0, 0, 0}, {1, 0, 9}, {"w"}, {})
-        .object(9, quoted32, {1, 3, 3}, {1, 4, 4})
-        .object_details(9, std::string(40, 's'), {1, 7, 7}, {1, 8, 8}, {std::string(40, 'w')}, {{1, n33}})
-        // Lists short enough to be taken in one look, with bytes to escape
-        // in their text and direction indices that are quotes and backslashes.
-        .object(10, "b", {1, 5, 5}, {1, 6, 6})
-        .object_details(10, "b", {1, 1, 1}, {1, 2, 2}, {"a\"b", "c\\d", "e'f", "g"},
-                        {{'"', "it's"}, {'\'', "q\"r"}, {'\\', "s\\t"}, {3, "u"}})
-        .global(3, n32)
-        .action(4, n33)
-        .attribute(5, "")
-        .routine(6, {1, 20, 2}, 0x4a10, "Initialise", {"x", "y"});
+    std::vector<std::size_t> record_ends;
+    auto then = [&](DebugFile&) { record_ends.push_back(group.size()); };
+    then(group.object(7, n32, {1, 10, 2}, {1, 0, 3}));
+    then(group.object_details(7, n31 + "\"", {1, 5, 6}, {0, 0, 0}, {n33, "a\\b", "x", n32, quoted32},
+                              {{2, n31}, {13, quoted32}, {12, "h"}}));
+    then(group.object(8, "nameless_obj__8", {1, 1, 1}, {1, 2, 2}));
+    then(group.object_details(8, quoted32, {0, 0, 0}, {1, 0, 9}, {"w"}, {}));
+    then(group.object(9, quoted32, {1, 3, 3}, {1, 4, 4}));
+    then(group.object_details(9, std::string(40, 's'), {1, 7, 7}, {1, 8, 8}, {std::string(40, 'w')}, {{1, n33}}));
+    // Lists short enough to be taken in one look, with bytes to escape in
+    // their text and direction indices that are quotes and backslashes.
+    then(group.object(10, "b", {1, 5, 5}, {1, 6, 6}));
+    then(group.object_details(10, "b", {1, 1, 1}, {1, 2, 2}, {"a\"b", "c\\d", "e'f", "g"},
+                              {{'"', "it's"}, {'\'', "q\"r"}, {'\\', "s\\t"}, {3, "u"}}));
+    then(group.global(3, n32).action(4, n33).attribute(5, "").routine(6, {1, 20, 2}, 0x4a10, "Initialise", {"x", "y"}));
+
+    // The output of the records alone is what stands between the output of
+    // the File record alone and its end (the sources list in Python mode).
     const std::string prefix = debug_file().file(1, "main", "games/main.src").bytes();
     const std::string alone = run_in(mode, prefix + group.bytes() + '\0').out;
     const std::string prefix_only = run_in(mode, prefix + '\0').out;
     ASSERT_EQ(alone.find("Fatal error"), std::string::npos) << alone;
+    std::size_t head = 0;
+    while (head < prefix_only.size() && prefix_only[head] == alone[head]) ++head;
+    const std::string closing = prefix_only.substr(head);
+    const std::string group_output = alone.substr(head, alone.size() - head - closing.size());
 
-    Deadline deadline(300);
+    constexpr std::size_t refill = 64 * 1024;
+    DebugFile copies;
+    std::string expected = prefix_only.substr(0, head);
+    std::vector<std::size_t> copy_output_ends;
     for (std::size_t before_refill = 0; before_refill <= group.size(); ++before_refill) {
-        // Global records fill the file up to `before_refill` bytes before the
-        // refill; Python mode writes nothing for them.
-        DebugFile padding;
+        std::size_t refill_offset = refill * (before_refill + 1);
         std::string padding_listing;
-        for (std::size_t left = 64 * 1024 - before_refill - prefix.size(); left != 0;) {
-            std::size_t length = std::min<std::size_t>(left - 3, 250);
-            if (left - 3 - length == 1 || left - 3 - length == 2) length -= 3;
-            padding.global(1, std::string(length, 'g'));
-            padding_listing += "Global 1 \"" + std::string(length, 'g') + "\"\n";
-            left -= 3 + length;
-        }
-        const std::string file = prefix + padding.bytes() + group.bytes() + '\0';
-        const std::string whole = run_in(mode, file).out;
-        std::string expected = alone;
-        if (mode.name == text_mode.name) expected.insert(prefix_only.size(), padding_listing);
-        ASSERT_EQ(whole, expected) << before_refill << " bytes of the records before the refill";
-        // Cut at every byte once, with the second object's details across the refill.
-        if (before_refill != group.size() / 2) continue;
-        for (std::size_t length = prefix.size() + padding.size(); length < file.size() - 1; ++length) {
-            ASSERT_TRUE(cut_run_is_sound(run_in(mode, file.substr(0, length)), whole, unexpected_end))
-                << before_refill << " bytes before the refill, cut after " << length;
-        }
+        add_padding(copies, padding_listing, refill_offset - before_refill - prefix.size() - copies.size());
+        copies.raw(group.bytes());
+        if (mode.name == text_mode.name) expected += padding_listing;
+        expected += group_output;
+        copy_output_ends.push_back(expected.size());
+    }
+    expected += closing;
+    const std::string whole = run_one_of_many(mode, prefix + copies.bytes() + '\0').out;
+    if (whole != expected) {
+        std::size_t differs = 0;
+        while (differs < whole.size() && differs < expected.size() && whole[differs] == expected[differs]) ++differs;
+        std::size_t before_refill = 0;
+        while (before_refill < copy_output_ends.size() && copy_output_ends[before_refill] <= differs) ++before_refill;
+        FAIL() << "with " << before_refill << " bytes of the records before the refill, output differs from:\n"
+               << expected.substr(differs, 200) << "\nin:\n"
+               << whole.substr(differs, 200);
+    }
+
+    // Cut inside the records, with the first object's details across the
+    // refill: at every byte of it after the refill, then at every fifth byte
+    // (cuts before the refill leave a file the buffer holds whole).
+    const std::size_t before_refill = (record_ends[0] + record_ends[1]) / 2;
+    DebugFile padding;
+    std::string padding_listing;
+    add_padding(padding, padding_listing, refill - before_refill - prefix.size());
+    const std::string file = prefix + padding.bytes() + group.bytes() + '\0';
+    const std::string uncut = run_in(mode, file).out;
+    Deadline deadline(300);
+    for (std::size_t in_group = before_refill; in_group < group.size(); ++in_group) {
+        if (in_group > record_ends[1] && in_group % 5 != 0) continue;
+        std::size_t length = prefix.size() + padding.size() + in_group;
+        ASSERT_TRUE(cut_run_is_sound(run_one_of_many(mode, file.substr(0, length)), uncut, unexpected_end))
+            << before_refill << " bytes before the refill, cut after " << length;
     }
 }
 
@@ -186,7 +226,7 @@ TEST_P(EveryMode, RandomCorruptionsOfTheSampleEndWithStatusOne) {
         std::string edits;
         std::string damaged = corrupted(sample, random, edits);
         SCOPED_TRACE("run " + std::to_string(run) + ":" + edits);
-        RunResult result = run_in(mode, damaged);
+        RunResult result = run_one_of_many(mode, damaged);
         ASSERT_EQ(result.status, 1);
         ASSERT_TRUE(ends_with(result.out, "\n")) << result.out;
         std::size_t fatal = result.out.find("Fatal error: ");

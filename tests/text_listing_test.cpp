@@ -47,16 +47,27 @@ TEST(TextListing, EmptyListsAndCounts) {
 }
 
 TEST(TextListing, AnEmptyNameEndsNothingButItsList) {
-    EXPECT_EQ(listing_of(DebugFile().class_("", {1, 2, 3}, {4, 5, 6}).object(1, "", {0, 0, 0}, {0, 0, 0}).global(2, "g")),
-              "Class \"\" from 1:2:3 to 4:5:6\n"
-              "Object 1 \"\" from 0:0:0 to 0:0:0\n"
-              "Global 2 \"g\"\n");
+    EXPECT_EQ(
+        listing_of(DebugFile().class_("", {1, 2, 3}, {4, 5, 6}).object(1, "", {0, 0, 0}, {0, 0, 0}).global(2, "g")),
+        "Class \"\" from 1:2:3 to 4:5:6\n"
+        "Object 1 \"\" from 0:0:0 to 0:0:0\n"
+        "Global 2 \"g\"\n");
 }
 
 TEST(TextListing, DirectionEntriesAndUnusualIndices) {
     EXPECT_EQ(listing_of(DebugFile().object_details(1, "x", {1, 1, 1}, {1, 1, 1}, {},
-                                                    {{2, "a"}, {3, "b"}, {4, "c"}, {5, "d"}, {6, "e"}, {7, "f"},
-                                                     {8, "g"}, {9, "h"}, {10, "i"}, {11, "j"}, {200, "k"}, {1, ""}})),
+                                                    {{2, "a"},
+                                                     {3, "b"},
+                                                     {4, "c"},
+                                                     {5, "d"},
+                                                     {6, "e"},
+                                                     {7, "f"},
+                                                     {8, "g"},
+                                                     {9, "h"},
+                                                     {10, "i"},
+                                                     {11, "j"},
+                                                     {200, "k"},
+                                                     {1, ""}})),
               "Details to obj 1:\nshort_name \"x\"\nproperties (with) begin at 1:1:1\nname property begins at 1:1:1\n"
               "name list: \ndirections: ne_to a, e_to b, se_to c, s_to d, sw_to e, w_to f, nw_to g, u_to h, d_to i, "
               "in_to j, dir200_to k, n_to , \n");
@@ -110,11 +121,18 @@ TEST(TextListing, ACutFileKeepsThePiecesAlreadyDue) {
           {15, "1:5:6"},
           {17, " at 20]\n"}}},
         {DebugFile().routine(3, {1, 2, 3}, 418, "R", {"x", "yz"}),
-         {{3, "Routine 3 (line "}, {7, "1:2:3) PC start: "}, {10, "001a2 (418) "}, {12, "\"R\""}, {14, " x"}, {17, " yz"}, {18, "\n"}}},
+         {{3, "Routine 3 (line "},
+          {7, "1:2:3) PC start: "},
+          {10, "001a2 (418) "},
+          {12, "\"R\""},
+          {14, " x"},
+          {17, " yz"},
+          {18, "\n"}}},
         {DebugFile().array(12, "arr"), {{7, "Array arr at 12\n"}}},
         {DebugFile().memory_map({{"m", 1}, {"n", 2}}),
          {{1, "Memory map:\n"}, {3, "m at "}, {6, "00001 (1)\n"}, {8, "n at "}, {11, "00002 (2)\n"}, {12, ""}}},
-        {DebugFile().routine_end(3, {1, 2, 3}, 5), {{3, "Routine 3 ends on line "}, {7, "1:2:3 at "}, {10, "00005 (5)\n"}}},
+        {DebugFile().routine_end(3, {1, 2, 3}, 5),
+         {{3, "Routine 3 ends on line "}, {7, "1:2:3 at "}, {10, "00005 (5)\n"}}},
         {DebugFile().object_details(9, "s", {1, 2, 3}, {1, 4, 5}, {"w"}, {{1, "h"}}),
          {{3, "Details to obj 9:\n"},
           {5, "short_name \"s\"\nproperties (with) begin at "},
@@ -135,7 +153,7 @@ TEST(TextListing, ACutFileKeepsThePiecesAlreadyDue) {
             std::string expected = banner + version_line;
             for (const Piece& piece : record.pieces)
                 if (piece.bytes_read <= cut) expected += piece.text;
-            RunResult result = run_vardex({"-all"}, head + bytes.substr(0, cut));
+            RunResult result = run_vardex_in_bulk({"-all"}, head + bytes.substr(0, cut));
             EXPECT_EQ(result.out, expected + unexpected_end) << "record type " << int(bytes[0]) << " cut at " << cut;
         }
     }

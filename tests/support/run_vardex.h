@@ -20,6 +20,7 @@ enum class Stdout {
     DevFull,     // /dev/full: every write fails with ENOSPC
     Closed,      // no descriptor 1 at all
     ClosedPipe,  // a pipe whose reading end is closed
+    DebugFile,   // appended to the debugging file (gameinfo.dbg in the working directory)
 };
 
 struct RunRequest {
@@ -29,6 +30,9 @@ struct RunRequest {
     const std::string* debug_file = nullptr;
     std::string working_directory;  // a fresh temporary one when empty
     Stdout stdout_to = Stdout::File;
+    // Off for the bulk property tests: the leak check at exit costs a
+    // sanitized run more than the run itself, and vardex allocates nothing.
+    bool leak_check = true;
 };
 
 RunResult run_vardex(const RunRequest& request);
@@ -38,6 +42,11 @@ RunResult run_vardex(const std::vector<std::string>& args, const std::string& de
                      const std::string& stdin_text = "");
 RunResult run_vardex(const std::vector<std::string>& args, const DebugFile& debug_file,
                      const std::string& stdin_text = "");
+
+// The same, for the tests that run vardex hundreds of times: without the leak
+// check at exit, which under the sanitizers takes longer than the run.
+RunResult run_vardex_in_bulk(const std::vector<std::string>& args, const std::string& debug_file,
+                             const std::string& stdin_text = "");
 
 // A fresh, empty temporary directory, removed when the test program ends.
 std::string make_temporary_directory();
