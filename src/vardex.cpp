@@ -1,6 +1,7 @@
 // The driver: one run of vardex, step by step, in the order of its output.
 #include "vardex.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "json_export/json_printers.h"
@@ -11,6 +12,7 @@
 #include "python_export/source_files.h"
 #include "reader/field_reader.h"
 #include "run_options.h"
+#include "stats/stats.h"
 #include "text_listing/text_printers.h"
 
 namespace {
@@ -117,6 +119,24 @@ int answer_lookups_of_file() {
     return status;
 }
 
+// The size profile instead of a listing, then the answers to any lookups.
+int report_stats_of_file() {
+    if (options.mode == OutputMode::Json) json::start_json_output();
+    open_debug_file(options.debug_file_name);
+    check_magic_number();
+    const std::uint64_t version_offset = input_offset();
+    // Lookups that cannot be answered (from a pipe) fail before the report.
+    if (options.lookup_count != 0 && !input_is_seekable()) return answer_lookups();
+    int status = print_stats_report();
+    if (options.lookup_count != 0) {
+        seek_input(version_offset + 4);  // to the first record
+        status = answer_lookups() == 0 ? status : 1;
+    }
+    out.flush();
+    close_debug_file();
+    return status;
+}
+
 }  // namespace
 
 // Every handler consumes its whole body, so the next byte is always a type
@@ -141,6 +161,7 @@ void run_record_loop(const RecordLoop& loop) {
 int run_vardex(int argc, char** argv) {
     set_default_options();
     parse_switches(argc, argv);
+    if (options.stats_report) return report_stats_of_file();
     if (options.lookup_count != 0) return answer_lookups_of_file();
     const ListingSteps steps = listing_steps(options.mode);
     steps.print_opening();
