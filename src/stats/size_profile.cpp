@@ -12,7 +12,7 @@
 #include "vardex.h"
 
 SizeProfile profile;
-char routine_names[routine_number_count * (string_field_capacity - 1)];
+char routine_names[routine_number_count * (string_field_capacity - 1) + 32];
 
 namespace {
 

@@ -88,8 +88,10 @@ struct SizeProfile {
 };
 
 extern SizeProfile profile;
-// The names of the routines, one after another, at most 255 bytes each.
-extern char routine_names[routine_number_count * (string_field_capacity - 1)];
+// The names of the routines, one after another, at most 255 bytes each, and
+// 32 bytes more, so that 32 bytes are readable from the start of each name
+// (json::write_field_string copies a short name as one block).
+extern char routine_names[routine_number_count * (string_field_capacity - 1) + 32];
 
 // Reads the version numbers and the records up to the End record.
 void read_size_profile();
