@@ -9,6 +9,7 @@
 
 #include "reader/field_reader.h"
 #include "reader/records.h"
+#include "stats/stats.h"
 #include "vardex.h"
 
 SizeProfile profile;
@@ -181,3 +182,5 @@ void order_size_profile() {
     sort_files();
     sort_sections();
 }
+
+void reset_stats() { std::memset(&profile, 0, sizeof profile); }
