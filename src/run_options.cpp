@@ -49,6 +49,9 @@ constexpr std::string_view lookup_prefix = "lookup=";
 
 bool is_lookup_switch(std::string_view name) { return name.starts_with(lookup_prefix); }
 
+// -stats chooses a report, not the kinds listed.
+bool is_stats_switch(std::string_view name) { return name == "stats"; }
+
 void set_mode(std::string_view name) {
     options.mode = name == "python" ? OutputMode::Python : name == "json" ? OutputMode::Json : OutputMode::Text;
 }
@@ -70,6 +73,8 @@ void apply_switch(const char* argument) {
         set_all_section_flags(true);
     } else if (is_mode_switch(name)) {
         // Set before, by the last of them.
+    } else if (is_stats_switch(name)) {
+        options.stats_report = true;
     } else if (is_lookup_switch(name)) {
         if (options.lookup_count < lookup_capacity)
             options.lookups[options.lookup_count] = argument + lookup_prefix.size();
@@ -92,6 +97,7 @@ void set_default_options() {
     options.debug_file_name = "gameinfo.dbg";
     options.mode = OutputMode::Text;
     options.lookup_count = 0;
+    options.stats_report = false;
 }
 
 void print_help_text() {
@@ -110,7 +116,7 @@ void parse_switches(int argc, char** argv) {
         std::string_view name = argv[i] + 1;
         if (is_mode_switch(name))
             set_mode(name);
-        else if (!is_lookup_switch(name))
+        else if (!is_lookup_switch(name) && !is_stats_switch(name))
             section_switches_given = true;
     }
     if (argc <= 1) return;

@@ -15,6 +15,8 @@ struct RunOptions {
     // The values of the -lookup=VALUE switches, in the order given.
     const char* lookups[lookup_capacity];
     int lookup_count;
+    // -stats: the size profile instead of a listing.
+    bool stats_report;
 };
 
 extern RunOptions options;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 
 #include "json_export/json_printers.h"
@@ -15,6 +16,7 @@
 #include "reader/field_reader.h"
 #include "run_exit.h"
 #include "run_options.h"
+#include "stats/stats.h"
 #include "text_listing/text_printers.h"
 
 namespace {
@@ -134,6 +136,24 @@ int answer_lookups_of_file() {
     return status;
 }
 
+// The size profile instead of a listing, then the answers to any lookups.
+int report_stats_of_file() {
+    if (options.mode == OutputMode::Json) json::start_json_output();
+    open_debug_file(options.debug_file_name);
+    check_magic_number();
+    const std::uint64_t version_offset = input_offset();
+    // Lookups that cannot be answered (from a pipe) fail before the report.
+    if (options.lookup_count != 0 && !input_is_seekable()) return answer_lookups();
+    int status = print_stats_report();
+    if (options.lookup_count != 0) {
+        seek_input(version_offset + 4);  // to the first record
+        status = answer_lookups() == 0 ? status : 1;
+    }
+    out.flush();
+    close_debug_file();
+    return status;
+}
+
 }  // namespace
 
 // Every handler consumes its whole body, so the next byte is always a type
@@ -159,6 +179,7 @@ int run_vardex(int argc, char** argv) {
     set_default_options();
     parse_switches(argc, argv);
     refuse_output_onto_the_debug_file();
+    if (options.stats_report) return report_stats_of_file();
     if (options.lookup_count != 0) return answer_lookups_of_file();
     const ListingSteps steps = listing_steps(options.mode);
     steps.print_opening();

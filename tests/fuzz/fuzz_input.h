@@ -14,7 +14,7 @@
 constexpr std::string_view fuzz_switches[] = {
     "-python", "-all",     "-files",  "-classes", "-objects", "-globals",   "-attributes",     "-properties",
     "-fakes",  "-actions", "-header", "-lines",   "-code",    "-routines",  "-codeless",       "-map",
-    "-help",   "-text",    "-xyz",    "-",        "-json",    "-lookup=+7", "-lookup=rooms:4", "-lookup=0x1a9",
+    "-help",   "-text",    "-stats",  "-",        "-json",    "-lookup=+7", "-lookup=rooms:4", "-lookup=0x1a9",
 };
 constexpr std::size_t fuzz_switch_count = sizeof fuzz_switches / sizeof fuzz_switches[0];
 constexpr std::size_t fuzz_prefix_size = 4;

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
                sample);
     write_seed("sample-python-all", python_switch, "\n*\n", sample);
     write_seed("sample-python-selected", python_switch, "Quibrel/x\nrooms/lantern\n", sample);
-    write_seed("help-unknown-switches", switch_bit("-help") | switch_bit("-xyz") | switch_bit("-"), "", sample);
+    write_seed("help-unknown-switches", switch_bit("-help") | switch_bit("-"), "", sample);
     write_seed("python-then-text", python_switch | switch_bit("-text"), "\n*\n", sample);
 
     write_seed("empty", all_switch, "", "");
@@ -104,6 +104,9 @@ int main(int argc, char** argv) {
         .end();
     write_seed("python-routines", python_switch, "\n*\n", routines.bytes());
     write_seed("text-routines", all_switch, "", routines.bytes());
+    write_seed("stats-routines", switch_bit("-stats"), "", routines.bytes());
+    write_seed("stats-json-lookups", switch_bit("-stats") | switch_bit("-json") | switch_bit("-lookup=+7"), "",
+               routines.bytes());
 
     std::string utf8 = "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x90\x89 \xC0\xAF \xED\xA0\x80 \xFF\x01\x7F'\"\\";
     write_seed("python-escapes", python_switch, "\n*\n",
@@ -113,5 +116,8 @@ int main(int argc, char** argv) {
                    .object_details(1, utf8, {1, 1, 1}, {1, 1, 1}, {utf8}, {{3, utf8}})
                    .end()
                    .bytes());
+    write_seed("stats-escapes", switch_bit("-stats"), "",
+               game().file(1, utf8, utf8).routine(1, {1, 1, 1}, 0, utf8).routine_end(1, {1, 2, 1}, 9).end().bytes());
+    write_seed("stats-json-sample", switch_bit("-stats") | switch_bit("-json"), "", sample);
     return 0;
 }

@@ -18,6 +18,7 @@
 #include "reader/field_reader.h"
 #include "run_exit.h"
 #include "run_options.h"
+#include "stats/stats.h"
 #include "vardex.h"
 
 namespace {
@@ -142,7 +143,7 @@ void check_json_byte(char c) {
 }
 
 ssize_t keep_tail(void*, const char* data, std::size_t size) {
-    if (options.mode == OutputMode::Python && options.lookup_count == 0)
+    if (options.mode == OutputMode::Python && options.lookup_count == 0 && !options.stats_report)
         for (std::size_t i = 0; i < size; ++i) check_python_byte(data[i]);
     if (options.mode == OutputMode::Json)
         for (std::size_t i = 0; i < size; ++i) check_json_byte(data[i]);
@@ -202,13 +203,18 @@ std::string_view last_line(std::string_view text) {
     return start == std::string_view::npos ? text : text.substr(start + 1);
 }
 
-// JSON mode and lookups: status 0 after a complete run; JSON lines end with
-// the end record or the fatal error.
+// JSON mode, lookups and the size profile: status 0 after a complete run;
+// JSON lines end with the end record, the report or the fatal error.
 void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     std::string_view text(tail.text, tail.size);
     if (ended_by_fatal_error && status != 1) fail("exit status after a fatal error is not 1");
     if (!ended_by_fatal_error && options.lookup_count == 0 && status != 0)
         fail("exit status of a complete run is not 0");
+    // The size profile writes nothing of its report before the whole file is read.
+    if (options.stats_report && options.lookup_count == 0 && ended_by_fatal_error &&
+        (text.find("Debugging file from") != std::string_view::npos ||
+         text.find("{\"kind\":\"stats\"") != std::string_view::npos))
+        fail("a fatal error ended the size profile after some of its report");
     if (!ends_with(text, "\n")) fail("the output does not end with a newline");
     if (options.mode != OutputMode::Json) {
         if (ended_by_fatal_error && last_line(text).rfind("Fatal error: ", 0) != 0)
@@ -217,15 +223,19 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     }
     if (json_check.in_string || json_check.depth != 0) fail("the JSON output ends inside a line");
     std::string_view last = last_line(text);
-    if (ended_by_fatal_error ? last.rfind("{\"kind\":\"fatal_error\",\"message\":\"", 0) != 0
-                             : options.lookup_count == 0 && last != "{\"kind\":\"end\"}\n")
-        fail("the JSON output does not end with its end or fatal-error line");
+    const bool complete_end =
+        options.lookup_count != 0 ||
+        (options.stats_report ? last.rfind("{\"kind\":\"stats\",", 0) == 0 ||
+                                    (last.size() == text.size() && tail.total > tail.size)  // began before the tail
+                              : last == "{\"kind\":\"end\"}\n");
+    if (ended_by_fatal_error ? last.rfind("{\"kind\":\"fatal_error\",\"message\":\"", 0) != 0 : !complete_end)
+        fail("the JSON output does not end with its end, report or fatal-error line");
 }
 
 // A run ends with status 1, and with one fatal-error line, or in Python mode
 // with the sources list, or in text mode at the end of a line.
 void check_end_of_run(int status, bool ended_by_fatal_error) {
-    if (options.mode == OutputMode::Json || options.lookup_count != 0)
+    if (options.mode == OutputMode::Json || options.lookup_count != 0 || options.stats_report)
         return check_end_of_json_or_lookups(status, ended_by_fatal_error);
     if (status != 1) fail("exit status is not 1");
     std::string_view text(tail.text, tail.size);
@@ -275,6 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reset_source_files();
     reset_python_emitter();
     reset_lookups();
+    reset_stats();
     out.used = 0;
     out.sink = output_sink();
     tail.size = tail.total = 0;

@@ -349,17 +349,23 @@ def output_lines(text):
 
 def readme_examples(readme):
     """(command, output lines) of every example in the README's indented blocks
-    that shows a command after `$ `, with the lines shown below it."""
+    that shows a command after `$ `, with the lines shown below it; blank lines
+    between indented lines belong to the block, as in Markdown."""
     examples = []
     current = None
+    blank_lines = 0
     for line in readme.split("\n"):
         if line.startswith("    $ "):
             current = (line[len("    $ "):], [])
             examples.append(current)
         elif line.startswith("    ") and current is not None:
-            current[1].append(line[4:])
+            current[1].extend([""] * blank_lines + [line[4:]])
+        elif line == "" and current is not None:
+            blank_lines += 1
+            continue
         else:
             current = None
+        blank_lines = 0
     return examples
 
 

@@ -1,0 +1,373 @@
+// Writes examples/tale.dbg: the debugging file of a game of a realistic size
+// and shape, for showing the size profile (-stats). A main file, three rooms,
+// people and things files and three library files, about 300 routines with
+// their sequence points, the compiler's own routines on file 255 and a
+// built-in on file 0, and a memory map whose code area holds exactly the
+// routines' code. Like a compiler's, it has no ObjectDetails, DirectiveEnd or
+// LibraryInclude records. The output is the same on every run.
+//
+//   make_tale examples/tale.dbg
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "debug_file_builder.h"
+
+namespace {
+
+std::uint32_t random_state = 20261209;
+
+// A fixed-seed generator, so that every run writes the same file.
+unsigned random_between(unsigned low, unsigned high) {
+    random_state ^= random_state << 13;
+    random_state ^= random_state >> 17;
+    random_state ^= random_state << 5;
+    return low + random_state % (high - low + 1);
+}
+
+enum SourceFile : unsigned { BuiltIn = 0, Tale = 1, Parser, VerbLib, Grammar, Rooms, People, Things, Compiler = 255 };
+
+DebugFile file;
+unsigned routine_number = 0;
+unsigned long code_offset = 0;  // routines follow one another in the code area
+unsigned line_in[256];
+
+// A routine of `size` bytes at the next code offset, with a sequence point
+// every 9 bytes or so, each on a line of its own.
+void add_routine(SourceFile source, std::string_view name, unsigned size) {
+    ++routine_number;
+    const unsigned line = line_in[source] += random_between(3, 12);
+    const unsigned character = source == BuiltIn ? 0 : 1;
+    const Position start{source, source == BuiltIn ? 0 : line, character};
+    switch (random_between(0, 2)) {
+        case 0:
+            file.routine(routine_number, start, code_offset, name);
+            break;
+        case 1:
+            file.routine(routine_number, start, code_offset, name, {"obj"});
+            break;
+        default:
+            file.routine(routine_number, start, code_offset, name, {"i", "j", "k"});
+            break;
+    }
+    std::vector<SequencePoint> points;
+    unsigned offset = 0;
+    for (unsigned point = 0; offset < size; ++point) {
+        points.push_back({{source, line + 1 + point, 5}, offset});
+        offset += random_between(4, 14);
+    }
+    if (source != BuiltIn) file.sequence_points(routine_number, points);
+    line_in[source] = line + static_cast<unsigned>(points.size()) + 1;
+    code_offset += size;
+    file.routine_end(routine_number, {source, source == BuiltIn ? 0 : line_in[source], character}, code_offset);
+}
+
+// Routines of sizes from `low` to `high` bytes.
+void add_routines(SourceFile source, std::initializer_list<std::string_view> names, unsigned low, unsigned high) {
+    for (std::string_view name : names) add_routine(source, name, random_between(low, high));
+}
+
+unsigned object_number = 0;
+
+void add_object(SourceFile source, const std::string& name) {
+    ++object_number;
+    const unsigned line = line_in[source] += 2;
+    file.object(object_number, name, {source, line, 1}, {source, line + 8, 2});
+}
+
+// An object with its property routines ("Kitchen.before").
+void add_object_with_routines(SourceFile source, const std::string& name,
+                              std::initializer_list<std::string_view> properties, unsigned low, unsigned high) {
+    add_object(source, name);
+    for (std::string_view property : properties)
+        add_routine(source, name + "." + std::string(property), random_between(low, high));
+}
+
+void add_definitions() {
+    const char* attributes[] = {"animate", "absent",    "clothing",  "concealed",  "container", "door",
+                                "edible",  "enterable", "general",   "light",      "lockable",  "locked",
+                                "moved",   "on",        "open",      "openable",   "proper",    "scenery",
+                                "scored",  "static",    "supporter", "switchable", "talkable",  "transparent",
+                                "visited", "workflag",  "worn"};
+    unsigned number = 0;
+    for (const char* name : attributes) file.attribute(number++, name);
+    const char* properties[] = {"name",         "description",   "before",       "after",       "life",     "n_to",
+                                "s_to",         "e_to",          "w_to",         "u_to",        "d_to",     "in_to",
+                                "out_to",       "door_to",       "with_key",     "door_dir",    "invent",   "plural",
+                                "add_to_scope", "list_together", "react_before", "react_after", "grammar",  "orders",
+                                "initial",      "when_open",     "when_closed",  "when_on",     "when_off", "daemon",
+                                "each_turn",    "number",        "time_left",    "time_out",    "capacity", "article",
+                                "short_name",   "parse_name",    "cant_go"};
+    number = 1;
+    for (const char* name : properties) file.property(number++, name);
+    const char* globals[] = {"location", "sline1",   "sline2",          "the_time",      "score",  "turns",    "player",
+                             "deadflag", "lookmode", "inventory_style", "real_location", "action", "noun",     "second",
+                             "actor",    "self",     "sender",          "consult_from",  "wn",     "verb_word"};
+    number = 16;
+    for (const char* name : globals) file.global(number++, name);
+    const char* actions[] = {"Look",   "Take",    "Drop",     "Inv",       "Examine", "Open",    "Close",
+                             "Lock",   "Unlock",  "SwitchOn", "SwitchOff", "Wear",    "Disrobe", "Eat",
+                             "Enter",  "Exit",    "Go",       "Give",      "Show",    "Insert",  "PutOn",
+                             "Remove", "Search",  "Listen",   "Wait",      "Attack",  "Tell",    "Ask",
+                             "Answer", "Climb",   "Push",     "Pull",      "Turn",    "Burn",    "Score",
+                             "Quit",   "Restart", "Restore",  "Save",      "Verify",  "Version", "Pray"};
+    number = 0;
+    for (const char* name : actions) file.action(number++, name);
+    const char* fake_actions[] = {"LetGo",       "Receive",        "ThrownAt",   "Order",  "TheSame",
+                                  "PluralFound", "ListMiscellany", "Miscellany", "Prompt", "NotUnderstood"};
+    number = 4096;
+    for (const char* name : fake_actions) file.fake_action(number++, name);
+    const char* arrays[] = {"buffer",          "parse",   "buffer2",    "parse2",        "inputobjs",
+                            "multiple_object", "pattern", "match_list", "match_classes", "StorageForShortName"};
+    number = 0x2f20;
+    for (const char* name : arrays) {
+        file.array(number, name);
+        number += random_between(16, 260);
+    }
+}
+
+void add_library() {
+    add_routine(Parser, "Parser__parse", 2936);
+    add_routine(Parser, "NounDomain", 1184);
+    add_routine(Parser, "Adjudicate", 842);
+    add_routine(Parser, "ScoreMatchL", 706);
+    add_routine(Parser, "InformLibrary::play", 1412);
+    add_routine(Parser, "InformLibrary::begin_action", 318);
+    add_routine(Parser, "InformLibrary::end_turn_sequence", 496);
+    add_routines(Parser,
+                 {"ParserError",
+                  "Keyboard",
+                  "BestGuess",
+                  "SingleBestGuess",
+                  "Identical",
+                  "PrintCommand",
+                  "CantSee",
+                  "MultiAdd",
+                  "MultiSub",
+                  "MultiFilter",
+                  "PrintInferredCommand",
+                  "TryGivenObject",
+                  "Descriptors",
+                  "CreatureTest",
+                  "PrepositionChain",
+                  "ParseToken__",
+                  "NextWord",
+                  "NextWordStopped",
+                  "WordInProperty",
+                  "DictionaryLookup",
+                  "NumberWord",
+                  "TryNumber",
+                  "GetGender",
+                  "GetGNAOfObject",
+                  "Refers",
+                  "MoveFloatingObjects",
+                  "PlayerTo",
+                  "ScopeWithin",
+                  "DoScopeAction",
+                  "SearchScope",
+                  "PlaceInScope",
+                  "AddToScope",
+                  "TestScope",
+                  "LoopOverScope",
+                  "FindVisibilityLevels",
+                  "ObjectIsUntouchable",
+                  "IndirectlyContains",
+                  "CommonAncestor",
+                  "YesOrNo",
+                  "Banner",
+                  "RunTimeError",
+                  "DrawStatusLine",
+                  "PrintShortName",
+                  "WriteListFrom",
+                  "WriteListR",
+                  "WriteBeforeEntry",
+                  "WriteAfterEntry",
+                  "Locale",
+                  "LookSub__Helper",
+                  "ScoreArrayUpdate",
+                  "NotifyTheScore",
+                  "AdjustLight",
+                  "OffersLight",
+                  "HidesLightSource",
+                  "ChangePlayer",
+                  "StartDaemon",
+                  "StopDaemon",
+                  "StartTimer",
+                  "StopTimer",
+                  "RunTimersAndDaemons",
+                  "DisplayStatus",
+                  "SetTime",
+                  "ActionPrimitive",
+                  "AfterRoutines",
+                  "RunLife",
+                  "ZRegion",
+                  "PrintOrRun",
+                  "PrintOrRunVar",
+                  "ValueOrRun",
+                  "RunRoutines"},
+                 24, 420);
+    add_routines(
+        VerbLib,
+        {"LookSub",      "TakeSub",     "DropSub",     "InvSub",       "ExamineSub",   "OpenSub",    "CloseSub",
+         "LockSub",      "UnlockSub",   "SwitchOnSub", "SwitchOffSub", "WearSub",      "DisrobeSub", "EatSub",
+         "EnterSub",     "ExitSub",     "GetOffSub",   "GoSub",        "GoInSub",      "GiveSub",    "ShowSub",
+         "InsertSub",    "PutOnSub",    "RemoveSub",   "EmptySub",     "TransferSub",  "SearchSub",  "LookUnderSub",
+         "ListenSub",    "TasteSub",    "TouchSub",    "SmellSub",     "WaitSub",      "ThinkSub",   "SleepSub",
+         "SingSub",      "JumpSub",     "PraySub",     "WaveSub",      "PullSub",      "PushSub",    "TurnSub",
+         "SetSub",       "SetToSub",    "AttackSub",   "TellSub",      "AskSub",       "AnswerSub",  "BuySub",
+         "ClimbSub",     "CutSub",      "DigSub",      "DrinkSub",     "FillSub",      "KissSub",    "RubSub",
+         "SqueezeSub",   "SwimSub",     "SwingSub",    "TieSub",       "WakeOtherSub", "BurnSub",    "ScoreSub",
+         "FullScoreSub", "QuitSub",     "RestartSub",  "RestoreSub",   "SaveSub",      "VerifySub",  "ScriptOnSub",
+         "ScriptOffSub", "PronounsSub", "ObjectsSub",  "PlacesSub",    "VersionSub",   "YesSub",     "NoSub",
+         "SorrySub",     "StrongSub",   "MildSub",     "ConsultSub",   "BlowSub",      "ThrowAtSub"},
+        10, 180);
+    add_routine(VerbLib, "LibraryMessages", 2210);
+    add_routine(VerbLib, "L__M", 1650);
+}
+
+void add_game() {
+    add_routine(Tale, "Initialise", 188);
+    add_routines(Tale,
+                 {"PrintRank", "DeathMessage", "AfterLife", "TimePasses", "Amusing", "BeforeParsing", "PrintTaskName",
+                  "InScope", "NewRoom", "ChooseObjects", "GamePreRoutine"},
+                 16, 140);
+    file.class_("Room", {Rooms, 3, 1}, {Rooms, 12, 2});
+    add_routines(Rooms, {"Room::before", "Room::after"}, 30, 90);
+    const char* rooms[] = {"Kitchen", "Cellar",   "Garden",     "Hall",      "Attic",    "Library", "Study",
+                           "Bedroom", "Bathroom", "Porch",      "Pantry",    "Corridor", "Stairs",  "Tower",
+                           "Crypt",   "Orchard",  "Greenhouse", "Boathouse", "Chapel",   "Gallery"};
+    for (const char* room : rooms) {
+        switch (random_between(0, 3)) {
+            case 0:
+                add_object_with_routines(Rooms, room, {"description"}, 20, 120);
+                break;
+            case 1:
+                add_object_with_routines(Rooms, room, {"description", "before"}, 20, 260);
+                break;
+            case 2:
+                add_object_with_routines(Rooms, room, {"description", "n_to", "cant_go"}, 12, 160);
+                break;
+            default:
+                add_object_with_routines(Rooms, room, {"before", "after", "each_turn"}, 30, 380);
+                break;
+        }
+    }
+    file.class_("Person", {People, 3, 1}, {People, 20, 2});
+    add_routines(People, {"Person::life", "Person::orders", "Person::grammar"}, 60, 240);
+    add_object_with_routines(People, "Butler", {"life", "orders", "daemon", "each_turn"}, 120, 900);
+    add_object_with_routines(People, "Gardener", {"life", "daemon"}, 100, 600);
+    add_object_with_routines(People, "Cook", {"life", "before"}, 90, 520);
+    add_object_with_routines(People, "Ghost", {"life", "describe", "react_before"}, 60, 400);
+    file.class_("Food", {Things, 3, 1}, {Things, 14, 2});
+    add_routines(Things, {"Food::before", "Food::after"}, 40, 120);
+    const char* things[] = {"Lamp", "Key", "Box", "Book", "Ladder", "Rope", "Candle", "Map", "Coin", "Ring"};
+    for (const char* thing : things) add_object_with_routines(Things, thing, {"before", "after"}, 14, 220);
+    for (int i = 0; i < 14; ++i) {
+        std::string nameless = "nameless_obj__" + std::to_string(object_number + 1);
+        if (i % 3 == 0)
+            add_object(Things, nameless);
+        else
+            add_object_with_routines(Things, nameless, {i % 2 == 0 ? "before" : "after"}, 10, 90);
+    }
+    add_routines(Grammar, {"ADirection", "ConTopic", "ConTopicI", "ChooseSide"}, 8, 40);
+}
+
+void add_compiler_routines() {
+    add_routines(Compiler,
+                 {"Box__Routine",
+                  "R_Process",
+                  "DefArt",
+                  "InDefArt",
+                  "CDefArt",
+                  "CInDefArt",
+                  "EnglishNumber",
+                  "Print__PName",
+                  "WV__Pr",
+                  "RV__Pr",
+                  "CA__Pr",
+                  "IB__Pr",
+                  "IA__Pr",
+                  "DB__Pr",
+                  "RA__Pr",
+                  "RL__Pr",
+                  "RA__Sc",
+                  "OP__Pr",
+                  "OC__Cl",
+                  "Copy__Primitive",
+                  "RT__Err",
+                  "Z__Region",
+                  "Unsigned__Compare",
+                  "Meta__class",
+                  "CP__Tab",
+                  "Cl__Ms",
+                  "RT__ChT",
+                  "RT__ChR",
+                  "RT__ChPS",
+                  "RT__ChPR",
+                  "RT__TrPS",
+                  "RT__ChLDB",
+                  "RT__ChLDW",
+                  "RT__ChSTB",
+                  "RT__ChSTW",
+                  "RT__ChPrintC",
+                  "RT__ChPrintA",
+                  "RT__ChPrintS",
+                  "RT__ChPrintO"},
+                 12, 260);
+    add_routine(BuiltIn, "Main__", 9);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: make_tale OUTPUT\n", stderr);
+        return 2;
+    }
+    std::vector<unsigned char> game_header(64);
+    for (unsigned i = 0; i < 64; ++i) game_header[i] = static_cast<unsigned char>(i * 29 + 3);
+
+    file.header(6, 42, 1641)
+        .file(Tale, "tale", "games/tale/tale.src")
+        .file(Parser, "Parser", "games/tale/lib/Parser.h")
+        .file(VerbLib, "VerbLib", "games/tale/lib/VerbLib.h")
+        .file(Rooms, "rooms", "games/tale/rooms.src")
+        .file(People, "people", "games/tale/people.src")
+        .file(Things, "things", "games/tale/things.src")
+        .file(Grammar, "Grammar", "games/tale/lib/Grammar.h");
+    add_definitions();
+    add_library();
+    add_game();
+    add_compiler_routines();
+    file.game_header(game_header);
+
+    // The compiler writes the map in the order it builds the sections, not by address.
+    const unsigned long code_area = 0x5a3c;
+    const unsigned long strings_area = code_area + code_offset;
+    file.memory_map({{"abbreviations table", 0x40},
+                     {"header extension", 0x102},
+                     {"property defaults", 0x10e},
+                     {"objects", 0x18c},
+                     {"class numbers", 0x2a50},
+                     {"individual properties", 0x2a64},
+                     {"global variables", 0x2d12},
+                     {"arrays", 0x2f20},
+                     {"grammar table", 0x3a8e},
+                     {"code area", code_area},
+                     {"strings area", strings_area},
+                     {"actions table", 0x4416},
+                     {"dictionary", 0x4580},
+                     {"end of file", strings_area + 0x9a3c}})
+        .end();
+
+    std::FILE* output = std::fopen(argv[1], "wb");
+    if (output == nullptr) {
+        std::perror(argv[1]);
+        return 1;
+    }
+    std::fwrite(file.bytes().data(), 1, file.size(), output);
+    return std::fclose(output) == 0 ? 0 : 1;
+}

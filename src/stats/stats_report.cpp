@@ -1,0 +1,458 @@
+// The size profile's report, text or one JSON line, written once the whole
+// file has been read. Text columns are aligned: each part measures its
+// widest cell before it writes a line.
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <string_view>
+
+#include "json_export/json_writer.h"
+#include "output_writer.h"
+#include "run_options.h"
+#include "stats/size_profile.h"
+#include "stats/stats.h"
+
+namespace {
+
+// The routines listed by name in the text report.
+constexpr int largest_routines_shown = 20;
+// The bar of a source file that holds all the code.
+constexpr int full_bar = 40;
+
+// Record kinds as JSON mode names them, by type.
+constexpr std::string_view record_kind_names[last_record_type + 1] = {
+    "end",      "file",        "class",       "object",         "global",          "attribute",
+    "property", "fake_action", "action",      "header",         "sequence_points", "routine",
+    "array",    "memory_map",  "routine_end", "object_details", "directive_end",   "library_include",
+};
+constexpr std::string_view unknown_type_name = "unknown_type";
+
+std::string_view routine_name(const RoutineSize& routine) {
+    return {routine_names + routine.name_offset, routine.name_length};
+}
+
+std::string_view section_name(const Section& section) { return {section.name, section.name_length}; }
+
+// A number or a short text, formatted to be measured before it is written.
+struct Cell {
+    char text[32];
+    int size;
+    std::string_view view() const { return {text, static_cast<std::size_t>(size)}; }
+};
+
+Cell decimal_cell(std::uint64_t value) {
+    Cell cell;
+    cell.size = static_cast<int>(std::to_chars(cell.text, cell.text + sizeof cell.text, value).ptr - cell.text);
+    return cell;
+}
+
+Cell text_cell(std::string_view text) {
+    Cell cell;
+    text.copy(cell.text, sizeof cell.text);
+    cell.size = static_cast<int>(std::min(text.size(), sizeof cell.text));
+    return cell;
+}
+
+// "0x" and at least five hexadecimal digits, as the listing writes addresses.
+Cell address_cell(unsigned long address) {
+    Cell cell;
+    char digits[16];
+    int size = static_cast<int>(std::to_chars(digits, digits + sizeof digits, address, 16).ptr - digits);
+    cell.text[0] = '0';
+    cell.text[1] = 'x';
+    cell.size = 2;
+    for (int zeros = 5 - size; zeros > 0; --zeros) cell.text[cell.size++] = '0';
+    for (int i = 0; i < size; ++i) cell.text[cell.size++] = digits[i];
+    return cell;
+}
+
+// `part` of `total` in tenths of a percent, rounded half up, with integers
+// only, so that the report is the same on every machine: "52.3%".
+Cell percent_cell(std::uint64_t part, std::uint64_t total) {
+    std::uint64_t tenths = total == 0 ? 0 : (part * 2000 + total) / (2 * total);
+    Cell cell = decimal_cell(tenths / 10);
+    cell.text[cell.size++] = '.';
+    cell.text[cell.size++] = static_cast<char>('0' + tenths % 10);
+    cell.text[cell.size++] = '%';
+    return cell;
+}
+
+int bar_length(std::uint64_t part, std::uint64_t total) {
+    return total == 0 ? 0 : static_cast<int>((part * 2 * full_bar + total) / (2 * total));
+}
+
+// --- Text --------------------------------------------------------------------
+
+bool is_control(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// Names and paths keep their line whole: a control byte is written as \xNN.
+int text_width(std::string_view text) {
+    int width = static_cast<int>(text.size());
+    for (char c : text)
+        if (is_control(static_cast<unsigned char>(c))) width += 3;
+    return width;
+}
+
+void put_text(std::string_view text) {
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (!is_control(byte)) {
+            out.put(c);
+            continue;
+        }
+        const char escape[4] = {'\\', 'x', "0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 0xF]};
+        out.put({escape, 4});
+    }
+}
+
+void put_spaces(int count) {
+    for (; count > 0; --count) out.put(' ');
+}
+
+// A left-aligned first column, padded to `width`.
+void put_left(std::string_view text, int width) {
+    put_text(text);
+    put_spaces(width - text_width(text));
+}
+
+// A right-aligned column, two spaces after the one before it.
+void put_right(const Cell& cell, int width) {
+    put_spaces(2 + width - cell.size);
+    out.put(cell.view());
+}
+
+int widest(int width, const Cell& cell) { return std::max(width, cell.size); }
+
+// The name of a file number: its File record's file name, or "file N".
+std::string_view file_path(int number, Cell& scratch) {
+    const FilePath& file = profile.files[number];
+    if (file.named) return {file.path, file.path_length};
+    scratch = text_cell("file ");
+    scratch.size = static_cast<int>(std::to_chars(scratch.text + 5, scratch.text + sizeof scratch.text, number).ptr -
+                                    scratch.text);
+    return scratch.view();
+}
+
+void print_version_line() {
+    out.put("Debugging file from Ostrel ");
+    out.put_decimal(profile.major);
+    out.put('.');
+    out.put_decimal(profile.minor);
+    out.put(" (v ");
+    out.put_decimal(profile.revision);
+    out.put(")\n");
+}
+
+// Calls `visit(name, tally)` for each record kind present, in type order.
+template <typename Visit>
+void for_each_record_kind(Visit visit) {
+    for (int type = 1; type <= last_record_type; ++type)
+        if (profile.records[type].count != 0) visit(record_kind_names[type], profile.records[type]);
+    if (profile.unknown_types.count != 0) visit(unknown_type_name, profile.unknown_types);
+}
+
+void print_records() {
+    RecordTally total{};
+    int name_width = 7;  // "Records"
+    int count_width = 5, bytes_width = 5;
+    for_each_record_kind([&](std::string_view name, const RecordTally& tally) {
+        name_width = std::max(name_width, static_cast<int>(name.size()));
+        total.count += tally.count;
+        total.bytes += tally.bytes;
+    });
+    count_width = widest(count_width, decimal_cell(total.count));
+    bytes_width = widest(bytes_width, decimal_cell(total.bytes));
+    auto put_row = [&](std::string_view name, const Cell& count, const Cell& bytes) {
+        put_left(name, name_width);
+        put_right(count, count_width);
+        put_right(bytes, bytes_width);
+        out.put('\n');
+    };
+    put_row("Records", text_cell("count"), text_cell("bytes"));
+    for_each_record_kind([&](std::string_view name, const RecordTally& tally) {
+        put_row(name, decimal_cell(tally.count), decimal_cell(tally.bytes));
+    });
+    put_row("total", decimal_cell(total.count), decimal_cell(total.bytes));
+}
+
+// A section's size: the distance to the next start in address order, which
+// is 0 when the next entry has the same address; "-" for the last.
+Cell section_size_cell(int position) {
+    if (position + 1 == profile.section_count) return text_cell("-");
+    return decimal_cell(profile.sections[profile.sections_by_address[position + 1]].address -
+                        profile.sections[profile.sections_by_address[position]].address);
+}
+
+void print_sections() {
+    if (!profile.has_memory_map) {
+        out.put("Sections: no memory map\n");
+        return;
+    }
+    if (profile.section_count == 0) {
+        out.put("Sections: the memory map has no entries\n");
+        return;
+    }
+    int name_width = 8, address_width = 7, size_width = 4;  // "Sections", "address", "size"
+    for (int i = 0; i < profile.section_count; ++i) {
+        const Section& section = profile.sections[profile.sections_by_address[i]];
+        name_width = std::max(name_width, text_width(section_name(section)));
+        address_width = widest(address_width, address_cell(section.address));
+        size_width = widest(size_width, section_size_cell(i));
+    }
+    put_left("Sections", name_width);
+    put_right(text_cell("address"), address_width);
+    put_right(text_cell("size"), size_width);
+    out.put('\n');
+    for (int i = 0; i < profile.section_count; ++i) {
+        const Section& section = profile.sections[profile.sections_by_address[i]];
+        put_left(section_name(section), name_width);
+        put_right(address_cell(section.address), address_width);
+        put_right(section_size_cell(i), size_width);
+        out.put('\n');
+    }
+    if (profile.sections_left_out != 0) {
+        out.put_decimal(static_cast<long>(profile.sections_left_out));
+        out.put(" more entries left out\n");
+    }
+}
+
+constexpr std::string_view without_end_label = "(no end, or end below start)";
+
+void print_code() {
+    out.put("Code: ");
+    out.put_decimal(static_cast<long>(profile.code_bytes));
+    out.put(" bytes in ");
+    out.put_decimal(profile.measured_count);
+    out.put(profile.measured_count == 1 ? " routine\n" : " routines\n");
+    if (profile.file_count == 0 && profile.without_end == 0) return;
+
+    int path_width = 11, routines_width = 8, bytes_width = 5, percent_width = 7;  // the column names
+    for (int i = 0; i < profile.file_count; ++i) {
+        const int number = profile.files_by_size[i];
+        Cell scratch;
+        path_width = std::max(path_width, text_width(file_path(number, scratch)));
+        routines_width = widest(routines_width, decimal_cell(profile.file_code[number].routines));
+        bytes_width = widest(bytes_width, decimal_cell(profile.file_code[number].bytes));
+    }
+    if (profile.without_end != 0) {
+        path_width = std::max(path_width, static_cast<int>(without_end_label.size()));
+        routines_width = widest(routines_width, decimal_cell(profile.without_end));
+    }
+    auto put_row = [&](std::string_view path, const Cell& routines, const Cell& bytes, const Cell& percent) {
+        put_left(path, path_width);
+        put_right(routines, routines_width);
+        put_right(bytes, bytes_width);
+        put_right(percent, percent_width);
+    };
+    put_row("Source file", text_cell("routines"), text_cell("bytes"), text_cell("percent"));
+    out.put('\n');
+    for (int i = 0; i < profile.file_count; ++i) {
+        const int number = profile.files_by_size[i];
+        const FileCode& code = profile.file_code[number];
+        Cell scratch;
+        put_row(file_path(number, scratch), decimal_cell(code.routines), decimal_cell(code.bytes),
+                percent_cell(code.bytes, profile.code_bytes));
+        if (int length = bar_length(code.bytes, profile.code_bytes); length != 0) {
+            put_spaces(2);
+            for (; length > 0; --length) out.put('#');
+        }
+        out.put('\n');
+    }
+    if (profile.without_end != 0) {
+        put_row(without_end_label, decimal_cell(profile.without_end), text_cell("-"), text_cell("-"));
+        out.put('\n');
+    }
+}
+
+void print_largest_routines() {
+    const int shown = std::min(profile.measured_count, largest_routines_shown);
+    int bytes_width = 5, percent_width = 7, name_width = 7;  // "bytes", "percent", "routine"
+    for (int i = 0; i < shown; ++i) {
+        const RoutineSize& routine = profile.routines[profile.routines_by_size[i]];
+        bytes_width = widest(bytes_width, decimal_cell(code_bytes_of(routine)));
+        name_width = std::max(name_width, text_width(routine_name(routine)));
+    }
+    out.put("Largest routines\n");
+    put_spaces(bytes_width - 5);
+    out.put("bytes");
+    put_right(text_cell("percent"), percent_width);
+    out.put("  ");
+    put_left("routine", name_width);
+    out.put("  start\n");
+    for (int i = 0; i < shown; ++i) {
+        const RoutineSize& routine = profile.routines[profile.routines_by_size[i]];
+        const Cell bytes = decimal_cell(code_bytes_of(routine));
+        put_spaces(bytes_width - bytes.size);
+        out.put(bytes.view());
+        put_right(percent_cell(code_bytes_of(routine), profile.code_bytes), percent_width);
+        out.put("  ");
+        put_left(routine_name(routine), name_width);
+        out.put("  ");
+        Cell scratch;
+        put_text(file_path(routine.file, scratch));
+        out.put(':');
+        out.put_decimal(routine.line);
+        out.put('\n');
+    }
+}
+
+void print_text_report() {
+    print_version_line();
+    out.put('\n');
+    print_records();
+    out.put('\n');
+    print_sections();
+    out.put('\n');
+    print_code();
+    if (profile.measured_count == 0) return;
+    out.put('\n');
+    print_largest_routines();
+}
+
+// --- JSON --------------------------------------------------------------------
+
+void put_member(std::string_view name, std::uint64_t value) {
+    out.put('"');
+    out.put(name);
+    out.put("\":");
+    out.put_decimal(static_cast<long>(value));
+}
+
+// The File record's file name, or null for a number no File record names.
+void put_json_path(int number) {
+    const FilePath& file = profile.files[number];
+    out.put(",\"path\":");
+    if (file.named)
+        json::put_string({file.path, file.path_length});
+    else
+        out.put("null");
+}
+
+void put_json_records() {
+    out.put(",\"records\":[");
+    bool first = true;
+    for_each_record_kind([&](std::string_view name, const RecordTally& tally) {
+        out.put(first ? "{\"kind\":\"" : ",{\"kind\":\"");
+        first = false;
+        out.put(name);
+        out.put("\",");
+        put_member("count", tally.count);
+        out.put(',');
+        put_member("bytes", tally.bytes);
+        out.put('}');
+    });
+    out.put(']');
+}
+
+void put_json_sections() {
+    out.put(",\"sections\":[");
+    for (int i = 0; i < profile.section_count; ++i) {
+        const Section& section = profile.sections[profile.sections_by_address[i]];
+        out.put(i == 0 ? "{\"name\":" : ",{\"name\":");
+        json::put_string(section_name(section));
+        out.put(',');
+        put_member("address", section.address);
+        const Cell size = section_size_cell(i);
+        out.put(",\"size\":");
+        out.put(size.view() == "-" ? "null" : size.view());
+        out.put('}');
+    }
+    out.put(']');
+    if (profile.sections_left_out != 0) {
+        out.put(',');
+        put_member("sections_left_out", profile.sections_left_out);
+    }
+}
+
+void put_json_code() {
+    out.put(",\"code\":{");
+    put_member("bytes", profile.code_bytes);
+    out.put(',');
+    put_member("routines", static_cast<std::uint64_t>(profile.measured_count));
+    out.put(',');
+    put_member("without_end", profile.without_end);
+    out.put('}');
+}
+
+void put_json_files() {
+    out.put(",\"files\":[");
+    for (int i = 0; i < profile.file_count; ++i) {
+        const int number = profile.files_by_size[i];
+        out.put(i == 0 ? "{" : ",{");
+        put_member("file", static_cast<std::uint64_t>(number));
+        put_json_path(number);
+        out.put(',');
+        put_member("routines", profile.file_code[number].routines);
+        out.put(',');
+        put_member("bytes", profile.file_code[number].bytes);
+        out.put('}');
+    }
+    out.put(']');
+}
+
+// Room for one routine's object: its name and path as JSON strings, the
+// member names and the numbers with the number writers' overstore.
+constexpr std::size_t routine_room = 2 * json::string_room + 160;
+
+// Every measured routine: there may be 65536 of them, so each is written as
+// one piece, with the writers of JSON mode's own records.
+void put_json_routines() {
+    out.put(",\"routines\":[");
+    for (int i = 0; i < profile.measured_count; ++i) {
+        const unsigned number = profile.routines_by_size[i];
+        const RoutineSize& routine = profile.routines[number];
+        const FilePath& file = profile.files[routine.file];
+        char* next = out.begin_piece(routine_room);
+        if (i != 0) *next++ = ',';
+        next = json::put_literal(next, "{\"number\":");
+        next = digits::write_word_decimal(next, static_cast<std::uint16_t>(number));
+        next = json::put_literal(next, ",\"name\":");
+        next = json::write_field_string(next, routine_name(routine));
+        next = json::put_literal(next, ",\"bytes\":");
+        next = digits::write_address_decimal(next, code_bytes_of(routine));
+        next = json::put_literal(next, ",\"file\":");
+        next = digits::write_byte_decimal(next, routine.file);
+        next = json::put_literal(next, ",\"path\":");
+        if (file.named)
+            next = json::write_field_string(next, {file.path, file.path_length});
+        else
+            next = json::put_literal(next, "null");
+        next = json::put_literal(next, ",\"line\":");
+        next = digits::write_word_decimal(next, routine.line);
+        next = json::put_literal(next, ",\"char\":");
+        next = digits::write_byte_decimal(next, routine.character);
+        next = json::put_literal(next, ",\"address\":");
+        next = digits::write_address_decimal(next, routine.start);
+        *next++ = '}';
+        out.end_piece(next);
+    }
+    out.put(']');
+}
+
+void print_json_report() {
+    out.put("{\"kind\":\"stats\",\"version\":{");
+    put_member("major", static_cast<std::uint64_t>(profile.major));
+    out.put(',');
+    put_member("minor", static_cast<std::uint64_t>(profile.minor));
+    out.put(',');
+    put_member("revision", profile.revision);
+    out.put('}');
+    put_json_records();
+    put_json_sections();
+    put_json_code();
+    put_json_files();
+    put_json_routines();
+    out.put("}\n");
+}
+
+}  // namespace
+
+int print_stats_report() {
+    read_size_profile();
+    order_size_profile();
+    if (options.mode == OutputMode::Json)
+        print_json_report();
+    else
+        print_text_report();
+    return 0;
+}

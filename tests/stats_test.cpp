@@ -1,0 +1,267 @@
+// -stats through the real binary: record counts and bytes, the sections of
+// the memory map, code by source file and by routine, the JSON line read
+// back, and how the report meets lookups, fatal errors and other switches.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "all_kinds.h"
+#include "run_vardex.h"
+
+namespace {
+
+// The report of `file` from its first line after the version line's blank
+// line up to the end.
+std::string report_parts(const RunResult& result) {
+    const std::string opening = version_line + "\n";
+    if (result.out.rfind(opening, 0) != 0) return "no version line: " + result.out;
+    return result.out.substr(opening.size());
+}
+
+// The part of a text report that begins with a line starting `first`, up to
+// and with the blank line after it.
+std::string part_of(const std::string& report, const std::string& first) {
+    std::size_t start = report.rfind(first, 0) == 0 ? 0 : report.find('\n' + first);
+    if (start == std::string::npos) return "no part " + first + " in:\n" + report;
+    if (start != 0) ++start;
+    std::size_t end = report.find("\n\n", start);
+    return report.substr(start, end == std::string::npos ? std::string::npos : end + 2 - start);
+}
+
+// Python's json module reads the line back; `expression` of it, `r`, printed.
+std::string parse_with_python(const std::string& json_line, const std::string& expression) {
+    std::string directory = make_temporary_directory();
+    std::ofstream(directory + "/out.json", std::ios::binary) << json_line;
+    std::ofstream(directory + "/parse.py") << "import json, sys\n"
+                                              "r = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))\n"
+                                              "print("
+                                           << expression << ")\n";
+    std::string command = "cd " + directory + " && python3 parse.py out.json > parsed.txt 2>&1";
+    int status = std::system(command.c_str());
+    std::string parsed = read_whole_file(directory + "/parsed.txt");
+    return status == 0 ? parsed : "python3 failed: " + parsed;
+}
+
+std::ptrdiff_t count_of(const std::string& text, const std::string& part) {
+    std::ptrdiff_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+constexpr const char* kind_names[] = {
+    "end",      "file",        "class",       "object",         "global",          "attribute",
+    "property", "fake_action", "action",      "header",         "sequence_points", "routine",
+    "array",    "memory_map",  "routine_end", "object_details", "directive_end",   "library_include",
+};
+
+// Files 1 and 2 named, 255 and 0 not. Routine 3's end comes first; 4 has no
+// end and 5 ends below its start; the second Routine and RoutineEnd of 1
+// count for nothing; 7 is empty.
+DebugFile game_with_routines() {
+    return debug_file()
+        .file(1, "main", "games/tale/main.src")
+        .file(2, "parser", "lib/parser.h")
+        .routine(1, {1, 10, 1}, 0x100, "Ma\tin", {"x"})
+        .routine_end(1, {1, 20, 1}, 0x140)
+        .routine(2, {2, 30, 1}, 0x140, "Parse")
+        .routine_end(2, {2, 40, 1}, 0x150)
+        .routine_end(3, {255, 2, 1}, 0x1a0)
+        .routine(3, {255, 1, 1}, 0x150, "Veneer")
+        .routine(4, {2, 70, 1}, 0x300, "Endless")
+        .routine(5, {1, 80, 1}, 0x400, "Backwards")
+        .routine_end(5, {1, 81, 1}, 0x3f0)
+        .routine(1, {2, 5, 1}, 0x900, "Again")
+        .routine_end(1, {2, 6, 1}, 0x999)
+        .routine(6, {0, 0, 0}, 0x1a0, "Builtin")
+        .routine_end(6, {0, 0, 0}, 0x1b0)
+        .routine(7, {1, 90, 1}, 0x1b0, "Empty")
+        .routine_end(7, {1, 91, 1}, 0x1b0)
+        .end();
+}
+
+}  // namespace
+
+TEST(Stats, CountsAndBytesOfEveryRecordKindAddUpToTheFile) {
+    // Every kind twice, and an unknown type byte, which is one byte of its own.
+    std::string file = debug_file().bytes();
+    std::uint64_t bytes[18] = {};
+    for (int round = 0; round < 2; ++round) {
+        for (const ListedRecord& record : records_of_every_kind()) {
+            file += record.bytes;
+            bytes[record.type] += record.bytes.size();
+        }
+    }
+    file += DebugFile().byte(200).end().bytes();
+    std::string expected = "Records          count  bytes\n";
+    for (int type = 1; type <= 17; ++type) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%-15s  %5d  %5d\n", kind_names[type], 2, static_cast<int>(bytes[type]));
+        expected += line;
+    }
+    char total[64];
+    std::snprintf(total, sizeof total, "unknown_type         1      1\ntotal               35  %5d\n",
+                  static_cast<int>(file.size() - 7));
+    expected += total;
+    RunResult result = run_vardex({"-stats", "-objects"}, file);  // a section switch changes nothing
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(part_of(report_parts(result), "Records"), expected + "\n");
+}
+
+TEST(Stats, SectionsInAddressOrderWithTheDistanceToTheNext) {
+    struct Case {
+        std::string name;
+        DebugFile maps;
+        std::string sections;
+    };
+    const Case cases[] = {
+        {"out of order and at the same address",
+         DebugFile()
+             .memory_map({{"objects", 0x2b6}, {"code area", 0x1a0}, {"a", 0x40}, {"b", 0x40}, {"end of file", 0x12f00}})
+             .memory_map({{"ignored", 0}}),
+         "Sections     address   size\n"
+         "a            0x00040      0\n"
+         "b            0x00040    352\n"
+         "code area    0x001a0    278\n"
+         "objects      0x002b6  76874\n"
+         "end of file  0x12f00      -\n"},
+        {"several at the last address", DebugFile().memory_map({{"z", 0xffffff}, {"y", 0xffffff}}),
+         "Sections   address  size\n"
+         "z         0xffffff     0\n"
+         "y         0xffffff     -\n"},
+        {"no entries", DebugFile().memory_map({}), "Sections: the memory map has no entries\n"},
+        {"no map", DebugFile(), "Sections: no memory map\n"},
+    };
+    for (const Case& each : cases) {
+        RunResult result = run_vardex({"-stats"}, debug_file().raw(each.maps.bytes()).end());
+        EXPECT_EQ(part_of(report_parts(result), "Sections"), each.sections + "\n") << each.name;
+    }
+    // A map of 1026 entries keeps the first 1024.
+    DebugFile large = debug_file().byte(13);
+    for (unsigned long address = 0; address < 1026; ++address) large.string("s").address(address);
+    large.byte(0).end();
+    const std::string report = report_parts(run_vardex({"-stats"}, large));
+    EXPECT_TRUE(part_of(report, "Sections")
+                    .ends_with("s         0x003fe     1\ns         0x003ff     -\n"
+                               "2 more entries left out\n\n"))
+        << report;
+    const std::string json = run_vardex({"-stats", "-json"}, large).out;
+    EXPECT_EQ(count_of(json, "{\"name\":"), 1024);
+    EXPECT_NE(json.find("],\"sections_left_out\":2,\"code\":"), std::string::npos);
+}
+
+TEST(Stats, CodeBySourceFileAndByRoutine) {
+    const std::string report = report_parts(run_vardex({"-stats"}, game_with_routines()));
+    EXPECT_EQ(part_of(report, "Code"),
+              "Code: 176 bytes in 5 routines\n"
+              "Source file                   routines  bytes  percent\n"
+              "file 255                             1     80    45.5%  ##################\n"
+              "games/tale/main.src                  2     64    36.4%  ###############\n"
+              "file 0                               1     16     9.1%  ####\n"
+              "lib/parser.h                         1     16     9.1%  ####\n"
+              "(no end, or end below start)         2      -        -\n"
+              "\n");
+    EXPECT_EQ(part_of(report, "Largest"),
+              "Largest routines\n"
+              "bytes  percent  routine   start\n"
+              "   80    45.5%  Veneer    file 255:1\n"
+              "   64    36.4%  Ma\\x09in  games/tale/main.src:10\n"
+              "   16     9.1%  Parse     lib/parser.h:30\n"
+              "   16     9.1%  Builtin   file 0:0\n"
+              "    0     0.0%  Empty     games/tale/main.src:90\n");
+}
+
+TEST(Stats, JsonIsOneLineThatReadsBack) {
+    DebugFile file = game_with_routines();
+    file.bytes().pop_back();  // the End record, after a map
+    file.memory_map({{"code area", 0x1000}, {"end \"of\" file", 0x800}}).end();
+    RunResult result = run_vardex({"-json", "-stats"}, file);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(count_of(result.out, "\n"), 1);
+    EXPECT_EQ(parse_with_python(result.out,
+                                "r['kind'], r['version'], r['records'][-2:], r['sections'], r['code'], "
+                                "[tuple(f.values()) for f in r['files']], [tuple(x.values()) for x in r['routines']]"),
+              "stats {'major': 6, 'minor': 36, 'revision': 1632} "
+              "[{'kind': 'memory_map', 'count': 1, 'bytes': 32}, {'kind': 'routine_end', 'count': 7, 'bytes': 70}] "
+              "[{'name': 'end \"of\" file', 'address': 2048, 'size': 2048}, "
+              "{'name': 'code area', 'address': 4096, 'size': None}] "
+              "{'bytes': 176, 'routines': 5, 'without_end': 2} "
+              "[(255, None, 1, 80), (1, 'games/tale/main.src', 2, 64), (0, None, 1, 16), (2, 'lib/parser.h', 1, 16)] "
+              "[(3, 'Veneer', 80, 255, None, 1, 1, 336), (1, 'Ma\\tin', 64, 1, 'games/tale/main.src', 10, 1, 256), "
+              "(2, 'Parse', 16, 2, 'lib/parser.h', 30, 1, 320), (6, 'Builtin', 16, 0, None, 0, 0, 416), "
+              "(7, 'Empty', 0, 1, 'games/tale/main.src', 90, 1, 432)]\n");
+}
+
+TEST(Stats, TwentyLargestRoutinesWithTiesInFileOrder) {
+    // Routines 23 down to 1, in that order; routine N takes 10 * (N % 3) bytes.
+    DebugFile file = debug_file().file(1, "main", "main.src");
+    for (unsigned number = 23; number >= 1; --number) {
+        std::string name = std::to_string(number);
+        name.insert(0, 1, 'r');
+        file.routine(number, {1, number, 1}, 0x100 * number, name)
+            .routine_end(number, {1, number, 9}, 0x100 * number + 10 * (number % 3));
+    }
+    const std::string json = run_vardex({"-stats", "-json"}, file.end()).out;
+    std::string numbers;
+    for (std::size_t at = json.find("{\"number\":"); at != std::string::npos; at = json.find("{\"number\":", at + 1))
+        numbers += json.substr(at + 10, json.find(',', at) - at - 10) + ' ';
+    EXPECT_EQ(numbers, "23 20 17 14 11 8 5 2 22 19 16 13 10 7 4 1 21 18 15 12 9 6 3 ");
+    // The text lists the first 20 of them.
+    std::string largest = part_of(report_parts(run_vardex({"-stats"}, file)), "Largest");
+    std::istringstream lines(largest);
+    std::string names, line, bytes, percent, name;
+    std::getline(lines, line);  // the title and the column names
+    std::getline(lines, line);
+    while (lines >> bytes >> percent >> name >> line) names += name + ' ';
+    EXPECT_EQ(names, "r23 r20 r17 r14 r11 r8 r5 r2 r22 r19 r16 r13 r10 r7 r4 r1 r21 r18 r15 r12 ");
+}
+
+TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
+    DebugFile cut = game_with_routines();
+    cut.bytes().resize(cut.size() - 5);
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        const DebugFile& file;
+        std::string output_end;  // the whole output, or its end after "..."
+        int status;
+    };
+    const DebugFile game = game_with_routines();
+    const Case cases[] = {
+        {"cut text", {"-stats"}, cut, "Fatal error: Unexpected end of debugging info file\n", 1},
+        {"cut JSON",
+         {"-stats", "-json"},
+         cut,
+         "{\"kind\":\"fatal_error\",\"message\":\"Unexpected end of debugging info file\"}\n",
+         1},
+        {"lookup found",
+         {"-lookup=+0x141", "-stats"},
+         game,
+         "...games/tale/main.src:90\nlib/parser.h:30:1: +0x141 is in routine Parse (2), 1 bytes in\n",
+         0},
+        {"lookup not found",
+         {"-stats", "-json", "-lookup=+0x999"},
+         game,
+         "...]}\n{\"kind\":\"lookup\",\"lookup\":\"+0x999\",\"found\":false,\"address\":2457,\"code_offset\":2457}\n",
+         1},
+    };
+    for (const Case& each : cases) {
+        RunResult result = run_vardex(each.args, each.file);
+        EXPECT_EQ(result.status, each.status) << each.name;
+        if (each.output_end.rfind("...", 0) == 0) {
+            std::string end = each.output_end.substr(3);
+            EXPECT_TRUE(result.out.size() >= end.size() && result.out.ends_with(end)) << each.name << ":\n"
+                                                                                      << result.out;
+        } else {
+            EXPECT_EQ(result.out, each.output_end) << each.name;
+        }
+    }
+    RunRequest full;
+    full.args = {"-stats"};
+    full.debug_file = &game.bytes();
+    full.stdout_to = Stdout::DevFull;
+    EXPECT_EQ(run_vardex(full).status, 2);
+}
