@@ -28,7 +28,7 @@ unsigned random_between(unsigned low, unsigned high) {
     return low + random_state % (high - low + 1);
 }
 
-enum SourceFile : unsigned { BuiltIn = 0, Tale = 1, Parser, VerbLib, Grammar, Rooms, People, Things, Compiler = 255 };
+enum SourceFile : unsigned { BuiltIn = 0, Tale = 1, Parse, Verbs, Grammar, Rooms, People, Things, Compiler = 255 };
 
 DebugFile file;
 unsigned routine_number = 0;
@@ -88,40 +88,40 @@ void add_object_with_routines(SourceFile source, const std::string& name,
 
 void add_definitions() {
     const char* attributes[] = {"animate", "absent",    "clothing",  "concealed",  "container", "door",
-                                "edible",  "enterable", "general",   "light",      "lockable",  "locked",
+                                "edible",  "enterable", "flagged",   "light",      "lockable",  "locked",
                                 "moved",   "on",        "open",      "openable",   "proper",    "scenery",
-                                "scored",  "static",    "supporter", "switchable", "talkable",  "transparent",
-                                "visited", "workflag",  "worn"};
+                                "scored",  "static",    "supporter", "switchable", "speaking",  "transparent",
+                                "visited", "marked",    "worn"};
     unsigned number = 0;
     for (const char* name : attributes) file.attribute(number++, name);
-    const char* properties[] = {"name",         "description",   "before",       "after",       "life",     "n_to",
-                                "s_to",         "e_to",          "w_to",         "u_to",        "d_to",     "in_to",
-                                "out_to",       "door_to",       "with_key",     "door_dir",    "invent",   "plural",
-                                "add_to_scope", "list_together", "react_before", "react_after", "grammar",  "orders",
-                                "initial",      "when_open",     "when_closed",  "when_on",     "when_off", "daemon",
-                                "each_turn",    "number",        "time_left",    "time_out",    "capacity", "article",
-                                "short_name",   "parse_name",    "cant_go"};
+    const char* properties[] = {
+        "name",       "description", "before",       "after",      "life",        "n_to",       "s_to",      "e_to",
+        "w_to",       "u_to",        "d_to",         "in_to",      "out_to",      "door_to",    "key_item",  "door_way",
+        "list_entry", "plural",      "in_scope_too", "group_with", "near_before", "near_after", "grammar",   "orders",
+        "initial",    "if_open",     "if_closed",    "if_on",      "if_off",      "daemon",     "each_turn", "number",
+        "turns_left", "timer_ends",  "capacity",     "article",    "short_name",  "match_name", "no_exit"};
     number = 1;
     for (const char* name : properties) file.property(number++, name);
-    const char* globals[] = {"location", "sline1",   "sline2",          "the_time",      "score",  "turns",    "player",
-                             "deadflag", "lookmode", "inventory_style", "real_location", "action", "noun",     "second",
-                             "actor",    "self",     "sender",          "consult_from",  "wn",     "verb_word"};
+    const char* globals[] = {"location",      "status_left", "status_right", "the_time",   "score",
+                             "turns",         "player",      "deadflag",     "look_style", "list_style",
+                             "true_location", "action",      "noun",         "second",     "actor",
+                             "self",          "sender",      "topic_from",   "word_at",    "verb_typed"};
     number = 16;
     for (const char* name : globals) file.global(number++, name);
     const char* actions[] = {"Look",   "Take",    "Drop",     "Inv",       "Examine", "Open",    "Close",
-                             "Lock",   "Unlock",  "SwitchOn", "SwitchOff", "Wear",    "Disrobe", "Eat",
+                             "Lock",   "Unlock",  "SwitchOn", "SwitchOff", "Wear",    "TakeOff", "Eat",
                              "Enter",  "Exit",    "Go",       "Give",      "Show",    "Insert",  "PutOn",
                              "Remove", "Search",  "Listen",   "Wait",      "Attack",  "Tell",    "Ask",
                              "Answer", "Climb",   "Push",     "Pull",      "Turn",    "Burn",    "Score",
                              "Quit",   "Restart", "Restore",  "Save",      "Verify",  "Version", "Pray"};
     number = 0;
     for (const char* name : actions) file.action(number++, name);
-    const char* fake_actions[] = {"LetGo",       "Receive",        "ThrownAt",   "Order",  "TheSame",
-                                  "PluralFound", "ListMiscellany", "Miscellany", "Prompt", "NotUnderstood"};
+    const char* fake_actions[] = {"LetGo",     "Received", "HitBy", "Command", "SameAs",
+                                  "ManyFound", "ListNote", "Note",  "Prompt",  "Unparsed"};
     number = 4096;
     for (const char* name : fake_actions) file.fake_action(number++, name);
-    const char* arrays[] = {"buffer",          "parse",   "buffer2",    "parse2",        "inputobjs",
-                            "multiple_object", "pattern", "match_list", "match_classes", "StorageForShortName"};
+    const char* arrays[] = {"input_text",   "input_words",   "input_text2", "input_words2",      "command_objects",
+                            "many_objects", "token_pattern", "candidates",  "candidate_classes", "short_name_store"};
     number = 0x2f20;
     for (const char* name : arrays) {
         file.array(number, name);
@@ -130,109 +130,52 @@ void add_definitions() {
 }
 
 void add_library() {
-    add_routine(Parser, "Parser__parse", 2936);
-    add_routine(Parser, "NounDomain", 1184);
-    add_routine(Parser, "Adjudicate", 842);
-    add_routine(Parser, "ScoreMatchL", 706);
-    add_routine(Parser, "InformLibrary::play", 1412);
-    add_routine(Parser, "InformLibrary::begin_action", 318);
-    add_routine(Parser, "InformLibrary::end_turn_sequence", 496);
-    add_routines(Parser,
-                 {"ParserError",
-                  "Keyboard",
-                  "BestGuess",
-                  "SingleBestGuess",
-                  "Identical",
-                  "PrintCommand",
-                  "CantSee",
-                  "MultiAdd",
-                  "MultiSub",
-                  "MultiFilter",
-                  "PrintInferredCommand",
-                  "TryGivenObject",
-                  "Descriptors",
-                  "CreatureTest",
-                  "PrepositionChain",
-                  "ParseToken__",
-                  "NextWord",
-                  "NextWordStopped",
-                  "WordInProperty",
-                  "DictionaryLookup",
-                  "NumberWord",
-                  "TryNumber",
-                  "GetGender",
-                  "GetGNAOfObject",
-                  "Refers",
-                  "MoveFloatingObjects",
-                  "PlayerTo",
-                  "ScopeWithin",
-                  "DoScopeAction",
-                  "SearchScope",
-                  "PlaceInScope",
-                  "AddToScope",
-                  "TestScope",
-                  "LoopOverScope",
-                  "FindVisibilityLevels",
-                  "ObjectIsUntouchable",
-                  "IndirectlyContains",
-                  "CommonAncestor",
-                  "YesOrNo",
-                  "Banner",
-                  "RunTimeError",
-                  "DrawStatusLine",
-                  "PrintShortName",
-                  "WriteListFrom",
-                  "WriteListR",
-                  "WriteBeforeEntry",
-                  "WriteAfterEntry",
-                  "Locale",
-                  "LookSub__Helper",
-                  "ScoreArrayUpdate",
-                  "NotifyTheScore",
-                  "AdjustLight",
-                  "OffersLight",
-                  "HidesLightSource",
-                  "ChangePlayer",
-                  "StartDaemon",
-                  "StopDaemon",
-                  "StartTimer",
-                  "StopTimer",
-                  "RunTimersAndDaemons",
-                  "DisplayStatus",
-                  "SetTime",
-                  "ActionPrimitive",
-                  "AfterRoutines",
-                  "RunLife",
-                  "ZRegion",
-                  "PrintOrRun",
-                  "PrintOrRunVar",
-                  "ValueOrRun",
-                  "RunRoutines"},
-                 24, 420);
+    add_routine(Parse, "Parse__command", 2936);
+    add_routine(Parse, "MatchNoun", 1184);
+    add_routine(Parse, "SettleAmbiguity", 842);
+    add_routine(Parse, "RankMatches", 706);
+    add_routine(Parse, "QuibrelMain::run", 1412);
+    add_routine(Parse, "QuibrelMain::begin_action", 318);
+    add_routine(Parse, "QuibrelMain::close_turn", 496);
     add_routines(
-        VerbLib,
-        {"LookSub",      "TakeSub",     "DropSub",     "InvSub",       "ExamineSub",   "OpenSub",    "CloseSub",
-         "LockSub",      "UnlockSub",   "SwitchOnSub", "SwitchOffSub", "WearSub",      "DisrobeSub", "EatSub",
-         "EnterSub",     "ExitSub",     "GetOffSub",   "GoSub",        "GoInSub",      "GiveSub",    "ShowSub",
-         "InsertSub",    "PutOnSub",    "RemoveSub",   "EmptySub",     "TransferSub",  "SearchSub",  "LookUnderSub",
-         "ListenSub",    "TasteSub",    "TouchSub",    "SmellSub",     "WaitSub",      "ThinkSub",   "SleepSub",
-         "SingSub",      "JumpSub",     "PraySub",     "WaveSub",      "PullSub",      "PushSub",    "TurnSub",
-         "SetSub",       "SetToSub",    "AttackSub",   "TellSub",      "AskSub",       "AnswerSub",  "BuySub",
-         "ClimbSub",     "CutSub",      "DigSub",      "DrinkSub",     "FillSub",      "KissSub",    "RubSub",
-         "SqueezeSub",   "SwimSub",     "SwingSub",    "TieSub",       "WakeOtherSub", "BurnSub",    "ScoreSub",
-         "FullScoreSub", "QuitSub",     "RestartSub",  "RestoreSub",   "SaveSub",      "VerifySub",  "ScriptOnSub",
-         "ScriptOffSub", "PronounsSub", "ObjectsSub",  "PlacesSub",    "VersionSub",   "YesSub",     "NoSub",
-         "SorrySub",     "StrongSub",   "MildSub",     "ConsultSub",   "BlowSub",      "ThrowAtSub"},
+        Parse,
+        {"ParseError",     "ReadKeys",          "GuessBest",     "GuessOnly",       "SameObjects",    "EchoCommand",
+         "NotVisible",     "ListAdd",           "ListRemove",    "ListFilter",      "EchoGuess",      "TryObject",
+         "ReadArticles",   "IsCreature",        "ChainWords",    "ReadToken__",     "WordNext",       "WordNextHalt",
+         "WordIsIn",       "LookUpWord",        "WordAsNumber",  "ReadNumber",      "GenderOf",       "GenderOfObject",
+         "NamesIt",        "MoveSharedObjects", "MovePlayer",    "ScopeInside",     "ActOnScope",     "ScanScope",
+         "PutInScope",     "ExtendScope",       "CheckScope",    "EachInScope",     "SightLevels",    "OutOfReach",
+         "HoldsSomewhere", "SharedParent",      "AskYesNo",      "TitleLine",       "ReportError",    "StatusLine",
+         "ShowShortName",  "ListFrom",          "ListRecursive", "BeforeListEntry", "AfterListEntry", "DescribeRoom",
+         "LookHelper__",   "UpdateTasks",       "ScoreChanged",  "RecountLight",    "GivesLight",     "HidesLight",
+         "SwapPlayer",     "BeginDaemon",       "EndDaemon",     "BeginTimer",      "EndTimer",       "RunEachTurn",
+         "ShowStatus",     "ClockSet",          "DoAction",      "AfterHooks",      "RunLifeOf",      "RegionOf",
+         "ShowOrRun",      "ShowOrRunValue",    "ValueOrCall",   "CallHooks"},
+        24, 420);
+    add_routines(
+        Verbs,
+        {"LookSub",          "TakeSub",   "DropSub",    "InventorySub", "ExamineSub", "OpenSub",   "CloseSub",
+         "LockSub",          "UnlockSub", "TurnOnSub",  "TurnOffSub",   "WearSub",    "RemoveSub", "EatSub",
+         "EnterSub",         "LeaveSub",  "GetDownSub", "GoSub",        "GoInSub",    "GiveSub",   "ShowSub",
+         "InsertSub",        "PutOnSub",  "TakeOutSub", "EmptySub",     "MoveSub",    "SearchSub", "LookUnderSub",
+         "ListenSub",        "TasteSub",  "TouchSub",   "SmellSub",     "WaitSub",    "ThinkSub",  "SleepSub",
+         "SingSub",          "JumpSub",   "PraySub",    "WaveSub",      "PullSub",    "PushSub",   "TurnSub",
+         "SetSub",           "SetToSub",  "AttackSub",  "TellSub",      "AskSub",     "AnswerSub", "BuySub",
+         "ClimbSub",         "CutSub",    "DigSub",     "DrinkSub",     "FillSub",    "KissSub",   "RubSub",
+         "SqueezeSub",       "SwimSub",   "SwingSub",   "TieSub",       "WakeSub",    "BurnSub",   "ScoreSub",
+         "TallySub",         "QuitSub",   "RestartSub", "RestoreSub",   "SaveSub",    "CheckSub",  "TranscriptOnSub",
+         "TranscriptOffSub", "WordsSub",  "ThingsSub",  "PlacesSub",    "AboutSub",   "YesSub",    "NoSub",
+         "SorrySub",         "CurseSub",  "MildSub",    "ReadSub",      "BlowSub",    "ThrowSub",  "DanceSub"},
         10, 180);
-    add_routine(VerbLib, "LibraryMessages", 2210);
-    add_routine(VerbLib, "L__M", 1650);
+    add_routine(Verbs, "QuibrelMessages", 2210);
+    add_routine(Verbs, "Msg__Q", 1650);
 }
 
 void add_game() {
     add_routine(Tale, "Initialise", 188);
     add_routines(Tale,
-                 {"PrintRank", "DeathMessage", "AfterLife", "TimePasses", "Amusing", "BeforeParsing", "PrintTaskName",
-                  "InScope", "NewRoom", "ChooseObjects", "GamePreRoutine"},
+                 {"ShowRank", "EndingMessage", "AfterDeath", "TurnPasses", "Extras", "BeforeReading", "TaskTitle",
+                  "ExtraScope", "EnteredRoom", "PickObjects", "BeforeEveryAction"},
                  16, 140);
     file.class_("Room", {Rooms, 3, 1}, {Rooms, 12, 2});
     add_routines(Rooms, {"Room::before", "Room::after"}, 30, 90);
@@ -248,7 +191,7 @@ void add_game() {
                 add_object_with_routines(Rooms, room, {"description", "before"}, 20, 260);
                 break;
             case 2:
-                add_object_with_routines(Rooms, room, {"description", "n_to", "cant_go"}, 12, 160);
+                add_object_with_routines(Rooms, room, {"description", "n_to", "no_exit"}, 12, 160);
                 break;
             default:
                 add_object_with_routines(Rooms, room, {"before", "after", "each_turn"}, 30, 380);
@@ -260,7 +203,7 @@ void add_game() {
     add_object_with_routines(People, "Butler", {"life", "orders", "daemon", "each_turn"}, 120, 900);
     add_object_with_routines(People, "Gardener", {"life", "daemon"}, 100, 600);
     add_object_with_routines(People, "Cook", {"life", "before"}, 90, 520);
-    add_object_with_routines(People, "Ghost", {"life", "describe", "react_before"}, 60, 400);
+    add_object_with_routines(People, "Ghost", {"life", "describe", "near_before"}, 60, 400);
     file.class_("Food", {Things, 3, 1}, {Things, 14, 2});
     add_routines(Things, {"Food::before", "Food::after"}, 40, 120);
     const char* things[] = {"Lamp", "Key", "Box", "Book", "Ladder", "Rope", "Candle", "Map", "Coin", "Ring"};
@@ -272,52 +215,20 @@ void add_game() {
         else
             add_object_with_routines(Things, nameless, {i % 2 == 0 ? "before" : "after"}, 10, 90);
     }
-    add_routines(Grammar, {"ADirection", "ConTopic", "ConTopicI", "ChooseSide"}, 8, 40);
+    add_routines(Grammar, {"AnyDirection", "TalkTopic", "TalkTopicIn", "PickSide"}, 8, 40);
 }
 
 void add_compiler_routines() {
-    add_routines(Compiler,
-                 {"Box__Routine",
-                  "R_Process",
-                  "DefArt",
-                  "InDefArt",
-                  "CDefArt",
-                  "CInDefArt",
-                  "EnglishNumber",
-                  "Print__PName",
-                  "WV__Pr",
-                  "RV__Pr",
-                  "CA__Pr",
-                  "IB__Pr",
-                  "IA__Pr",
-                  "DB__Pr",
-                  "RA__Pr",
-                  "RL__Pr",
-                  "RA__Sc",
-                  "OP__Pr",
-                  "OC__Cl",
-                  "Copy__Primitive",
-                  "RT__Err",
-                  "Z__Region",
-                  "Unsigned__Compare",
-                  "Meta__class",
-                  "CP__Tab",
-                  "Cl__Ms",
-                  "RT__ChT",
-                  "RT__ChR",
-                  "RT__ChPS",
-                  "RT__ChPR",
-                  "RT__TrPS",
-                  "RT__ChLDB",
-                  "RT__ChLDW",
-                  "RT__ChSTB",
-                  "RT__ChSTW",
-                  "RT__ChPrintC",
-                  "RT__ChPrintA",
-                  "RT__ChPrintS",
-                  "RT__ChPrintO"},
+    add_routines(Compiler, {"Box__Show",      "Msg__Run",       "Art__Def",          "Art__Indef",     "Art__DefCap",
+                            "Art__IndefCap",  "Num__Words",     "Name__Print",       "Prop__Write",    "Prop__Read",
+                            "Prop__Addr",     "Inc__Before",    "Inc__After",        "Dec__Before",    "Rt__Addr",
+                            "Rt__Len",        "Rt__Scope",      "Obj__Prov",         "Class__Of",      "Copy__Block",
+                            "Err__Report",    "Region__Of",     "Compare__Unsigned", "Meta__Class",    "Prop__Table",
+                            "Class__Msg",     "Chk__Tree",      "Chk__Remove",       "Chk__PropSet",   "Chk__PropRead",
+                            "Trace__PropSet", "Chk__LoadByte",  "Chk__LoadWord",     "Chk__StoreByte", "Chk__StoreWord",
+                            "Chk__PrintChar", "Chk__PrintAddr", "Chk__PrintStr",     "Chk__PrintObj"},
                  12, 260);
-    add_routine(BuiltIn, "Main__", 9);
+    add_routine(BuiltIn, "Start__", 9);
 }
 
 }  // namespace
@@ -332,12 +243,12 @@ int main(int argc, char** argv) {
 
     file.header(6, 42, 1641)
         .file(Tale, "tale", "games/tale/tale.src")
-        .file(Parser, "Parser", "games/tale/lib/Parser.h")
-        .file(VerbLib, "VerbLib", "games/tale/lib/VerbLib.h")
+        .file(Parse, "QuibrelParse", "games/tale/lib/QuibrelParse.h")
+        .file(Verbs, "QuibrelVerbs", "games/tale/lib/QuibrelVerbs.h")
         .file(Rooms, "rooms", "games/tale/rooms.src")
         .file(People, "people", "games/tale/people.src")
         .file(Things, "things", "games/tale/things.src")
-        .file(Grammar, "Grammar", "games/tale/lib/Grammar.h");
+        .file(Grammar, "QuibrelGrammar", "games/tale/lib/QuibrelGrammar.h");
     add_definitions();
     add_library();
     add_game();
