@@ -47,7 +47,7 @@ bool is_mode_switch(std::string_view name) { return name == "text" || name == "p
 
 constexpr std::string_view lookup_prefix = "lookup=";
 
-bool is_lookup_switch(std::string_view name) { return name.starts_with(lookup_prefix); }
+bool is_lookup_switch(std::string_view name) { return name.starts_with(lookup_prefix) || name == "lookup"; }
 
 void set_mode(std::string_view name) {
     options.mode = name == "python" ? OutputMode::Python : name == "json" ? OutputMode::Json : OutputMode::Text;
@@ -70,9 +70,9 @@ void apply_switch(const char* argument) {
         set_all_section_flags(true);
     } else if (is_mode_switch(name)) {
         // Set before, by the last of them.
+    } else if (name == "lookup") {
+        options.lookups_from_standard_input = true;
     } else if (is_lookup_switch(name)) {
-        if (options.lookup_count < lookup_capacity)
-            options.lookups[options.lookup_count] = argument + lookup_prefix.size();
         ++options.lookup_count;
     } else if (options.mode == OutputMode::Json) {
         json::write_notice({"Switch -", name, " unknown"});
@@ -91,7 +91,10 @@ void set_default_options() {
     options.section_flags[Array] = false;
     options.debug_file_name = "gameinfo.dbg";
     options.mode = OutputMode::Text;
+    options.arguments = nullptr;
+    options.argument_count = 0;
     options.lookup_count = 0;
+    options.lookups_from_standard_input = false;
 }
 
 void print_help_text() {
@@ -113,6 +116,8 @@ void parse_switches(int argc, char** argv) {
         else if (!is_lookup_switch(name))
             section_switches_given = true;
     }
+    options.arguments = argv;
+    options.argument_count = argc;
     if (argc <= 1) return;
     if (section_switches_given) set_all_section_flags(false);
     for (int i = 1; i < argc; ++i) {

@@ -141,7 +141,7 @@ void run_record_loop(const RecordLoop& loop) {
 int run_vardex(int argc, char** argv) {
     set_default_options();
     parse_switches(argc, argv);
-    if (options.lookup_count != 0) return answer_lookups_of_file();
+    if (options.lookup_count != 0 || options.lookups_from_standard_input) return answer_lookups_of_file();
     const ListingSteps steps = listing_steps(options.mode);
     steps.print_opening();
     open_debug_file(options.debug_file_name);

@@ -116,7 +116,8 @@ TEST(Lookup, WithoutACodeAreaOnlyCodeOffsetsAreAnswered) {
 }
 
 TEST(Lookup, MalformedLookupsAreAnsweredInTheirPlace) {
-    const std::vector<std::string> values = {"", "0xZZ", "main:", "main:0", "0x1000000", "main", "+", ":3", "-5"};
+    const std::vector<std::string> values = {"",  "0xZZ", "main:", "main:0",     "0x1000000",  "object x",
+                                             "+", ":3",   "-5",    "main:65536", "global 256", "array 0x"};
     std::string expected;
     for (const std::string& value : values)
         expected += "Bad lookup " + value + ": give an address, +offset or FILE:LINE\n";
@@ -129,23 +130,25 @@ TEST(Lookup, MalformedLookupsAreAnsweredInTheirPlace) {
 }
 
 TEST(Lookup, JsonAnswersOneLineEach) {
-    RunResult result = look_up({"0x1107", "main:12", "0x1130", "main:99", "bad"}, game_with_routines(), "-json");
+    RunResult result =
+        look_up({"0x1107", "main:12", "0x1130", "main:99", "bad", "0xZZ"}, game_with_routines(), "-json");
     EXPECT_EQ(
         result.out,
         R"({"kind":"lookup","lookup":"0x1107","found":true,"address":4359,"code_offset":263,"file":1,)"
         R"("path":"games/tale/main.src","line":12,"char":5,"routine":"Main","routine_number":1,"offset_in_routine":7})"
         "\n"
-        R"({"kind":"lookup","lookup":"main:12","found":true,"address":4359,"code_offset":263,"routine":"Main",)"
-        R"("routine_number":1,"offset_in_routine":7,"file":1,"path":"games/tale/main.src","line":12,"char":5})"
-        "\n"
-        R"({"kind":"lookup","lookup":"main:12","found":true,"address":4359,"code_offset":263,"routine":"Main",)"
-        R"("routine_number":1,"offset_in_routine":7,"file":1,"path":"games/tale/main.src","line":12,"char":9})"
+        R"({"kind":"lookup","lookup":"main:12","found":true,"code":[{"address":4359,"code_offset":263,)"
+        R"("routine":"Main","routine_number":1,"offset_in_routine":7,"file":1,"path":"games/tale/main.src","line":12,)"
+        R"("char":5},{"address":4359,"code_offset":263,"routine":"Main","routine_number":1,"offset_in_routine":7,)"
+        R"("file":1,"path":"games/tale/main.src","line":12,"char":9}]})"
         "\n"
         R"({"kind":"lookup","lookup":"0x1130","found":false,"address":4400,"code_offset":304})"
         "\n"
         R"({"kind":"lookup","lookup":"main:99","found":false})"
         "\n"
-        R"({"kind":"lookup","lookup":"bad","found":false,"error":"Bad lookup bad: give an address, +offset or FILE:LINE"})"
+        R"({"kind":"lookup","lookup":"bad","found":false})"
+        "\n"
+        R"({"kind":"lookup","lookup":"0xZZ","found":false,"error":"Bad lookup 0xZZ: give an address, +offset or FILE:LINE"})"
         "\n");
     EXPECT_EQ(result.status, 1);
 }

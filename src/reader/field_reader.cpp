@@ -14,6 +14,10 @@ void (*fatal_error_writer)(std::string_view message, std::string_view path) = nu
 namespace {
 
 constexpr std::size_t input_buffer_size = 64 * 1024;
+// After a seek the reader serves one record or a few (a lookup's answer), so
+// its first read is small and the reads after it grow to the whole buffer:
+// an answer costs a read of about a kilobyte, not a refill of 64 KiB.
+constexpr std::size_t first_read_after_seek = 1024;
 
 // The padding lets find_terminator test 32 bytes at a time, and list_ahead
 // 64, up to the end of the buffer, and a string that ends there be copied as
@@ -24,6 +28,8 @@ StringField straddling_string;
 std::FILE* debug_file = nullptr;
 // File offset of the byte after the last one read into the buffer.
 std::uint64_t window_end_offset = 0;
+// How much the next refill reads.
+std::size_t next_read_size = input_buffer_size;
 
 void empty_window_at(std::uint64_t offset) {
     input.next = input.end = input.start = input_buffer;
@@ -33,7 +39,8 @@ void empty_window_at(std::uint64_t offset) {
 // Fills the buffer from the file; false when nothing more could be read.
 bool refill() {
     if (debug_file == nullptr) return false;
-    std::size_t count = std::fread(input_buffer, 1, input_buffer_size, debug_file);
+    std::size_t count = std::fread(input_buffer, 1, next_read_size, debug_file);
+    next_read_size = next_read_size * 4 < input_buffer_size ? next_read_size * 4 : input_buffer_size;
     input.next = input_buffer;
     input.end = input_buffer + count;
     input.start = input_buffer;
@@ -109,6 +116,7 @@ void attach_debug_stream(std::FILE* stream) {
     // The reader has its own large buffer; the stream's would only add a copy.
     std::setvbuf(debug_file, nullptr, _IONBF, 0);
     empty_window_at(0);
+    next_read_size = input_buffer_size;
 }
 
 void close_debug_file() {
@@ -136,6 +144,7 @@ bool seek_input(std::uint64_t offset) {
         std::fseek(debug_file, static_cast<long>(offset), SEEK_SET) != 0)
         return false;
     empty_window_at(offset);
+    next_read_size = first_read_after_seek;
     return true;
 }
 
