@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     int status = 0;
     waitpid(child, &status, 0);
     std::sort(micros.begin(), micros.end());
-    std::printf("%zu round trips: median %.1f us, 99th percentile %.1f us\n", micros.size(),
-                micros[micros.size() / 2], micros[micros.size() * 99 / 100]);
+    std::printf("%zu round trips: median %.1f us, 99th percentile %.1f us\n", micros.size(), micros[micros.size() / 2],
+                micros[micros.size() * 99 / 100]);
     return 0;
 }
