@@ -88,37 +88,18 @@ std::uint64_t name_hash(std::string_view name) {
     return (hash ^ hash >> 24) & 0xFFFFFF;
 }
 
-// Drops the line entries of the records from `offset` on; the records from
-// there on are not indexed any more.
+// During the reading the line entries stand in file order, so the records
+// from some offset on are the entries at the end. Drops them and indexes no
+// record after them.
 void stop_indexing_lines_from(std::uint64_t offset) {
-    line_count = static_cast<std::size_t>(
-        std::remove_if(arena, arena + line_count, [offset](std::uint64_t e) { return (e & offset_mask) >= offset; }) -
-        arena);
+    while (line_count != 0 && (arena[line_count - 1] & offset_mask) >= offset) --line_count;
     unindexed_from = std::min(unindexed_from, offset);
-}
-
-// Sorts the line entries and drops repeated ones; true when that made room.
-bool compact_lines() {
-    std::sort(arena, arena + line_count);
-    line_count = static_cast<std::size_t>(std::unique(arena, arena + line_count) - arena);
-    return arena_size - line_count - name_count >= least_room_made;
-}
-
-// Room for one more line entry, while the record at `offset` is read; false
-// when the line index stops here.
-bool room_for_line(std::uint64_t offset) {
-    if (compact_lines()) return true;
-    stop_indexing_lines_from(offset);
-    return false;
 }
 
 // Room for one more name entry: the line index gives way, its last records first.
 void make_room_for_name() {
-    if (unindexed_from == no_offset && compact_lines()) return;
-    std::size_t dropped = std::min(line_count, least_room_made);
-    auto by_offset = [](std::uint64_t a, std::uint64_t b) { return (a & offset_mask) < (b & offset_mask); };
-    std::nth_element(arena, arena + line_count - dropped, arena + line_count, by_offset);
-    stop_indexing_lines_from(arena[line_count - dropped] & offset_mask);
+    std::size_t kept = line_count - std::min(line_count, least_room_made);
+    stop_indexing_lines_from(arena[kept] & offset_mask);
 }
 
 std::uint64_t record_offset() {
@@ -247,7 +228,8 @@ void index_points() {
         }
         if (line == previous) continue;
         previous = line;
-        if (line_count + name_count == arena_size && !room_for_line(offset)) {
+        if (line_count + name_count == arena_size) {
+            stop_indexing_lines_from(offset);
             skip_bytes(6ul * (count - entry - 1));
             return;
         }
@@ -266,6 +248,20 @@ constexpr bool index_selected[last_record_type + 1] = {
 };
 
 bool index_built;
+// The tables are put in the order that answers search them when the first
+// answer needs them, so that the reading itself does no more than read.
+bool tables_in_order;
+
+void order_routines_by_start();
+
+void put_tables_in_order() {
+    if (tables_in_order) return;
+    tables_in_order = true;
+    std::sort(arena, arena + line_count);
+    line_count = static_cast<std::size_t>(std::unique(arena, arena + line_count) - arena);
+    std::sort(names_begin(), arena + arena_size);
+    order_routines_by_start();
+}
 
 // The tables start empty; a second run in the same process (the fuzz
 // harness) empties them, and only then, so that a run touches no page of a
@@ -297,8 +293,9 @@ void order_routines_by_start() {
     for (unsigned number = 0; number < word_count; ++number)
         if ((routines.start[number] & known) && (routines.end[number] & known) && start_of(number) < end_of(number))
             routines.by_start[count++] = static_cast<std::uint16_t>(number);
-    std::sort(routines.by_start, routines.by_start + count,
-              [](unsigned a, unsigned b) { return start_of(a) < start_of(b); });
+    auto by_start = [](unsigned a, unsigned b) { return start_of(a) < start_of(b); };
+    if (!std::is_sorted(routines.by_start, routines.by_start + count, by_start))
+        std::sort(routines.by_start, routines.by_start + count, by_start);
     std::uint32_t reach = 0;
     for (unsigned i = 0; i < count; ++i) {
         reach = std::max(reach, end_of(routines.by_start[i]));
@@ -314,10 +311,7 @@ void build_index() {
     index_built = true;
     run_record_loop({index_handlers, index_selected, nullptr});
     end_record = input_offset() - 1;
-    std::sort(arena, arena + line_count);
-    line_count = static_cast<std::size_t>(std::unique(arena, arena + line_count) - arena);
-    std::sort(names_begin(), arena + arena_size);
-    order_routines_by_start();
+    tables_in_order = false;
 }
 
 const SourceFile& source_file(int number) { return files[number & 0xFF]; }
@@ -341,6 +335,7 @@ RoutineSpan routine_span(unsigned number) {
 }
 
 long routine_at(unsigned long code_offset) {
+    put_tables_in_order();
     const std::uint16_t* first = routines.by_start;
     const std::uint16_t* after =
         std::upper_bound(first, first + routines.with_code, code_offset,
@@ -375,6 +370,7 @@ std::uint64_t first_points_record(unsigned routine) { return routines.first_poin
 std::uint64_t last_points_record(unsigned routine) { return routines.last_points.get(routine & 0xFFFF); }
 
 LineRecords records_with_line(int file, unsigned line) {
+    put_tables_in_order();
     std::uint64_t key = std::uint64_t(file & 0xFF) << 56 | std::uint64_t(line & 0xFFFF) << 40;
     const std::uint64_t* last = arena + line_count;
     const std::uint64_t* first = std::lower_bound(arena, arena + line_count, key);
@@ -385,6 +381,7 @@ LineRecords records_with_line(int file, unsigned line) {
 std::uint64_t lines_unindexed_from() { return unindexed_from; }
 
 NameRecords records_named(std::string_view name) {
+    put_tables_in_order();
     std::uint64_t key = name_hash(name) << 40;
     const std::uint64_t* last = arena + arena_size;
     const std::uint64_t* first = std::lower_bound(names_begin(), arena + arena_size, key);
