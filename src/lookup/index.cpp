@@ -96,7 +96,9 @@ void stop_indexing_lines_from(std::uint64_t offset) {
     unindexed_from = std::min(unindexed_from, offset);
 }
 
-// Room for one more name entry: the line index gives way, its last records first.
+// Room for one more name entry: the line index gives way, its last records
+// first. The names that count (at most 524,544) never fill the arena alone,
+// so there are line entries to drop.
 void make_room_for_name() {
     std::size_t kept = line_count - std::min(line_count, least_room_made);
     stop_indexing_lines_from(arena[kept] & offset_mask);
