@@ -10,6 +10,7 @@
 #include "lookup/index.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "reader/records.h"
@@ -36,7 +37,6 @@ struct OffsetTable {
     }
 };
 
-SourceFile files[256];
 bool code_area_known;
 unsigned long code_area;
 
@@ -57,19 +57,27 @@ struct RoutineTable {
     std::uint32_t reach[word_count];
     unsigned with_code;
 };
-RoutineTable routines;
 constexpr std::uint32_t known = 0x80000000u;
 
-// Number tables of the kinds with a number (routines have their own).
-OffsetTable<word_count> numbered[5];  // Object, Attribute, Property, FakeAction, Action
-OffsetTable<word_count> arrays;
-std::uint64_t globals[256];
 unsigned class_count;
 
 // The arena: line entries (file << 56 | line << 40 | record offset) from the
 // bottom, name entries (24-bit name hash << 40 | record offset) from the top.
 constexpr std::size_t arena_size = 960 * 1024;
-std::uint64_t arena[arena_size];
+
+// The tables, about 12 MiB, of which a run touches the pages it fills. They
+// are set aside when lookups start, once, so that a run of another mode does
+// not carry them.
+struct IndexTables {
+    SourceFile files[256];
+    RoutineTable routines;
+    // Number tables of the kinds with a number (routines have their own).
+    OffsetTable<word_count> numbered[5];  // Object, Attribute, Property, FakeAction, Action
+    OffsetTable<word_count> arrays;
+    std::uint64_t globals[256];
+    std::uint64_t arena[arena_size];
+};
+IndexTables* tables;
 std::size_t line_count;
 std::size_t name_count;
 std::uint64_t unindexed_from = no_offset;
@@ -78,7 +86,7 @@ constexpr std::size_t least_room_made = arena_size / 16;
 
 std::uint64_t end_record = 0;
 
-std::uint64_t* names_begin() { return arena + arena_size - name_count; }
+std::uint64_t* names_begin() { return tables->arena + arena_size - name_count; }
 
 unsigned char fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
@@ -92,16 +100,16 @@ std::uint64_t name_hash(std::string_view name) {
 // from some offset on are the entries at the end. Drops them and indexes no
 // record after them.
 void stop_indexing_lines_from(std::uint64_t offset) {
-    while (line_count != 0 && (arena[line_count - 1] & offset_mask) >= offset) --line_count;
+    while (line_count != 0 && (tables->arena[line_count - 1] & offset_mask) >= offset) --line_count;
     unindexed_from = std::min(unindexed_from, offset);
 }
 
 // Room for one more name entry: the line index gives way, its last records
-// first. The names that count (at most 524,544) never fill the arena alone,
+// first. The names that count (at most 524,544) never fill the tables->arena alone,
 // so there are line entries to drop.
 void make_room_for_name() {
     std::size_t kept = line_count - std::min(line_count, least_room_made);
-    stop_indexing_lines_from(arena[kept] & offset_mask);
+    stop_indexing_lines_from(tables->arena[kept] & offset_mask);
 }
 
 std::uint64_t record_offset() {
@@ -119,7 +127,7 @@ void add_name(std::string_view name, std::uint64_t offset) {
 // --- The handlers of the reading ------------------------------------------
 
 void index_file() {
-    SourceFile& file = files[read_byte()];
+    SourceFile& file = tables->files[read_byte()];
     file.declared = true;
     file.include_name_length = read_string(file.include_name);
     file.file_name_length = read_string(file.file_name);
@@ -160,13 +168,13 @@ bool first_of_number(OffsetTable<word_count>& table, unsigned number, std::uint6
 
 void index_object() {
     std::uint64_t offset = record_offset();
-    index_name_if(first_of_number(numbered[0], read_word(), offset), offset);
+    index_name_if(first_of_number(tables->numbered[0], read_word(), offset), offset);
     skip_bytes(8);
 }
 
 void index_global() {
     std::uint64_t offset = record_offset();
-    std::uint64_t& global = globals[read_byte()];
+    std::uint64_t& global = tables->globals[read_byte()];
     bool counts = global == 0;
     if (counts) global = offset;
     index_name_if(counts, offset);
@@ -176,12 +184,12 @@ void index_global() {
 template <int table>
 void index_numbered() {
     std::uint64_t offset = record_offset();
-    index_name_if(first_of_number(numbered[table], read_word(), offset), offset);
+    index_name_if(first_of_number(tables->numbered[table], read_word(), offset), offset);
 }
 
 void index_array() {
     std::uint64_t offset = record_offset();
-    index_name_if(first_of_number(arrays, read_word(), offset), offset);
+    index_name_if(first_of_number(tables->arrays, read_word(), offset), offset);
 }
 
 void index_routine() {
@@ -189,11 +197,11 @@ void index_routine() {
     unsigned number = read_word();
     skip_bytes(4);
     unsigned long start = read_address();
-    bool counts = (routines.start[number] & known) == 0;
+    bool counts = (tables->routines.start[number] & known) == 0;
     if (counts) {
-        routines.start[number] = static_cast<std::uint32_t>(start) | known;
-        routines.record.set(number, offset);
-        routines.rank[number] = static_cast<std::uint16_t>(routines.count++);
+        tables->routines.start[number] = static_cast<std::uint32_t>(start) | known;
+        tables->routines.record.set(number, offset);
+        tables->routines.rank[number] = static_cast<std::uint16_t>(tables->routines.count++);
     }
     index_name_if(counts, offset);
     skip_string_list();
@@ -203,15 +211,16 @@ void index_routine_end() {
     unsigned number = read_word();
     skip_bytes(4);
     unsigned long end = read_address();
-    if ((routines.end[number] & known) == 0) routines.end[number] = static_cast<std::uint32_t>(end) | known;
+    if ((tables->routines.end[number] & known) == 0)
+        tables->routines.end[number] = static_cast<std::uint32_t>(end) | known;
 }
 
 void index_points() {
     std::uint64_t offset = record_offset();
     unsigned routine = read_word();
     unsigned count = read_word();
-    if (routines.first_points.get(routine) == 0) routines.first_points.set(routine, offset);
-    routines.last_points.set(routine, offset);
+    if (tables->routines.first_points.get(routine) == 0) tables->routines.first_points.set(routine, offset);
+    tables->routines.last_points.set(routine, offset);
     if (unindexed_from != no_offset) {
         skip_bytes(6ul * count);
         return;
@@ -235,7 +244,7 @@ void index_points() {
             skip_bytes(6ul * (count - entry - 1));
             return;
         }
-        arena[line_count++] = line | offset;
+        tables->arena[line_count++] = line | offset;
     }
 }
 
@@ -259,9 +268,9 @@ void order_routines_by_start();
 void put_tables_in_order() {
     if (tables_in_order) return;
     tables_in_order = true;
-    std::sort(arena, arena + line_count);
-    line_count = static_cast<std::size_t>(std::unique(arena, arena + line_count) - arena);
-    std::sort(names_begin(), arena + arena_size);
+    std::sort(tables->arena, tables->arena + line_count);
+    line_count = static_cast<std::size_t>(std::unique(tables->arena, tables->arena + line_count) - tables->arena);
+    std::sort(names_begin(), tables->arena + arena_size);
     order_routines_by_start();
 }
 
@@ -270,45 +279,50 @@ void put_tables_in_order() {
 // table it does not fill.
 void forget_index() {
     if (!index_built) return;
-    std::memset(files, 0, sizeof files);
+    std::memset(tables->files, 0, sizeof tables->files);
     code_area_known = false;
     code_area = 0;
-    std::memset(routines.start, 0, sizeof routines.start);
-    std::memset(routines.end, 0, sizeof routines.end);
-    std::memset(&routines.record, 0, sizeof routines.record);
-    std::memset(&routines.first_points, 0, sizeof routines.first_points);
-    std::memset(&routines.last_points, 0, sizeof routines.last_points);
-    routines.count = routines.with_code = 0;
-    std::memset(numbered, 0, sizeof numbered);
-    std::memset(&arrays, 0, sizeof arrays);
-    std::memset(globals, 0, sizeof globals);
+    std::memset(tables->routines.start, 0, sizeof tables->routines.start);
+    std::memset(tables->routines.end, 0, sizeof tables->routines.end);
+    std::memset(&tables->routines.record, 0, sizeof tables->routines.record);
+    std::memset(&tables->routines.first_points, 0, sizeof tables->routines.first_points);
+    std::memset(&tables->routines.last_points, 0, sizeof tables->routines.last_points);
+    tables->routines.count = tables->routines.with_code = 0;
+    std::memset(tables->numbered, 0, sizeof tables->numbered);
+    std::memset(&tables->arrays, 0, sizeof tables->arrays);
+    std::memset(tables->globals, 0, sizeof tables->globals);
     class_count = 0;
     line_count = name_count = 0;
     unindexed_from = no_offset;
 }
 
-std::uint32_t start_of(unsigned number) { return routines.start[number] & ~known; }
-std::uint32_t end_of(unsigned number) { return routines.end[number] & ~known; }
+std::uint32_t start_of(unsigned number) { return tables->routines.start[number] & ~known; }
+std::uint32_t end_of(unsigned number) { return tables->routines.end[number] & ~known; }
 
 void order_routines_by_start() {
     unsigned count = 0;
     for (unsigned number = 0; number < word_count; ++number)
-        if ((routines.start[number] & known) && (routines.end[number] & known) && start_of(number) < end_of(number))
-            routines.by_start[count++] = static_cast<std::uint16_t>(number);
+        if ((tables->routines.start[number] & known) && (tables->routines.end[number] & known) &&
+            start_of(number) < end_of(number))
+            tables->routines.by_start[count++] = static_cast<std::uint16_t>(number);
     auto by_start = [](unsigned a, unsigned b) { return start_of(a) < start_of(b); };
-    if (!std::is_sorted(routines.by_start, routines.by_start + count, by_start))
-        std::sort(routines.by_start, routines.by_start + count, by_start);
+    if (!std::is_sorted(tables->routines.by_start, tables->routines.by_start + count, by_start))
+        std::sort(tables->routines.by_start, tables->routines.by_start + count, by_start);
     std::uint32_t reach = 0;
     for (unsigned i = 0; i < count; ++i) {
-        reach = std::max(reach, end_of(routines.by_start[i]));
-        routines.reach[i] = reach;
+        reach = std::max(reach, end_of(tables->routines.by_start[i]));
+        tables->routines.reach[i] = reach;
     }
-    routines.with_code = count;
+    tables->routines.with_code = count;
 }
 
 }  // namespace
 
 void build_index() {
+    if (tables == nullptr) {
+        tables = static_cast<IndexTables*>(std::calloc(1, sizeof(IndexTables)));
+        if (tables == nullptr) fatal_error("Out of memory for the lookup index");
+    }
     forget_index();
     index_built = true;
     run_record_loop({index_handlers, index_selected, nullptr});
@@ -316,10 +330,10 @@ void build_index() {
     tables_in_order = false;
 }
 
-const SourceFile& source_file(int number) { return files[number & 0xFF]; }
+const SourceFile& source_file(int number) { return tables->files[number & 0xFF]; }
 
 bool file_is_named(int number, std::string_view file) {
-    const SourceFile& names = files[number & 0xFF];
+    const SourceFile& names = tables->files[number & 0xFF];
     if (!names.declared) return false;
     std::string_view path(names.file_name, names.file_name_length);
     std::size_t last_separator = path.find_last_of("/\\");
@@ -332,23 +346,23 @@ unsigned long code_area_start() { return code_area; }
 
 RoutineSpan routine_span(unsigned number) {
     number &= 0xFFFF;
-    return {(routines.start[number] & known) != 0, (routines.end[number] & known) != 0, start_of(number),
-            end_of(number)};
+    return {(tables->routines.start[number] & known) != 0, (tables->routines.end[number] & known) != 0,
+            start_of(number), end_of(number)};
 }
 
 long routine_at(unsigned long code_offset) {
     put_tables_in_order();
-    const std::uint16_t* first = routines.by_start;
+    const std::uint16_t* first = tables->routines.by_start;
     const std::uint16_t* after =
-        std::upper_bound(first, first + routines.with_code, code_offset,
+        std::upper_bound(first, first + tables->routines.with_code, code_offset,
                          [](unsigned long offset, unsigned n) { return offset < start_of(n); });
     long found = -1;
     unsigned found_rank = word_count;
-    for (long i = after - first - 1; i >= 0 && routines.reach[i] > code_offset; --i) {
-        unsigned number = routines.by_start[i];
-        if (end_of(number) > code_offset && routines.rank[number] < found_rank) {
+    for (long i = after - first - 1; i >= 0 && tables->routines.reach[i] > code_offset; --i) {
+        unsigned number = tables->routines.by_start[i];
+        if (end_of(number) > code_offset && tables->routines.rank[number] < found_rank) {
             found = number;
-            found_rank = routines.rank[number];
+            found_rank = tables->routines.rank[number];
         }
     }
     return found;
@@ -361,21 +375,21 @@ void go_to(std::uint64_t offset) {
 void end_record_walk() { go_to(end_record); }
 
 void read_routine_head(unsigned number, RoutineHead& head) {
-    go_to(routines.record.get(number & 0xFFFF) + 1);
+    go_to(tables->routines.record.get(number & 0xFFFF) + 1);
     read_word();
     head.at = read_line_ref();
     read_address();
     head.name_length = read_string(head.name);
 }
 
-std::uint64_t first_points_record(unsigned routine) { return routines.first_points.get(routine & 0xFFFF); }
-std::uint64_t last_points_record(unsigned routine) { return routines.last_points.get(routine & 0xFFFF); }
+std::uint64_t first_points_record(unsigned routine) { return tables->routines.first_points.get(routine & 0xFFFF); }
+std::uint64_t last_points_record(unsigned routine) { return tables->routines.last_points.get(routine & 0xFFFF); }
 
 LineRecords records_with_line(int file, unsigned line) {
     put_tables_in_order();
     std::uint64_t key = std::uint64_t(file & 0xFF) << 56 | std::uint64_t(line & 0xFFFF) << 40;
-    const std::uint64_t* last = arena + line_count;
-    const std::uint64_t* first = std::lower_bound(arena, arena + line_count, key);
+    const std::uint64_t* last = tables->arena + line_count;
+    const std::uint64_t* first = std::lower_bound(tables->arena, tables->arena + line_count, key);
     const std::uint64_t* after = std::upper_bound(first, last, key | offset_mask);
     return {first, after};
 }
@@ -385,8 +399,8 @@ std::uint64_t lines_unindexed_from() { return unindexed_from; }
 NameRecords records_named(std::string_view name) {
     put_tables_in_order();
     std::uint64_t key = name_hash(name) << 40;
-    const std::uint64_t* last = arena + arena_size;
-    const std::uint64_t* first = std::lower_bound(names_begin(), arena + arena_size, key);
+    const std::uint64_t* last = tables->arena + arena_size;
+    const std::uint64_t* first = std::lower_bound(names_begin(), tables->arena + arena_size, key);
     const std::uint64_t* after = std::upper_bound(first, last, key | offset_mask);
     return {first, after};
 }
@@ -401,21 +415,21 @@ bool same_name(std::string_view a, std::string_view b) {
 std::uint64_t record_of(SymbolKind kind, unsigned number) {
     switch (kind) {
         case SymbolKind::Object:
-            return numbered[0].get(number & 0xFFFF);
+            return tables->numbered[0].get(number & 0xFFFF);
         case SymbolKind::Attribute:
-            return numbered[1].get(number & 0xFFFF);
+            return tables->numbered[1].get(number & 0xFFFF);
         case SymbolKind::Property:
-            return numbered[2].get(number & 0xFFFF);
+            return tables->numbered[2].get(number & 0xFFFF);
         case SymbolKind::FakeAction:
-            return numbered[3].get(number & 0xFFFF);
+            return tables->numbered[3].get(number & 0xFFFF);
         case SymbolKind::Action:
-            return numbered[4].get(number & 0xFFFF);
+            return tables->numbered[4].get(number & 0xFFFF);
         case SymbolKind::Array:
-            return arrays.get(number & 0xFFFF);
+            return tables->arrays.get(number & 0xFFFF);
         case SymbolKind::Global:
-            return globals[number & 0xFF];
+            return tables->globals[number & 0xFF];
         case SymbolKind::Routine:
-            return routines.record.get(number & 0xFFFF);
+            return tables->routines.record.get(number & 0xFFFF);
         case SymbolKind::Class:
             break;
     }
