@@ -2,6 +2,8 @@
 // game produces, block after block, for timing vardex:
 //
 //   make_bench_file [-objects] OUTPUT [MEGABYTES]     (default 1024)
+//   make_bench_file -game OUTPUT                      (lookup_files.cpp)
+//   make_bench_file -hostile KIND OUTPUT MEGABYTES    (lookup_files.cpp)
 //
 // The routine-heavy mix (the default): each block stands for 100 routines
 // and holds 100 Routine, 100 SequencePoints of 20 entries and 100 RoutineEnd
@@ -359,14 +361,24 @@ void add_block(DebugFile& file) {
 
 }  // namespace
 
+// The files of the lookup benchmark, in lookup_files.cpp.
+int make_game_file(const char* path);
+int make_hostile_file(std::string_view kind, const char* path, double megabytes);
+
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "-game") return make_game_file(argv[2]);
+    if (argc == 5 && std::string_view(argv[1]) == "-hostile")
+        return make_hostile_file(argv[2], argv[3], std::atof(argv[4]));
     if (argc >= 2 && std::string_view(argv[1]) == "-objects") {
         object_heavy = true;
         --argc;
         ++argv;
     }
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: make_bench_file [-objects] OUTPUT [MEGABYTES]\n");
+        std::fprintf(stderr,
+                     "usage: make_bench_file [-objects] OUTPUT [MEGABYTES]\n"
+                     "       make_bench_file -game OUTPUT\n"
+                     "       make_bench_file -hostile points|names|repeats OUTPUT MEGABYTES\n");
         return 2;
     }
     double megabytes = argc == 3 ? std::atof(argv[2]) : 1024;

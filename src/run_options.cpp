@@ -47,7 +47,7 @@ bool is_mode_switch(std::string_view name) { return name == "text" || name == "p
 
 constexpr std::string_view lookup_prefix = "lookup=";
 
-bool is_lookup_switch(std::string_view name) { return name.starts_with(lookup_prefix); }
+bool is_lookup_switch(std::string_view name) { return name.starts_with(lookup_prefix) || name == "lookup"; }
 
 // -stats chooses a report, not the kinds listed.
 bool is_stats_switch(std::string_view name) { return name == "stats"; }
@@ -75,9 +75,9 @@ void apply_switch(const char* argument) {
         // Set before, by the last of them.
     } else if (is_stats_switch(name)) {
         options.stats_report = true;
+    } else if (name == "lookup") {
+        options.lookups_from_standard_input = true;
     } else if (is_lookup_switch(name)) {
-        if (options.lookup_count < lookup_capacity)
-            options.lookups[options.lookup_count] = argument + lookup_prefix.size();
         ++options.lookup_count;
     } else if (options.mode == OutputMode::Json) {
         json::write_notice({"Switch -", name, " unknown"});
@@ -96,8 +96,11 @@ void set_default_options() {
     options.section_flags[Array] = false;
     options.debug_file_name = "gameinfo.dbg";
     options.mode = OutputMode::Text;
+    options.arguments = nullptr;
+    options.argument_count = 0;
     options.lookup_count = 0;
     options.stats_report = false;
+    options.lookups_from_standard_input = false;
 }
 
 void print_help_text() {
@@ -119,6 +122,8 @@ void parse_switches(int argc, char** argv) {
         else if (!is_lookup_switch(name) && !is_stats_switch(name))
             section_switches_given = true;
     }
+    options.arguments = argv;
+    options.argument_count = argc;
     if (argc <= 1) return;
     if (section_switches_given) set_all_section_flags(false);
     for (int i = 1; i < argc; ++i) {

@@ -4,19 +4,21 @@
 enum class OutputMode { Text = 0, Python = 1, Json = 2 };
 
 constexpr int section_flag_count = 64;
-// Lookups kept from the command line; more end the run with a fatal error.
-constexpr int lookup_capacity = 4096;
 
 struct RunOptions {
     // SectionFlags: text mode prints a record whose flag is set, skips it otherwise.
     bool section_flags[section_flag_count];
     const char* debug_file_name;
     OutputMode mode;
-    // The values of the -lookup=VALUE switches, in the order given.
-    const char* lookups[lookup_capacity];
+    // The arguments, where the lookup values of the -lookup=VALUE switches
+    // are found in the order given, and how many of them there are.
+    char** arguments;
+    int argument_count;
     int lookup_count;
     // -stats: the size profile instead of a listing.
     bool stats_report;
+    // -lookup: lookups are read from standard input as well.
+    bool lookups_from_standard_input;
 };
 
 extern RunOptions options;

@@ -143,9 +143,10 @@ int report_stats_of_file() {
     check_magic_number();
     const std::uint64_t version_offset = input_offset();
     // Lookups that cannot be answered (from a pipe) fail before the report.
-    if (options.lookup_count != 0 && !input_is_seekable()) return answer_lookups();
+    const bool lookups_given = options.lookup_count != 0 || options.lookups_from_standard_input;
+    if (lookups_given && !input_is_seekable()) return answer_lookups();
     int status = print_stats_report();
-    if (options.lookup_count != 0) {
+    if (lookups_given) {
         seek_input(version_offset + 4);  // to the first record
         status = answer_lookups() == 0 ? status : 1;
     }
@@ -180,7 +181,7 @@ int run_vardex(int argc, char** argv) {
     parse_switches(argc, argv);
     refuse_output_onto_the_debug_file();
     if (options.stats_report) return report_stats_of_file();
-    if (options.lookup_count != 0) return answer_lookups_of_file();
+    if (options.lookup_count != 0 || options.lookups_from_standard_input) return answer_lookups_of_file();
     const ListingSteps steps = listing_steps(options.mode);
     steps.print_opening();
     open_debug_file(options.debug_file_name);

@@ -1,7 +1,12 @@
 // Lookups through the real binary: code addresses to source positions and
-// source lines to code addresses, in text and JSON, and malformed lookups.
+// source lines to code addresses, names and numbers to records, in text and
+// JSON, from the command line and from standard input, and bad lookups.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -116,7 +121,8 @@ TEST(Lookup, WithoutACodeAreaOnlyCodeOffsetsAreAnswered) {
 }
 
 TEST(Lookup, MalformedLookupsAreAnsweredInTheirPlace) {
-    const std::vector<std::string> values = {"", "0xZZ", "main:", "main:0", "0x1000000", "main", "+", ":3", "-5"};
+    const std::vector<std::string> values = {"",  "0xZZ", "main:", "main:0",     "0x1000000",  "object x",
+                                             "+", ":3",   "-5",    "main:65536", "global 256", "array 0x"};
     std::string expected;
     for (const std::string& value : values)
         expected += "Bad lookup " + value + ": give an address, +offset or FILE:LINE\n";
@@ -129,23 +135,25 @@ TEST(Lookup, MalformedLookupsAreAnsweredInTheirPlace) {
 }
 
 TEST(Lookup, JsonAnswersOneLineEach) {
-    RunResult result = look_up({"0x1107", "main:12", "0x1130", "main:99", "bad"}, game_with_routines(), "-json");
+    RunResult result =
+        look_up({"0x1107", "main:12", "0x1130", "main:99", "bad", "0xZZ"}, game_with_routines(), "-json");
     EXPECT_EQ(
         result.out,
         R"({"kind":"lookup","lookup":"0x1107","found":true,"address":4359,"code_offset":263,"file":1,)"
         R"("path":"games/tale/main.src","line":12,"char":5,"routine":"Main","routine_number":1,"offset_in_routine":7})"
         "\n"
-        R"({"kind":"lookup","lookup":"main:12","found":true,"address":4359,"code_offset":263,"routine":"Main",)"
-        R"("routine_number":1,"offset_in_routine":7,"file":1,"path":"games/tale/main.src","line":12,"char":5})"
-        "\n"
-        R"({"kind":"lookup","lookup":"main:12","found":true,"address":4359,"code_offset":263,"routine":"Main",)"
-        R"("routine_number":1,"offset_in_routine":7,"file":1,"path":"games/tale/main.src","line":12,"char":9})"
+        R"({"kind":"lookup","lookup":"main:12","found":true,"code":[{"address":4359,"code_offset":263,)"
+        R"("routine":"Main","routine_number":1,"offset_in_routine":7,"file":1,"path":"games/tale/main.src","line":12,)"
+        R"("char":5},{"address":4359,"code_offset":263,"routine":"Main","routine_number":1,"offset_in_routine":7,)"
+        R"("file":1,"path":"games/tale/main.src","line":12,"char":9}]})"
         "\n"
         R"({"kind":"lookup","lookup":"0x1130","found":false,"address":4400,"code_offset":304})"
         "\n"
         R"({"kind":"lookup","lookup":"main:99","found":false})"
         "\n"
-        R"({"kind":"lookup","lookup":"bad","found":false,"error":"Bad lookup bad: give an address, +offset or FILE:LINE"})"
+        R"({"kind":"lookup","lookup":"bad","found":false})"
+        "\n"
+        R"({"kind":"lookup","lookup":"0xZZ","found":false,"error":"Bad lookup 0xZZ: give an address, +offset or FILE:LINE"})"
         "\n");
     EXPECT_EQ(result.status, 1);
 }
@@ -165,4 +173,278 @@ TEST(Lookup, CutFilesAndPipesEndWithAFatalError) {
     EXPECT_NE(std::system(command.c_str()), 0);
     EXPECT_EQ(read_whole_file(directory + "/out.txt"),
               "Fatal error: Lookups need a debugging file that can be read twice, not a pipe\n");
+}
+
+namespace {
+
+// A record of every kind that bears a name; object 27 is repeated by a later
+// record, which does not count.
+DebugFile game_with_names() {
+    return debug_file()
+        .file(1, "main", "games/tale/main.src")
+        .class_("Room", {1, 5, 1}, {1, 9, 2})
+        .object(27, "hall", {1, 10, 1}, {1, 14, 2})
+        .object(27, "Hall", {1, 20, 1}, {1, 24, 2})
+        .object(28, "HALL", {1, 30, 1}, {1, 34, 2})
+        .global(16, "score")
+        .attribute(0, "light")
+        .property(3, "description")
+        .fake_action(4096, "LetGo")
+        .action(1, "Take")
+        .array(1842, "stack")
+        .routine(1, {1, 40, 1}, 0x100, "Hall", {"x"})
+        .routine_end(1, {1, 44, 1}, 0x120)
+        .memory_map({{"code area", 0x1000}})
+        .end();
+}
+
+struct Answer {
+    std::string lookup;
+    std::string text;
+};
+
+const Answer name_and_number_answers[] = {
+    {"hall",
+     "games/tale/main.src:10:1: object 27 \"hall\"\ngames/tale/main.src:30:1: object 28 \"HALL\"\n"
+     "games/tale/main.src:40:1: routine 1 \"Hall\" at 0x1100\n"},
+    {"ROOM", "games/tale/main.src:5:1: class \"Room\"\n"},
+    {"Score", "global 16 \"score\"\n"},
+    {"object 27", "games/tale/main.src:10:1: object 27 \"hall\"\n"},
+    {"object 0x1c", "games/tale/main.src:30:1: object 28 \"HALL\"\n"},
+    {"global 16", "global 16 \"score\"\n"},
+    {"attribute 0", "attribute 0 \"light\"\n"},
+    {"property 3", "property 3 \"description\"\n"},
+    {"fake_action 4096", "fake_action 4096 \"LetGo\"\n"},
+    {"action 1", "action 1 \"Take\"\n"},
+    {"routine 1", "games/tale/main.src:40:1: routine 1 \"Hall\" at 0x1100\n"},
+    {"array 1842", "array 1842 \"stack\"\n"},
+    {"hal", "hal: not found\n"},
+    {"object 29", "object 29: not found\n"},
+    {"action 4096", "action 4096: not found\n"},
+    {"Food::before", "Food::before: not found\n"},
+};
+
+}  // namespace
+
+TEST(Lookup, NamesInAnyCaseAndNumbersOfEveryKind) {
+    std::vector<std::string> values;
+    std::string expected;
+    for (const Answer& answer : name_and_number_answers) {
+        values.push_back(answer.lookup);
+        expected += answer.text;
+    }
+    RunResult result = look_up(values, game_with_names());
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(look_up({"hall", "global 16"}, game_with_names()).status, 0);
+}
+
+// Each lookup of standard input gets the answer it gets on the command line;
+// in text mode an empty line follows it, in JSON mode it is one line.
+TEST(Lookup, StandardInputAnswersAsTheCommandLineDoes) {
+    const Answer answers[] = {
+        {"0x1107", "games/tale/main.src:12:5: 0x1107 is in routine Main (1), 7 bytes in\n"},
+        {"0x1130", "0x1130: not in any routine\n"},
+        {"main:12",
+         "games/tale/main.src:12:5: 0x1107 in routine Main (1)\ngames/tale/main.src:12:9: 0x1107 in routine Main "
+         "(1)\n"},
+        {"main.src:13:2", "games/tale/main.src:13:5: 0x110c in routine Main (1)\n"},
+        {"main:99", "main:99: no code\n"},
+        {"Main", "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n"},
+        {"routine 3", "games/tale/main.src:50:1: routine 3 \"Late\" at 0x1140\n"},
+        {"x", "x: not found\n"},
+        {"0xZZ", "Bad lookup 0xZZ: give an address, +offset or FILE:LINE\n"},
+    };
+    std::vector<std::string> values;
+    std::string input, on_command_line, from_input;
+    for (const Answer& answer : answers) {
+        values.push_back(answer.lookup);
+        input += answer.lookup + "\n";
+        on_command_line += answer.text;
+        from_input += answer.text + "\n";
+    }
+    EXPECT_EQ(look_up(values).out, on_command_line);
+    RunResult result = run_vardex({"-lookup=0x1100", "-lookup"}, game_with_routines(), input);
+    EXPECT_EQ(result.out, "games/tale/main.src:11:5: 0x1100 is in routine Main (1), 0 bytes in\n" + from_input);
+    EXPECT_EQ(result.status, 1);
+
+    std::string json = look_up(values, game_with_routines(), "-json").out;
+    EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), std::ssize(answers));
+    EXPECT_EQ(run_vardex({"-json", "-lookup"}, game_with_routines(), input).out, json);
+
+    EXPECT_EQ(run_vardex({"-lookup"}, game_with_routines(), "0x1100\nmain:11").status, 0);
+    RunResult closed_at_once = run_vardex({"-lookup"}, game_with_routines(), "");
+    EXPECT_EQ(closed_at_once.out, "");
+    EXPECT_EQ(closed_at_once.status, 0);
+}
+
+TEST(Lookup, LinesOfStandardInputAsTheyCome) {
+    const std::string long_line(5000, 'a');
+    const std::string input = std::string("\x01\x00z\n", 4) + "a\tb\n" + long_line + "\n" + "main:11\r\n\n0x1100";
+    RunResult result = run_vardex({"-lookup"}, game_with_routines(), input);
+    EXPECT_EQ(result.out,
+              "Bad lookup \\x01\\x00z: give an address, +offset or FILE:LINE\n\n"
+              "a\\x09b: not found\n\n"
+              "Bad lookup " +
+                  long_line.substr(0, 4096) +
+                  ": give an address, +offset or FILE:LINE\n\n"
+                  "games/tale/main.src:11:5: 0x1100 in routine Main (1)\n\n"
+                  "Bad lookup : give an address, +offset or FILE:LINE\n\n"
+                  "games/tale/main.src:11:5: 0x1100 is in routine Main (1), 0 bytes in\n\n");
+    EXPECT_EQ(result.status, 1);
+}
+
+// Every JSON answer: "address" from the code area, absent without one;
+// "code_offset" wherever the code is known.
+TEST(Lookup, JsonAddressesAndCodeOffsets) {
+    struct Case {
+        std::vector<std::string> values;
+        bool with_code_area;
+        std::string answers;
+    };
+    const Case cases[] = {
+        {{"+0x100", "0x1100"},
+         true,
+         R"({"kind":"lookup","lookup":"+0x100","found":true,"address":4352,"code_offset":256,"file":1,)"
+         R"("path":"games/tale/main.src","line":11,"char":5,"routine":"Main","routine_number":1,"offset_in_routine":0})"
+         "\n"
+         R"({"kind":"lookup","lookup":"0x1100","found":true,"address":4352,"code_offset":256,"file":1,)"
+         R"("path":"games/tale/main.src","line":11,"char":5,"routine":"Main","routine_number":1,"offset_in_routine":0})"
+         "\n"},
+        {{"+0x100", "0x1100", "main:11", "routine 1"},
+         false,
+         R"({"kind":"lookup","lookup":"+0x100","found":true,"code_offset":256,"file":1,)"
+         R"("path":"games/tale/main.src","line":11,"char":5,"routine":"Main","routine_number":1,"offset_in_routine":0})"
+         "\n"
+         R"({"kind":"lookup","lookup":"0x1100","found":false,"error":"no code area in the memory map; give +OFFSET"})"
+         "\n"
+         R"({"kind":"lookup","lookup":"main:11","found":true,"code":[{"code_offset":256,"routine":"Main",)"
+         R"("routine_number":1,"offset_in_routine":0,"file":1,"path":"games/tale/main.src","line":11,"char":5}]})"
+         "\n"
+         R"({"kind":"lookup","lookup":"routine 1","found":true,"symbols":[{"kind":"routine","number":1,)"
+         R"("name":"Main","file":1,"path":"games/tale/main.src","line":10,"char":1,"code_offset":256}]})"
+         "\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(look_up(c.values, game_with_routines(c.with_code_area), "-json").out, c.answers);
+    EXPECT_EQ(look_up({"hall", "Room"}, game_with_names(), "-json").out,
+              R"({"kind":"lookup","lookup":"hall","found":true,"symbols":[{"kind":"object","number":27,"name":"hall",)"
+              R"("file":1,"path":"games/tale/main.src","line":10,"char":1},{"kind":"object","number":28,"name":"HALL",)"
+              R"("file":1,"path":"games/tale/main.src","line":30,"char":1},{"kind":"routine","number":1,"name":"Hall",)"
+              R"("file":1,"path":"games/tale/main.src","line":40,"char":1,"address":4352,"code_offset":256}]})"
+              "\n"
+              R"({"kind":"lookup","lookup":"Room","found":true,"symbols":[{"kind":"class","name":"Room","file":1,)"
+              R"("path":"games/tale/main.src","line":5,"char":1}]})"
+              "\n");
+}
+
+// FILE:LINE:CHAR, the form of every position vardex writes, reads as
+// FILE:LINE unless a File record is named FILE:LINE.
+TEST(Lookup, PositionsWithTheirCharacter) {
+    DebugFile file = debug_file()
+                         .file(1, "main", "games/tale/main.src")
+                         .file(2, "odd:12", "odd:12")
+                         .routine(1, {1, 10, 1}, 0x100, "Main")
+                         .sequence_points(1, {{{1, 12, 5}, 3}, {{2, 5, 1}, 6}})
+                         .routine_end(1, {1, 14, 1}, 0x120)
+                         .end();
+    EXPECT_EQ(look_up({"games/tale/main.src:12:5", "odd:12:5", "main:12:5:1"}, file).out,
+              "games/tale/main.src:12:5: +0x103 in routine Main (1)\n"
+              "odd:12:5:1: +0x106 in routine Main (1)\n"
+              "main:12:5:1: no code\n");
+}
+
+// Records out of the usual order: a routine's points spread over several
+// records among others, all of which count, and the code of a line listed
+// in file order.
+TEST(Lookup, PointsOfARoutineInSeveralRecords) {
+    DebugFile file = debug_file()
+                         .file(1, "main", "games/tale/main.src")
+                         .sequence_points(9, {{{1, 21, 1}, 8}})
+                         .routine(9, {1, 20, 1}, 0x100, "Nine")
+                         .routine(8, {1, 30, 1}, 0x200, "Eight")
+                         .sequence_points(8, {{{1, 21, 2}, 0}})
+                         .sequence_points(9, {{{1, 22, 1}, 4}, {{1, 21, 3}, 12}})
+                         .routine_end(9, {1, 23, 1}, 0x120)
+                         .routine_end(8, {1, 31, 1}, 0x210)
+                         .end();
+    EXPECT_EQ(look_up({"+0x106", "+0x109", "+0x10c", "main:21"}, file).out,
+              "games/tale/main.src:22:1: +0x106 is in routine Nine (9), 6 bytes in\n"
+              "games/tale/main.src:21:1: +0x109 is in routine Nine (9), 9 bytes in\n"
+              "games/tale/main.src:21:3: +0x10c is in routine Nine (9), 12 bytes in\n"
+              "games/tale/main.src:21:1: +0x108 in routine Nine (9)\n"
+              "games/tale/main.src:21:2: +0x200 in routine Eight (8)\n"
+              "games/tale/main.src:21:3: +0x10c in routine Nine (9)\n");
+}
+
+// More source lines than the line index holds, and names after them: the
+// answers stay whole, the records beyond the index read when asked for.
+TEST(Lookup, MoreLinesThanTheIndexHolds) {
+    DebugFile file = debug_file().file(1, "main", "games/tale/main.src");
+    std::string expected;
+    for (unsigned routine = 0; routine < 20; ++routine) {
+        std::vector<SequencePoint> points;
+        for (unsigned i = 0; i < 60000; ++i) points.push_back({{1, i + 1, 1}, i});
+        file.routine(routine, {1, 1, 1}, 0x10000 * routine, std::string("r").append(std::to_string(routine)))
+            .sequence_points(routine, points)
+            .routine_end(routine, {1, 1, 1}, 0x10000 * routine + 0xFFFF);
+        char row[80];
+        std::snprintf(row, sizeof row, "games/tale/main.src:7:1: +0x%x in routine r%u (%u)\n", 0x10000 * routine + 6,
+                      routine, routine);
+        expected += row;
+    }
+    file.object(1, "lamp", {1, 2, 3}, {1, 4, 5}).end();
+    EXPECT_EQ(look_up({"main:7", "lamp"}, file).out, expected + "games/tale/main.src:2:3: object 1 \"lamp\"\n");
+}
+
+// A program that writes one lookup and waits for its answer gets it at once.
+TEST(Lookup, ACoProcessGetsEachAnswerBeforeItAsksAgain) {
+    std::string directory = make_temporary_directory();
+    std::string path = directory + "/game.dbg";
+    std::FILE* stream = std::fopen(path.c_str(), "wb");
+    DebugFile game = game_with_routines();
+    const std::string& bytes = game.bytes();
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fclose(stream);
+    int to_vardex[2], from_vardex[2];
+    ASSERT_EQ(pipe(to_vardex), 0);
+    ASSERT_EQ(pipe(from_vardex), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(to_vardex[0], 0);
+        dup2(from_vardex[1], 1);
+        close(to_vardex[1]);
+        close(from_vardex[0]);
+        execl(VARDEX_BINARY, VARDEX_BINARY, "-lookup", path.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(to_vardex[0]);
+    close(from_vardex[1]);
+    // Reads up to the empty line that ends an answer; a hang fails after 10 s.
+    auto answer_to = [&](const std::string& lookup) {
+        EXPECT_EQ(write(to_vardex[1], lookup.data(), lookup.size()), static_cast<ssize_t>(lookup.size()));
+        std::string answer;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (answer.size() < 2 || answer.substr(answer.size() - 2) != "\n\n") {
+            pollfd ready{from_vardex[0], POLLIN, 0};
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) != 1)
+                return answer + "(no answer)";
+            char buffer[4096];
+            ssize_t got = read(from_vardex[0], buffer, sizeof buffer);
+            if (got <= 0) return answer + "(vardex ended)";
+            answer.append(buffer, static_cast<std::size_t>(got));
+        }
+        return answer;
+    };
+    EXPECT_EQ(answer_to("0x1100\n"), "games/tale/main.src:11:5: 0x1100 is in routine Main (1), 0 bytes in\n\n");
+    EXPECT_EQ(answer_to("main:12\n"),
+              "games/tale/main.src:12:5: 0x1107 in routine Main (1)\n"
+              "games/tale/main.src:12:9: 0x1107 in routine Main (1)\n\n");
+    close(to_vardex[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(from_vardex[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }

@@ -245,7 +245,7 @@ TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
         {"lookup not found",
          {"-stats", "-json", "-lookup=+0x999"},
          game,
-         "...]}\n{\"kind\":\"lookup\",\"lookup\":\"+0x999\",\"found\":false,\"address\":2457,\"code_offset\":2457}\n",
+         "...]}\n{\"kind\":\"lookup\",\"lookup\":\"+0x999\",\"found\":false,\"code_offset\":2457}\n",
          1},
     };
     for (const Case& each : cases) {

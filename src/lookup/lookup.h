@@ -1,11 +1,12 @@
 // Lookups in the debugging file: the source position of a code address (as
-// an interpreter reports it) and the code addresses of a source line.
+// an interpreter reports it), the code addresses of a source line, and the
+// records that bear a name or a number.
 #pragma once
 
-// Answers the lookups of the run options, one after another in the order
-// given, from the open debugging file, read up to its first record. The file
-// is read more than once. Returns the exit status: 0 when every lookup found
-// its answer, 1 otherwise.
+// Reads the open debugging file, from its first record, once into an index,
+// then answers the lookups of the command line in the order given and, with
+// -lookup, those of standard input, each as it comes. Returns the exit
+// status: 0 when every lookup found its answer, 1 otherwise.
 int answer_lookups();
 // Forgets what an earlier run learnt (for a new run in the same process).
 void reset_lookups();

@@ -1,5 +1,8 @@
 #include "reader/field_reader.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,11 @@ void (*fatal_error_writer)(std::string_view message, std::string_view path) = nu
 namespace {
 
 constexpr std::size_t input_buffer_size = 64 * 1024;
+// After a seek the reader serves one record or a few (a lookup's answer), so
+// its first read is small and the reads after it grow to the whole buffer:
+// an answer costs a read of about a kilobyte, not a refill of 64 KiB.
+constexpr std::size_t first_read_after_seek = 2048;
+constexpr std::size_t read_before_seek = 512;
 
 // The padding lets find_terminator test 32 bytes at a time, and list_ahead
 // 64, up to the end of the buffer, and a string that ends there be copied as
@@ -24,6 +32,13 @@ StringField straddling_string;
 std::FILE* debug_file = nullptr;
 // File offset of the byte after the last one read into the buffer.
 std::uint64_t window_end_offset = 0;
+// How much the next refill reads.
+std::size_t next_read_size = input_buffer_size;
+// Once the reader seeks a file, it reads at its own offset (one system call
+// a read, none for the seek); a stream with no descriptor (in memory) is
+// read where it was sought.
+bool reading_at_offsets = false;
+bool read_at_offset_failed = false;
 
 void empty_window_at(std::uint64_t offset) {
     input.next = input.end = input.start = input_buffer;
@@ -33,7 +48,17 @@ void empty_window_at(std::uint64_t offset) {
 // Fills the buffer from the file; false when nothing more could be read.
 bool refill() {
     if (debug_file == nullptr) return false;
-    std::size_t count = std::fread(input_buffer, 1, input_buffer_size, debug_file);
+    std::size_t count = 0;
+    if (reading_at_offsets) {
+        ssize_t got;
+        do got = pread(fileno(debug_file), input_buffer, next_read_size, static_cast<off_t>(window_end_offset));
+        while (got < 0 && errno == EINTR);
+        read_at_offset_failed = got < 0;
+        count = got < 0 ? 0 : static_cast<std::size_t>(got);
+    } else {
+        count = std::fread(input_buffer, 1, next_read_size, debug_file);
+    }
+    next_read_size = next_read_size * 4 < input_buffer_size ? next_read_size * 4 : input_buffer_size;
     input.next = input_buffer;
     input.end = input_buffer + count;
     input.start = input_buffer;
@@ -43,7 +68,7 @@ bool refill() {
 }
 
 [[noreturn]] void input_ended() {
-    if (debug_file != nullptr && std::ferror(debug_file))
+    if (debug_file != nullptr && (std::ferror(debug_file) || read_at_offset_failed))
         fatal_error("I/O failure: can't read from debugging info file");
     fatal_error("Unexpected end of debugging info file");
 }
@@ -109,11 +134,13 @@ void attach_debug_stream(std::FILE* stream) {
     // The reader has its own large buffer; the stream's would only add a copy.
     std::setvbuf(debug_file, nullptr, _IONBF, 0);
     empty_window_at(0);
+    next_read_size = input_buffer_size;
+    reading_at_offsets = read_at_offset_failed = false;
 }
 
 void close_debug_file() {
     if (debug_file == nullptr) return;
-    if (std::ferror(debug_file)) fatal_error("I/O failure: can't close debugging info file");
+    if (std::ferror(debug_file) || read_at_offset_failed) fatal_error("I/O failure: can't close debugging info file");
     std::fclose(debug_file);
     debug_file = nullptr;
     empty_window_at(0);
@@ -127,15 +154,39 @@ void release_debug_file() {
 
 bool input_is_seekable() { return debug_file != nullptr && std::fseek(debug_file, 0, SEEK_CUR) == 0; }
 
+namespace {
+
+// Empties the window at `offset`, from which the next refill reads.
+bool move_to(std::uint64_t offset) {
+    if (reading_at_offsets || (fileno(debug_file) >= 0 && std::fseek(debug_file, 0, SEEK_CUR) == 0)) {
+        reading_at_offsets = true;
+    } else if (std::fseek(debug_file, static_cast<long>(offset), SEEK_SET) != 0) {
+        return false;
+    }
+    empty_window_at(offset);
+    return true;
+}
+
+}  // namespace
+
 bool seek_input(std::uint64_t offset) {
     if (offset >= input.start_offset && offset <= window_end_offset) {
         input.next = input_buffer + (offset - input.start_offset);
         return true;
     }
-    if (debug_file == nullptr || offset > static_cast<std::uint64_t>(LONG_MAX) ||
-        std::fseek(debug_file, static_cast<long>(offset), SEEK_SET) != 0)
-        return false;
-    empty_window_at(offset);
+    if (debug_file == nullptr || offset > static_cast<std::uint64_t>(LONG_MAX)) return false;
+    // The records read together stand together (a routine's records follow
+    // one another), so the read after a seek starts a little before the
+    // offset sought, where the record before it may stand.
+    std::uint64_t start = offset > read_before_seek ? offset - read_before_seek : 0;
+    if (!move_to(start)) return false;
+    next_read_size = first_read_after_seek;
+    refill();
+    if (window_end_offset < offset) {
+        if (!move_to(offset)) return false;
+        return true;
+    }
+    input.next = input_buffer + (offset - start);
     return true;
 }
 

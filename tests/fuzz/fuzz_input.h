@@ -3,7 +3,8 @@
 //   3 bytes   switch mask: bit i of the 24-bit big-endian value passes
 //             fuzz_switches[i] on the command line, in table order
 //   1 byte    length L of the standard input text
-//   L bytes   standard input (the two selection lines; read in Python mode)
+//   L bytes   standard input (the two selection lines, read in Python mode;
+//             lookups, one per line, with -lookup)
 //   the rest  the debugging file
 #pragma once
 
@@ -13,8 +14,8 @@
 
 constexpr std::string_view fuzz_switches[] = {
     "-python", "-all",     "-files",  "-classes", "-objects", "-globals",   "-attributes",     "-properties",
-    "-fakes",  "-actions", "-header", "-lines",   "-code",    "-routines",  "-codeless",       "-map",
-    "-help",   "-text",    "-stats",  "-",        "-json",    "-lookup=+7", "-lookup=rooms:4", "-lookup=0x1a9",
+    "-fakes",  "-actions", "-header", "-lines",   "-code",    "-routines",  "-stats",          "-map",
+    "-help",   "-text",    "-lookup", "-",        "-json",    "-lookup=+7", "-lookup=rooms:4", "-lookup=0x1a9",
 };
 constexpr std::size_t fuzz_switch_count = sizeof fuzz_switches / sizeof fuzz_switches[0];
 constexpr std::size_t fuzz_prefix_size = 4;

@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
     write_seed("sample-python-all", python_switch, "\n*\n", sample);
     write_seed("sample-python-selected", python_switch, "Quibrel/x\nrooms/lantern\n", sample);
     write_seed("help-unknown-switches", switch_bit("-help") | switch_bit("-"), "", sample);
+    write_seed("sample-lookups-from-stdin", switch_bit("-lookup"),
+               "0x349\n+0x10\nrooms:31\nrooms.src:31:5\ninitialise\nobject 27\nglobal 0x10\n\n\x01x\r\nmain", sample);
+    write_seed("sample-lookups-json", switch_bit("-lookup") | switch_bit("-json") | switch_bit("-lookup=+7"),
+               "0x349\nrooms:31\nRoom\nbad:\n", sample);
     write_seed("python-then-text", python_switch | switch_bit("-text"), "\n*\n", sample);
 
     write_seed("empty", all_switch, "", "");

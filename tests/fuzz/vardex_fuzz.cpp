@@ -1,6 +1,8 @@
 // libFuzzer target: one whole run of vardex per input, in-process. The first
 // bytes choose the switches and the selection lines (fuzz_input.h); the rest
 // is the debugging file, read from memory.
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -142,8 +144,10 @@ void check_json_byte(char c) {
     if ((c == '}' || c == ']') && --check.depth < 0) fail("a JSON line closes more than it opens");
 }
 
+bool answers_lookups() { return options.lookup_count != 0 || options.lookups_from_standard_input; }
+
 ssize_t keep_tail(void*, const char* data, std::size_t size) {
-    if (options.mode == OutputMode::Python && options.lookup_count == 0 && !options.stats_report)
+    if (options.mode == OutputMode::Python && !answers_lookups() && !options.stats_report)
         for (std::size_t i = 0; i < size; ++i) check_python_byte(data[i]);
     if (options.mode == OutputMode::Json)
         for (std::size_t i = 0; i < size; ++i) check_json_byte(data[i]);
@@ -208,14 +212,14 @@ std::string_view last_line(std::string_view text) {
 void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     std::string_view text(tail.text, tail.size);
     if (ended_by_fatal_error && status != 1) fail("exit status after a fatal error is not 1");
-    if (!ended_by_fatal_error && options.lookup_count == 0 && status != 0)
-        fail("exit status of a complete run is not 0");
+    if (!ended_by_fatal_error && !answers_lookups() && status != 0) fail("exit status of a complete run is not 0");
     // The size profile writes nothing of its report before the whole file is read.
-    if (options.stats_report && options.lookup_count == 0 && ended_by_fatal_error &&
+    if (options.stats_report && !answers_lookups() && ended_by_fatal_error &&
         (text.find("Debugging file from") != std::string_view::npos ||
          text.find("{\"kind\":\"stats\"") != std::string_view::npos))
         fail("a fatal error ended the size profile after some of its report");
-    if (!ends_with(text, "\n")) fail("the output does not end with a newline");
+    // Lookups read from an empty standard input alone write nothing.
+    if (tail.total != 0 && !ends_with(text, "\n")) fail("the output does not end with a newline");
     if (options.mode != OutputMode::Json) {
         if (ended_by_fatal_error && last_line(text).rfind("Fatal error: ", 0) != 0)
             fail("a fatal error did not end the answers with its line");
@@ -224,7 +228,7 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     if (json_check.in_string || json_check.depth != 0) fail("the JSON output ends inside a line");
     std::string_view last = last_line(text);
     const bool complete_end =
-        options.lookup_count != 0 ||
+        answers_lookups() ||
         (options.stats_report ? last.rfind("{\"kind\":\"stats\",", 0) == 0 ||
                                     (last.size() == text.size() && tail.total > tail.size)  // began before the tail
                               : last == "{\"kind\":\"end\"}\n");
@@ -235,7 +239,7 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
 // A run ends with status 1, and with one fatal-error line, or in Python mode
 // with the sources list, or in text mode at the end of a line.
 void check_end_of_run(int status, bool ended_by_fatal_error) {
-    if (options.mode == OutputMode::Json || options.lookup_count != 0 || options.stats_report)
+    if (options.mode == OutputMode::Json || answers_lookups() || options.stats_report)
         return check_end_of_json_or_lookups(status, ended_by_fatal_error);
     if (status != 1) fail("exit status is not 1");
     std::string_view text(tail.text, tail.size);
@@ -295,7 +299,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out.before_flush = nullptr;
     fatal_error_writer = nullptr;
 
-    std::FILE* selection_lines = memory_stream(stdin_text, stdin_size);
+    // Standard input is a pipe, which lookups read by its descriptor; it holds
+    // at most 255 bytes, less than a pipe takes at once.
+    int stdin_pipe[2];
+    if (pipe(stdin_pipe) != 0) std::abort();
+    if (stdin_size != 0 && write(stdin_pipe[1], stdin_text, stdin_size) != static_cast<ssize_t>(stdin_size))
+        std::abort();
+    close(stdin_pipe[1]);
+    std::FILE* selection_lines = fdopen(stdin_pipe[0], "r");
     attach_debug_stream(memory_stream(debug_file, debug_file_size));
     // The C library lets a program assign its standard streams.
     std::FILE* real_stdin = stdin;

@@ -1,0 +1,224 @@
+// The files of the lookup benchmark (see make_bench_file.cpp):
+//
+//   make_bench_file -game OUTPUT
+//       the largest realistic game: 65,536 routines as a compiler writes
+//       them (Routine, SequencePoints, RoutineEnd; 1 to 24 points each, now
+//       and then two on one line; names like Food::before and
+//       nameless_obj__12.after), 24 source files and file 255 for the
+//       compiler's own routines, 8,000 objects, and the globals, attributes,
+//       properties, actions and arrays of a large game; a memory map whose
+//       code area is as large as the routines' code. Beside it, 100,000
+//       lookups of each kind, one per line, for piping into vardex -lookup:
+//       OUTPUT.addresses, OUTPUT.names (names in any case, and KIND NUMBER)
+//       and OUTPUT.lines (FILE:LINE).
+//   make_bench_file -hostile points|names|repeats OUTPUT MEGABYTES
+//       files made to blow up an index: routines of 65,535 sequence points
+//       each; objects and classes that all share one name; one routine
+//       number repeated in every Routine and SequencePoints record.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "debug_file_builder.h"
+
+namespace {
+
+std::uint64_t state = 0x2545F4914F6CDD1Du;
+
+std::uint32_t next_random() {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return static_cast<std::uint32_t>(state >> 16);
+}
+
+unsigned between(unsigned low, unsigned high) { return low + next_random() % (high - low + 1); }
+
+std::string identifier() {
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz";
+    std::string name(1, static_cast<char>(letters[between(0, 25)] - (next_random() % 3 == 0 ? 32 : 0)));
+    for (unsigned i = between(3, 11); i > 0; --i) name += letters[between(0, 25)];
+    return name;
+}
+
+// A name with the case of its letters changed at random: lookups find names in any case.
+std::string in_any_case(std::string name) {
+    for (char& c : name)
+        if (next_random() % 4 == 0 && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) c ^= 0x20;
+    return name;
+}
+
+bool write_file(const std::string& path, const std::string& bytes) {
+    std::FILE* output = std::fopen(path.c_str(), "wb");
+    if (output == nullptr) {
+        std::perror(path.c_str());
+        return false;
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), output);
+    if (std::fclose(output) != 0) {
+        std::perror(path.c_str());
+        return false;
+    }
+    std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());
+    return true;
+}
+
+constexpr unsigned game_file_count = 24;
+constexpr unsigned routine_count = 65536;
+constexpr unsigned lookups_per_kind = 100000;
+constexpr unsigned long code_area = 0x14a30;
+
+struct GameRoutine {
+    unsigned long start;
+    unsigned long size;
+};
+
+}  // namespace
+
+int make_game_file(const char* path) {
+    DebugFile file;
+    file.header(6, 36, 1632);
+    std::vector<std::string> include_names;
+    for (unsigned i = 1; i <= game_file_count; ++i) {
+        std::string include_name = i == 1 ? "main" : i <= 6 ? "lib" : "part";
+        if (i > 1) include_name.append(std::to_string(i));
+        std::string path = i > 1 && i <= 6 ? "game/lib/" : "game/";
+        path.append(include_name).append(i <= 6 ? ".h" : ".src");
+        file.file(i, include_name, path);
+        include_names.push_back(include_name);
+    }
+    file.file(255, "veneer", "veneer");
+
+    std::vector<std::string> names;  // of every record, for the name lookups
+    auto named = [&](std::string name) {
+        names.push_back(name);
+        return name;
+    };
+    std::vector<unsigned> next_line(256, 1);
+    auto position = [&](unsigned source) {
+        Position at{source, next_line[source], between(1, 9)};
+        next_line[source] += between(1, 4);
+        return at;
+    };
+    for (unsigned i = 0; i < 48; ++i) file.attribute(i, named(identifier()));
+    for (unsigned i = 1; i <= 400; ++i) file.property(i, named(identifier()));
+    for (unsigned i = 0; i < 240; ++i) file.global(i, named(identifier()));
+    for (unsigned i = 0; i < 300; ++i) file.action(i, named(identifier() + "Sub"));
+    for (unsigned i = 0; i < 60; ++i) file.fake_action(4096 + i, named(identifier()));
+    for (unsigned i = 0; i < 150; ++i) {
+        unsigned source = between(1, game_file_count);
+        file.class_(named(identifier()), position(source), position(source));
+    }
+    for (unsigned i = 1; i <= 8000; ++i) {
+        unsigned source = between(1, game_file_count);
+        std::string name = i % 10 == 0 ? std::string("nameless_obj__").append(std::to_string(i)) : identifier();
+        file.object(i, named(name), position(source), position(source));
+    }
+    for (unsigned i = 0; i < 300; ++i) file.array(0x400 + 16 * i, named(identifier()));
+
+    // Routines, as the compiler writes them; every tenth of file 255 (its own).
+    std::vector<GameRoutine> routines(routine_count);
+    std::vector<std::pair<unsigned, unsigned>> lines;  // (file, line) with code
+    unsigned long code = 0;
+    for (unsigned number = 0; number < routine_count; ++number) {
+        unsigned source = number % 10 == 9 ? 255 : between(1, game_file_count);
+        std::string name = number == 0       ? "Initialise"
+                           : number % 7 == 0 ? identifier() + "::before"
+                           : number % 11 == 0
+                               ? std::string("nameless_obj__").append(std::to_string(number)).append(".after")
+                               : identifier() + std::to_string(number);
+        Position start = position(source);
+        file.routine(number, start, code, named(name), {"x", "obj"});
+        std::vector<SequencePoint> points;
+        unsigned offset = 0;
+        unsigned line = start.line + 1;
+        for (unsigned i = between(1, 24); i > 0; --i) {
+            points.push_back({{source, line, between(5, 9)}, offset});
+            lines.push_back({source, line});
+            offset += between(2, 14);
+            if (next_random() % 5 != 0) line += between(1, 2);  // now and then two points on one line
+        }
+        next_line[source] = line + 2 > 60000 ? 1 : line + 2;  // the compiler's own file is long
+        file.sequence_points(number, points);
+        unsigned long size = offset + between(1, 6);
+        file.routine_end(number, {source, line + 1, 1}, code + size);
+        routines[number] = {code, size};
+        code += size;
+    }
+    file.memory_map({{"abbreviations table", 0x40},
+                     {"objects", 0x2b6},
+                     {"code area", code_area},
+                     {"strings area", code_area + code}});
+    file.end();
+    if (!write_file(path, file.bytes())) return 1;
+
+    std::string addresses, symbols, source_lines;
+    char text[64];
+    for (unsigned i = 0; i < lookups_per_kind; ++i) {
+        const GameRoutine& routine = routines[next_random() % routine_count];
+        std::snprintf(text, sizeof text, "0x%lx\n", code_area + routine.start + next_random() % routine.size);
+        addresses += text;
+        if (i % 10 == 0) {
+            static constexpr const char* kinds[] = {"object", "global", "property", "attribute", "routine"};
+            static constexpr unsigned limits[] = {8000, 239, 400, 47, routine_count - 1};
+            unsigned kind = next_random() % 5;
+            symbols += std::string(kinds[kind]) + " " + std::to_string(between(1, limits[kind])) + "\n";
+        } else {
+            symbols += in_any_case(names[next_random() % names.size()]) + "\n";
+        }
+        auto [source, line] = lines[next_random() % lines.size()];
+        source_lines += (source == 255 ? "veneer" : include_names[source - 1]) + ":" + std::to_string(line) + "\n";
+    }
+    std::string base = path;
+    return write_file(base + ".addresses", addresses) && write_file(base + ".names", symbols) &&
+                   write_file(base + ".lines", source_lines)
+               ? 0
+               : 1;
+}
+
+int make_hostile_file(std::string_view kind, const char* path, double megabytes) {
+    const auto target = static_cast<std::uint64_t>(megabytes * 1024 * 1024);
+    std::FILE* output = std::fopen(path, "wb");
+    if (output == nullptr) {
+        std::perror(path);
+        return 1;
+    }
+    DebugFile file;
+    file.header(6, 36, 1632).file(1, "main", "game/main.src").memory_map({{"code area", 0x1000}});
+    unsigned count = 0;
+    std::uint64_t written = 0;
+    while (written + file.size() < target) {
+        if (file.size() > (1u << 22)) {
+            written += std::fwrite(file.bytes().data(), 1, file.size(), output);
+            file.clear();
+        }
+        if (kind == "points") {
+            // A routine of 65,535 points, on lines that never repeat in it.
+            unsigned number = count++ & 0xFFFF;
+            file.routine(number, {1, 1, 1}, number * 16ul, std::string("r").append(std::to_string(number)));
+            std::vector<SequencePoint> points(65535);
+            for (unsigned i = 0; i < 65535; ++i) points[i] = {{1 + i % 200, (i * 7 + number) & 0xFFFF, 1}, i};
+            file.sequence_points(number, points);
+            file.routine_end(number, {1, 2, 1}, number * 16ul + 16);
+        } else if (kind == "names") {
+            // Objects and classes that all share one name.
+            file.object(count++ & 0xFFFF, "lamp", {1, 2, 3}, {1, 4, 5}).class_("Lamp", {1, 6, 7}, {1, 8, 9});
+        } else {
+            // One routine number in every record, routines overlapping.
+            ++count;
+            file.routine(7, {1, count & 0xFFFF, 1}, count & 0xFFFF, "seven");
+            file.sequence_points(7, {{{1, count & 0xFFFF, 1}, count & 0xFF}});
+            file.routine_end(7, {1, 1, 1}, 0x10000 + (count & 0xFFFF));
+        }
+    }
+    file.end();
+    written += std::fwrite(file.bytes().data(), 1, file.size(), output);
+    if (std::fclose(output) != 0) {
+        std::perror(path);
+        return 1;
+    }
+    std::printf("%s: %llu bytes\n", path, static_cast<unsigned long long>(written));
+    return 0;
+}
