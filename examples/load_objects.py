@@ -189,10 +189,10 @@ def debug_file_argument(debug_file):
 
 
 def one_line(text):
-    """The text with control characters written as \\xNN, as vardex writes them in its
-    text answers, so that a message from vardex stays one line."""
-    return "".join(c if c.isprintable() or c == " " else
-                   f"\\x{ord(c):02x}" if ord(c) < 0x100 else f"\\u{ord(c):04x}" for c in text)
+    """The text with control and other unprintable characters written as \\xNN
+    or \\uNNNN, so that a message from vardex stays one line."""
+    return "".join(c if c.isprintable() else f"\\x{ord(c):02x}" if ord(c) < 0x100 else f"\\u{ord(c):04x}"
+                   for c in text)
 
 
 def load_game(vardex, debug_file=None):

@@ -8,8 +8,8 @@ output, and after every code address it finds, hexadecimal after "0x" or "$"
 as an interpreter's error report or a profiler writes them, adds where the
 code comes from:
 
-    [** Programming error: tried to call 0x349 **]
-    [** Programming error: tried to call 0x349 (games/lantern/lantern.src:22:5 in Initialise) **]
+    error in the call at 0x349: value out of range
+    error in the call at 0x349 (games/lantern/lantern.src:22:5 in Initialise): value out of range
 
 An address that is in no routine stays as it is. One vardex runs beside the
 script for the whole text (`vardex -lookup DEBUGFILE`, which reads lookups
