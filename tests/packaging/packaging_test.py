@@ -377,41 +377,25 @@ def check_symbolize(arguments):
     expect(status == 1 and err == "", f"closed pipe: status {status}, message {err!r}")
 
 
-# A debugging file as a compiler writes it, built by hand: no object details.
-def string(text):
-    return text.encode() + b"\0"
+def record(record_type, *fields):
+    """A record of a debugging file: a str field is a string, a tuple a position
+    (file, line, character), an int a word, bytes are written as they are."""
+    encoded = {str: lambda text: text.encode() + b"\0", int: lambda word: word.to_bytes(2, "big"),
+               tuple: lambda at: bytes([at[0]]) + at[1].to_bytes(2, "big") + bytes([at[2]]), bytes: bytes}
+    return bytes([record_type]) + b"".join(encoded[type(field)](field) for field in fields)
 
 
-def position(file, line, char):
-    return bytes([file]) + line.to_bytes(2, "big") + bytes([char])
-
-
-def file_record(number, include_name, path):
-    return b"\x01" + bytes([number]) + string(include_name) + string(path)
-
-
-def object_record(number, name, start):
-    return b"\x03" + number.to_bytes(2, "big") + string(name) + position(*start) + position(start[0], start[1] + 3, 2)
-
-
-def object_details_record(number, short_name, names, exits):
-    return (b"\x0f" + number.to_bytes(2, "big") + string(short_name) + position(1, 11, 5) + position(0, 0, 0)
-            + b"".join(map(string, names)) + b"\0" + b"".join(bytes([index]) + string(to) for index, to in exits) + b"\0")
-
-
-def debug_file(*records):
-    return b"\xde\xbf\x06\x24\x06\x60" + b"".join(records) + b"\0"
-
-
+# A debugging file as a compiler writes it: no object details.
 COMPILER_WRITTEN_FILE = [
-    file_record(1, "main", "tale\\main.src"),
-    file_record(2, "Parser", "tale/./lib/Parser.h"),
-    object_record(27, "hall", (1, 10, 1)),
-    object_record(28, "Food", (2, 400, 1)),
-    object_record(29, "nameless_obj__29", (1, 40, 1)),
-    b"\x0b" + (1).to_bytes(2, "big") + position(1, 20, 1) + b"\0\0\x02" + string("initialise") + b"\0",
-    b"\x10" + position(1, 60, 1),
+    record(1, b"\x01", "main", "tale\\main.src"),
+    record(1, b"\x02", "Parser", "tale/./lib/Parser.h"),
+    record(3, 27, "hall", (1, 10, 1), (1, 13, 2)),
+    record(3, 28, "Food", (2, 400, 1), (2, 410, 2)),
+    record(3, 29, "nameless_obj__29", (1, 40, 1), (1, 43, 2)),
+    record(11, 1, (1, 20, 1), b"\0\0\x02", "initialise", ""),
+    record(16, (1, 60, 1)),
 ]
+DEBUG_FILE_HEADER = b"\xde\xbf\x06\x24\x06\x60"
 
 COMPILER_WRITTEN_TABLE = """\
 identifier        short name  source            name words  exits
@@ -427,7 +411,7 @@ def check_without_object_details(arguments):
     examples = arguments.source_dir / "examples"
     with tempfile.TemporaryDirectory(prefix="vardex-examples-") as temporary:
         compiler_written = Path(temporary) / "compiled.dbg"
-        compiler_written.write_bytes(debug_file(*COMPILER_WRITTEN_FILE))
+        compiler_written.write_bytes(DEBUG_FILE_HEADER + b"".join(COMPILER_WRITTEN_FILE) + b"\0")
         status, out, err = run_script(examples / "load_objects.py", arguments,
                                       ["--vardex", arguments.vardex, compiler_written])
         expect(status == 0 and err == "", f"load_objects.py: status {status}: {err}")
@@ -442,9 +426,10 @@ def check_without_object_details(arguments):
 
         some_details = Path(temporary) / "some_details.dbg"
         records = list(COMPILER_WRITTEN_FILE)
-        records.insert(3, object_details_record(27, "Great Hall", ["great", "hall"], [(1, "cellar"), (11, "garden")]))
-        records.insert(6, object_details_record(29, "lamp", ["lamp"], []))
-        some_details.write_bytes(debug_file(*records))
+        records.insert(3, record(15, 27, "Great Hall", (1, 11, 5), (0, 0, 0), "great", "hall", "",
+                                 "\x01cellar", "\x0bgarden", ""))
+        records.insert(6, record(15, 29, "lamp", (1, 41, 5), (1, 42, 5), "lamp", "", ""))
+        some_details.write_bytes(DEBUG_FILE_HEADER + b"".join(records) + b"\0")
         sys.path.insert(0, str(examples))
         import load_objects
         game = load_objects.load_game(str(arguments.vardex), str(some_details))
