@@ -3,11 +3,15 @@
 
     room_map.py [--vardex PATH] [-o MAP] [DEBUGFILE]
 
-Loads the game's objects through vardex's Python mode as load_objects.py does
+Loads the game's objects through vardex's JSON mode as load_objects.py does
 (which must stand beside this script), and writes a Graphviz DOT graph: one
 box per room (an object with exits), one arrow per exit, labelled with its
 direction. An exit that leads to something that is not a room (a door, or an
 object the debugging file does not describe) ends in a dashed box.
+
+Exits come from object details records, which only some debugging files
+hold (compilers write none). When the file holds no exits, the script says
+so on standard error and in the map's title, and writes the empty map.
 
 The DOT text goes to standard output, or to MAP with -o. When MAP ends in
 .dot or .gv, or has no suffix, it holds the DOT text; any other suffix (.svg,
@@ -101,7 +105,14 @@ def main():
     except VardexError as error:
         print(f"{program_name}: {error}", file=sys.stderr)
         return 1
-    dot_text = room_map(game, "Rooms of " + Path(arguments.debug_file or "gameinfo.dbg").name)
+    file_name = Path(arguments.debug_file or "gameinfo.dbg").name
+    title = "Rooms of " + file_name
+    if not any(obj.obj_is_room for obj in game.objects):
+        reason = ("none of its objects has any" if game.has_object_details else
+                  "it has no object details records, which compilers do not write")
+        print(f"{program_name}: {file_name} holds no exits ({reason}), so the map has no rooms", file=sys.stderr)
+        title += ": the file holds no exits"
+    dot_text = room_map(game, title)
     if arguments.output is None:
         return 0 if write_output(dot_text, program_name) else 1
     return write_map(dot_text, arguments.output, program_name)

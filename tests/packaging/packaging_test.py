@@ -14,6 +14,7 @@ import argparse
 import difflib
 import os
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -245,13 +246,12 @@ def check_load_objects(arguments):
         expect_equal(err, f'load_objects.py: vardex: Fatal error: Couldn\'t open debugging info file "{missing}"\n',
                      "message for a missing debugging file")
 
-        # A crafted path neither runs code nor forges the last line: vardex
-        # escapes it in its message, which stays one line.
+        # A crafted path runs no code, and its message stays one line.
         marker = temporary / "code-ran"
         hostile = f'x"""\nqivobj.__init__.__globals__["os"].system("touch {marker}")\nZkelm_qivSources=[]#'
         status, out, err = run_script(script, arguments, ["--vardex", arguments.vardex, hostile], cwd=temporary)
         expect(not marker.exists(), "a crafted path ran code through load_objects.py")
-        escaped = hostile.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\x0a")
+        escaped = hostile.replace("\n", "\\x0a")
         expect(status == 1 and out == "", f"crafted path: status {status}, output {out!r}")
         expect_equal(err, f'load_objects.py: vardex: Fatal error: Couldn\'t open debugging info file "{escaped}"\n',
                      "message for a crafted path")
@@ -334,6 +334,126 @@ def check_room_map_svg(arguments):
             expect(f">{label}</text>" in svg, f"map.svg lacks the label {label}")
 
 
+SYMBOLIZE_INPUT = """\
+error in the call at 0x349: value out of range
+$349 and 0x360, then 0x349 again; 0x35a is between routines
+no code addresses: x0x349 0x349g $1000000 0x
+"""
+
+SYMBOLIZE_OUTPUT = """\
+error in the call at 0x349 (games/lantern/lantern.src:22:5 in Initialise): value out of range
+$349 (games/lantern/lantern.src:22:5 in Initialise) and 0x360 (games/lantern/rooms.src:31:5 in LightSub), \
+then 0x349 (games/lantern/lantern.src:22:5 in Initialise) again; 0x35a is between routines
+no code addresses: x0x349 0x349g $1000000 0x
+"""
+
+
+def check_symbolize(arguments):
+    """symbolize.py with vardex reading lookups from its standard input."""
+    check_readme_examples(arguments, of_symbolize=True)
+    command = [sys.executable, arguments.source_dir / "examples" / "symbolize.py", "--vardex", arguments.vardex,
+               arguments.source_dir / "examples" / "gameinfo.dbg"]
+    status, out, err = run(command, input=SYMBOLIZE_INPUT.encode())
+    expect(status == 0 and err == "", f"symbolize.py: status {status}: {err}")
+    expect_equal(out, SYMBOLIZE_OUTPUT, "symbolized text")
+
+    # At the end of a pipe that stays open, each line comes out as soon as it is in.
+    with subprocess.Popen([str(part) for part in command], stdin=subprocess.PIPE, stdout=subprocess.PIPE) as script:
+        script.stdin.write(b"call at $360\n")
+        script.stdin.flush()
+        answered = select.select([script.stdout], [], [], 20)[0]
+        line = script.stdout.readline() if answered else b""
+        script.stdin.close()
+        expect_equal(line.decode(), "call at $360 (games/lantern/rooms.src:31:5 in LightSub)\n",
+                     "line symbolized while the input stays open")
+
+    missing = Path(arguments.work_dir) / "missing.dbg"
+    status, out, err = run(command[:-1] + [missing], input=SYMBOLIZE_INPUT.encode())
+    expect(status == 1 and out == "", f"missing debugging file: status {status}, output {out!r}")
+    expect_equal(err, f'symbolize.py: vardex: Fatal error: Couldn\'t open debugging info file "{missing}"\n',
+                 "message for a missing debugging file")
+
+    status, err = run_into_closed_pipe(command + [arguments.source_dir / "README.md"])
+    expect(status == 1 and err == "", f"closed pipe: status {status}, message {err!r}")
+
+
+def record(record_type, *fields):
+    """A record of a debugging file: a str field is a string, a tuple a position
+    (file, line, character), an int a word, bytes are written as they are."""
+    encoded = {str: lambda text: text.encode() + b"\0", int: lambda word: word.to_bytes(2, "big"),
+               tuple: lambda at: bytes([at[0]]) + at[1].to_bytes(2, "big") + bytes([at[2]]), bytes: bytes}
+    return bytes([record_type]) + b"".join(encoded[type(field)](field) for field in fields)
+
+
+# A debugging file as a compiler writes it: no object details.
+COMPILER_WRITTEN_FILE = [
+    record(1, b"\x01", "main", "tale\\main.src"),
+    record(1, b"\x02", "Parser", "tale/./lib/Parser.h"),
+    record(3, 27, "hall", (1, 10, 1), (1, 13, 2)),
+    record(3, 28, "Food", (2, 400, 1), (2, 410, 2)),
+    record(3, 29, "nameless_obj__29", (1, 40, 1), (1, 43, 2)),
+    record(11, 1, (1, 20, 1), b"\0\0\x02", "initialise", ""),
+    record(16, (1, 60, 1)),
+]
+DEBUG_FILE_HEADER = b"\xde\xbf\x06\x24\x06\x60"
+
+COMPILER_WRITTEN_TABLE = """\
+identifier        short name  source            name words  exits
+hall                          main.src:10
+Food                          lib/Parser.h:400
+nameless_obj__29              main.src:40
+"""
+
+
+def check_without_object_details(arguments):
+    """The consumer scripts on a file without object details, and load_game()
+    against vardex's Python mode on one where only some objects have them."""
+    examples = arguments.source_dir / "examples"
+    with tempfile.TemporaryDirectory(prefix="vardex-examples-") as temporary:
+        compiler_written = Path(temporary) / "compiled.dbg"
+        compiler_written.write_bytes(DEBUG_FILE_HEADER + b"".join(COMPILER_WRITTEN_FILE) + b"\0")
+        status, out, err = run_script(examples / "load_objects.py", arguments,
+                                      ["--vardex", arguments.vardex, compiler_written])
+        expect(status == 0 and err == "", f"load_objects.py: status {status}: {err}")
+        expect_equal(out, COMPILER_WRITTEN_TABLE, "table of a file without object details")
+
+        status, out, err = run_script(examples / "room_map.py", arguments,
+                                      ["--vardex", arguments.vardex, compiler_written])
+        expect(status == 0 and 'label="Rooms of compiled.dbg: the file holds no exits";' in out and "->" not in out,
+               f"room_map.py: status {status}, map:\n{out}")
+        expect_equal(err, "room_map.py: compiled.dbg holds no exits (it has no object details records, "
+                          "which compilers do not write), so the map has no rooms\n", "room_map.py's message")
+
+        some_details = Path(temporary) / "some_details.dbg"
+        records = list(COMPILER_WRITTEN_FILE)
+        records.insert(3, record(15, 27, "Great Hall", (1, 11, 5), (0, 0, 0), "great", "hall", "",
+                                 "\x01cellar", "\x0bgarden", ""))
+        records.insert(6, record(15, 29, "lamp", (1, 41, 5), (1, 42, 5), "lamp", "", ""))
+        some_details.write_bytes(DEBUG_FILE_HEADER + b"".join(records) + b"\0")
+        sys.path.insert(0, str(examples))
+        import load_objects
+        game = load_objects.load_game(str(arguments.vardex), str(some_details))
+        _, python_text, _ = run([arguments.vardex, "-python", some_details], input=b"\n*\n")
+        namespace = {"qivobj": PythonModeObject}
+        exec(python_text, namespace)
+        expect_equal(describe_game([obj for obj in game.objects if obj.obj_has_details], game.sources,
+                                   game.initialise, game.main_end),
+                     describe_game(namespace["Zkelm_qivObjList"], namespace["Zkelm_qivSources"],
+                                   namespace["Zkelm_qivSource_initialise"], namespace["Zkelm_qivSource_mainEnd"]),
+                     "load_game() against Python mode")
+
+
+class PythonModeObject:
+    """The class that the text of vardex's Python mode calls; it sets the other members."""
+    obj_with_line = obj_with_line_pos = obj_name_line = obj_name_line_pos = None
+
+
+def describe_game(objects, *markers):
+    members = ("obj_id", "obj_short_name", "obj_source", "obj_line", "obj_with_line", "obj_with_line_pos",
+               "obj_name_line", "obj_name_line_pos", "obj_name_list", "obj_directions", "obj_is_room")
+    return "".join(repr([getattr(obj, member) for member in members]) + "\n" for obj in objects) + repr(markers) + "\n"
+
+
 # --- The examples of the README and the manual page -----------------------
 
 ELIDED = "..."
@@ -375,12 +495,15 @@ def shown_output_matches(actual, shown):
     return re.fullmatch(pattern, "".join(line + "\n" for line in actual)) is not None
 
 
-def check_readme_examples(arguments):
-    """Every `$ ` example of the README, run from a directory that holds the
-    examples, prints what the README shows."""
-    require_tool("dot")  # one example renders the room map
-    examples = readme_examples((arguments.source_dir / "README.md").read_text())
-    expect(len(examples) >= 5, f"found only {len(examples)} examples in README.md")
+def check_readme_examples(arguments, of_symbolize=False):
+    """Every `$ ` example of the README, and its Python snippet, run from a
+    directory that holds the examples, prints what the README shows. Those of
+    symbolize.py run with its other checks."""
+    if not of_symbolize:
+        require_tool("dot")  # one example renders the room map
+    readme = (arguments.source_dir / "README.md").read_text()
+    examples = [example for example in readme_examples(readme) if ("symbolize.py" in example[0]) == of_symbolize]
+    expect(len(examples) >= (1 if of_symbolize else 5), f"found only {len(examples)} examples in README.md")
     failures = []
     with tempfile.TemporaryDirectory(prefix="vardex-readme-") as work:
         work = Path(work)
@@ -396,6 +519,12 @@ def check_readme_examples(arguments):
                 difference = "".join(difflib.unified_diff([line + "\n" for line in shown],
                                                           [line + "\n" for line in actual], "README", "actual"))
                 failures.append(f"$ {command}\n{difference}{err}")
+        if not of_symbolize:
+            # The Python snippet, as the README says to run it.
+            snippet = re.search(r"^```python\n(.*?)^```$", readme, re.MULTILINE | re.DOTALL)[1]
+            status, out, err = run([sys.executable, "-c", snippet], cwd=work, env=env | {"PYTHONPATH": "examples"})
+            if status != 0 or not out.startswith("hall rooms.src 4 {'n_to': 'cellar', 'in_to': 'garden'}\n"):
+                failures.append(f"the Python snippet ended with status {status}:\n{out}{err}")
     expect(not failures, "README examples differ from what they print:\n" + "\n".join(failures))
 
 
@@ -441,6 +570,8 @@ CHECKS = {
     "examples.load_objects": check_load_objects,
     "examples.room_map": check_room_map,
     "examples.room_map_svg": check_room_map_svg,
+    "examples.without_object_details": check_without_object_details,
+    "examples.symbolize": check_symbolize,
     "docs.readme_examples": check_readme_examples,
     "docs.format_examples": check_format_examples,
 }
