@@ -46,11 +46,11 @@ std::uint32_t next_random() {
 unsigned random_between(unsigned low, unsigned high) { return low + next_random() % (high - low + 1); }
 
 constexpr int source_file_count = 8;
-constexpr std::string_view include_names[source_file_count] = {"main",   "Parser",  "VerbLib", "rooms",
-                                                               "people", "objects", "puzzles", "Grammar"};
+constexpr std::string_view include_names[source_file_count] = {
+    "main", "QuibrelParse", "QuibrelVerbs", "rooms", "people", "objects", "puzzles", "QuibrelGrammar"};
 constexpr std::string_view file_names[source_file_count] = {
-    "tale/main.src",   "tale/./lib/Parser.h", "tale/./lib/VerbLib.h", "tale/rooms.src",
-    "tale/people.src", "tale/objects.src",    "tale/puzzles.src",     "tale/./lib/Grammar.h",
+    "tale/main.src",   "tale/./lib/QuibrelParse.h", "tale/./lib/QuibrelVerbs.h", "tale/rooms.src",
+    "tale/people.src", "tale/objects.src",          "tale/puzzles.src",          "tale/./lib/QuibrelGrammar.h",
 };
 
 // Names come from a pool made once: building the file must be much faster

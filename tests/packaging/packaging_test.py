@@ -388,7 +388,7 @@ def record(record_type, *fields):
 # A debugging file as a compiler writes it: no object details.
 COMPILER_WRITTEN_FILE = [
     record(1, b"\x01", "main", "tale\\main.src"),
-    record(1, b"\x02", "Parser", "tale/./lib/Parser.h"),
+    record(1, b"\x02", "QuibrelParse", "tale/./lib/QuibrelParse.h"),
     record(3, 27, "hall", (1, 10, 1), (1, 13, 2)),
     record(3, 28, "Food", (2, 400, 1), (2, 410, 2)),
     record(3, 29, "nameless_obj__29", (1, 40, 1), (1, 43, 2)),
@@ -398,9 +398,9 @@ COMPILER_WRITTEN_FILE = [
 DEBUG_FILE_HEADER = b"\xde\xbf\x06\x24\x06\x60"
 
 COMPILER_WRITTEN_TABLE = """\
-identifier        short name  source            name words  exits
+identifier        short name  source                  name words  exits
 hall                          main.src:10
-Food                          lib/Parser.h:400
+Food                          lib/QuibrelParse.h:400
 nameless_obj__29              main.src:40
 """
 
