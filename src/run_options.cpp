@@ -2,8 +2,7 @@
 
 #include <string_view>
 
-#include "json_export/json_writer.h"
-#include "output_writer.h"
+#include "messages.h"
 #include "reader/records.h"
 
 RunOptions options;
@@ -74,12 +73,8 @@ void apply_switch(const char* argument) {
         if (options.lookup_count < lookup_capacity)
             options.lookups[options.lookup_count] = argument + lookup_prefix.size();
         ++options.lookup_count;
-    } else if (options.mode == OutputMode::Json) {
-        json::write_notice({"Switch -", name, " unknown"});
     } else {
-        out.put("Switch -");
-        out.put(name);
-        out.put(" unknown\n");
+        print_notice({"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
     }
 }
 
@@ -94,12 +89,7 @@ void set_default_options() {
     options.lookup_count = 0;
 }
 
-void print_help_text() {
-    if (options.mode == OutputMode::Json)
-        json::write_notice({help_text});
-    else
-        out.put(help_text);
-}
+void print_help_text() { print_notice({help_text}); }
 
 void parse_switches(int argc, char** argv) {
     // The mode is known before any switch is applied, so that notices are

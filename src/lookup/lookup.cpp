@@ -13,12 +13,13 @@
 #include <string_view>
 #include <utility>
 
+#include "escaping.h"
 #include "json_export/json_writer.h"
 #include "output_writer.h"
 #include "reader/field_reader.h"
+#include "reader/record_loop.h"
 #include "reader/records.h"
 #include "run_options.h"
-#include "vardex.h"
 
 namespace {
 
@@ -258,8 +259,7 @@ void put_answer_text(std::string_view text) {
             out.put(c);
             continue;
         }
-        char escape[4] = {'\\', 'x', "0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 0xF]};
-        out.put({escape, 4});
+        out.end_piece(write_hex_escape(out.begin_piece(), byte));
     }
 }
 

@@ -282,7 +282,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     json_check = JsonCheck{};
     json::record = {};
     out.before_flush = nullptr;
-    fatal_error_writer = nullptr;
 
     std::FILE* selection_lines = memory_stream(stdin_text, stdin_size);
     attach_debug_stream(memory_stream(debug_file, debug_file_size));
