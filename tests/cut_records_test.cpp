@@ -1,5 +1,6 @@
-// Records cut short by the end of the file in JSON and Python mode: what is
-// printed before the cut, and a JSON line that has partly gone out.
+// Records cut short by the end of the file in JSON and Python mode (what is
+// printed before the cut, and a JSON line that has partly gone out), and
+// records across the input buffer's refill.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,7 +23,7 @@ void expect_every_cut(const std::vector<std::string>& args, const std::string& s
                       const std::string& head_output, const std::string& record, const std::vector<Piece>& pieces,
                       const std::string& fatal_line) {
     ASSERT_EQ(pieces.back().bytes_read, record.size()) << "record type " << int(record[0]);
-    for (std::size_t cut = 0; cut < record.size(); ++cut) {
+    for (std::size_t cut = 0; cut <= record.size(); ++cut) {
         std::string expected = head_output;
         for (const Piece& piece : pieces)
             if (piece.bytes_read <= cut) expected += piece.text;
@@ -43,16 +44,38 @@ const std::string json_fatal_line =
 
 }  // namespace
 
-// JSON mode takes a cut record back whole, whatever kind and wherever the cut.
+// JSON mode takes a cut record back whole, whatever kind and wherever the
+// cut (the 64 bytes of a Header alike, so cut at a few of them).
 TEST(CutRecords, JsonTakesEveryKindBackAtEveryCut) {
     const std::string head = debug_file().bytes();
     const std::string version_line = "{\"kind\":\"version\",\"major\":6,\"minor\":36,\"revision\":1632}\n";
-    for (const ListedRecord& record : records_of_every_kind()) {
+    const DebugFile records[] = {
+        DebugFile().file(1, "m", "d"),
+        DebugFile().class_("C", {1, 2, 3}, {1, 4, 5}),
+        DebugFile().object(9, "o", {1, 2, 3}, {1, 4, 5}),
+        DebugFile().global(4, "g"),
+        DebugFile().attribute(5, "a"),
+        DebugFile().property(6, "p"),
+        DebugFile().fake_action(7, "f"),
+        DebugFile().action(8, "r"),
+        DebugFile().sequence_points(3, {{{1, 2, 3}, 10}, {{1, 5, 6}, 20}}),
+        DebugFile().routine(3, {1, 2, 3}, 418, "R", {"x"}),
+        DebugFile().array(12, "a"),
+        DebugFile().memory_map({{"m", 1}}),
+        DebugFile().routine_end(3, {1, 2, 3}, 5),
+        DebugFile().object_details(9, "s", {1, 2, 3}, {1, 4, 5}, {"w"}, {{1, "h"}}),
+        DebugFile().directive_end({1, 2, 3}),
+        DebugFile().library_include({1, 2, 3}),
+    };
+    for (const DebugFile& record : records) {
         const std::string line =
-            run_vardex({"-json", "-all"}, head + record.bytes + '\0').out.substr(version_line.size());
-        expect_every_cut({"-json", "-all"}, "", head, version_line, record.bytes,
-                         {{record.bytes.size(), line.substr(0, line.find('\n') + 1)}}, json_fatal_line);
+            run_vardex({"-json", "-all"}, head + record.bytes() + '\0').out.substr(version_line.size());
+        expect_every_cut({"-json", "-all"}, "", head, version_line, record.bytes(),
+                         {{record.size(), line.substr(0, line.find('\n') + 1)}}, json_fatal_line);
     }
+    const std::string header = DebugFile().game_header(std::vector<unsigned char>(64, 0xAB)).bytes();
+    for (std::size_t cut : {0, 1, 2, 33, 64})
+        EXPECT_EQ(run_vardex({"-json", "-all"}, head + header.substr(0, cut)).out, version_line + json_fatal_line);
 }
 
 // Python mode writes an object's details as they are read; the other
@@ -77,11 +100,11 @@ TEST(CutRecords, PythonKeepsThePiecesAlreadyDue) {
           {19, "'n_to':'h',"},
           {20, "}\no.obj_is_room=1\nl.append(o)\nd['lamp']=o\n"}}},
         {DebugFile().object(4, "box", {1, 7, 0}, {1, 8, 0}),
-         {{15, "o=qivobj()\no.obj_id='box'\no.obj_source='games/main.src'\no.obj_line=6\n"}}},
+         {{15, "o=qivobj()\no.obj_id='box'\no.obj_source='main.src'\no.obj_line=6\n"}}},
         {DebugFile().routine(2, {1, 20, 1}, 0x1a2, "Initialise", {"x"}),
-         {{24, "Zkelm_qivSource_initialise=('games/main.src',19,11)\n"}}},
-        {DebugFile().directive_end({1, 30, 1}), {{5, "Zkelm_qivSource_mainEnd=('games/main.src',29)\n"}}},
-        {DebugFile().library_include({1, 3, 1}), {{5, "Zkelm_qivSource_includeQuibrel=('games/main.src',2)\n"}}},
+         {{24, "Zkelm_qivSource_initialise=('main.src',19,11)\n"}}},
+        {DebugFile().directive_end({1, 30, 1}), {{5, "Zkelm_qivSource_mainEnd=('main.src',29)\n"}}},
+        {DebugFile().library_include({1, 3, 1}), {{5, "Zkelm_qivSource_includeQuibrel=('main.src',2)\n"}}},
     };
     for (const Case& c : cases)
         expect_every_cut({"-python"}, "\n*\n", head, opened, c.record.bytes(), c.pieces, unexpected_end);
@@ -146,5 +169,35 @@ TEST(CutRecords, JsonRecordsAcrossTheInputRefillPrintAsAnywhereElse) {
         ASSERT_EQ(lines.size(), alone.size() + padding_lines) << before_refill;
         lines.erase(lines.begin() + 1, lines.begin() + 1 + static_cast<std::ptrdiff_t>(padding_lines));
         EXPECT_EQ(lines, alone) << before_refill << " bytes of the records before the refill";
+    }
+}
+
+// Python mode keeps an object's name, and a routine's, past the reads after
+// it: a refill of the whole buffer among them must not change them.
+TEST(CutRecords, PythonNamesBeforeARefillStayTheirs) {
+    auto globals = [](std::size_t size) {
+        DebugFile padding;
+        for (std::size_t left = size; left != 0;) {
+            std::size_t length = std::min<std::size_t>(left - 3, 250);
+            if (left - 3 - length == 1 || left - 3 - length == 2) length -= 3;
+            padding.global(1, std::string(length, 'g'));
+            left -= 3 + length;
+        }
+        return padding.bytes();
+    };
+    const std::string head = debug_file().file(1, "main", "games/main.src").bytes();
+    const std::string object = DebugFile().object(3, "lamp", {1, 10, 2}, {1, 14, 1}).bytes();
+    const std::string routine = DebugFile().routine(2, {1, 20, 1}, 0x1a2, "Initialise", {"x"}).bytes();
+    const std::string details = DebugFile().object_details(3, "s", {0, 0, 0}, {0, 0, 0}, {}, {}).bytes();
+    const std::string tail = globals(70000) + '\0';
+    for (std::size_t after_name = 1; after_name <= 8; ++after_name) {
+        // The refill comes `after_name` bytes after the name's terminator.
+        const std::string before_object = globals(64 * 1024 - head.size() - (object.size() - 8 + after_name));
+        std::string out = run_vardex({"-python"}, head + before_object + object + details + tail, "\n*\n").out;
+        EXPECT_NE(out.find("o.obj_id='lamp'\n"), std::string::npos) << after_name;
+        EXPECT_NE(out.find("d['lamp']=o\n"), std::string::npos) << after_name;
+        const std::string before_routine = globals(64 * 1024 - head.size() - (routine.size() - 2 + after_name % 2));
+        out = run_vardex({"-python"}, head + before_routine + routine + tail, "\n*\n").out;
+        EXPECT_NE(out.find("Zkelm_qivSource_initialise=('main.src',19,11)\n"), std::string::npos) << after_name;
     }
 }

@@ -88,12 +88,13 @@ struct Direction {
 template <typename In, typename Out>
 void print_object_start(In& in, Out& o) {
     in.word();
-    std::string_view name = in.string();
+    std::string_view read_name = in.string();  // kept before the next read, which may refill the buffer
+    std::memcpy(current.name, read_name.data(), read_name.size());
+    current.name[read_name.size()] = '\0';
+    current.name_length = read_name.size();
+    const std::string_view name(current.name, current.name_length);
     LineRef start = in.line_ref();
     in.line_ref();
-    std::memcpy(current.name, name.data(), name.size());
-    current.name[name.size()] = '\0';
-    current.name_length = name.size();
     current.file = start.file;
     current.selected = facts_of(current.file).selected;
     if (!current.selected) return;
@@ -137,9 +138,9 @@ void print_initialise_marker(In& in, Out& o) {
     in.word();
     LineRef start = in.line_ref();
     in.address();
-    std::string_view name = in.string();
+    const bool initialise = is_initialise(in.string());  // before the next read, which may refill the buffer
     in.skip_list();
-    if (!is_initialise(name)) return;
+    if (!initialise) return;
     o.put("Zkelm_qivSource_initialise=('", path_of(start.file), "',", ZeroBasedLine{start.line}, ',',
           Number{static_cast<std::uint16_t>(start.character + 10)}, ")\n");
 }

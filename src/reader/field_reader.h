@@ -368,7 +368,8 @@ struct BufferedFields {
 static_assert(BufferedFields::max_read_past_failure <= input_padding);
 
 // Reads fields from the stream, refilling the buffer as needed: the end of
-// the file inside a field ends the run with a fatal error.
+// the file inside a field ends the run with a fatal error. A string it
+// gives stands in the buffer, so it is valid only until the next read.
 struct StreamFields {
     std::uint8_t byte() { return static_cast<std::uint8_t>(read_byte()); }
     std::uint16_t word() { return static_cast<std::uint16_t>(read_word()); }
