@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 
 #include "run_exit.h"
@@ -33,27 +32,6 @@ void OutputWriter::put_long(std::string_view text) {
         used += chunk;
         text.remove_prefix(chunk);
     }
-}
-
-char* digits::write_any_address(char* next, unsigned long value) {
-    char hex[16];
-    char* hex_end = std::to_chars(hex, hex + sizeof hex, value, 16).ptr;
-    auto count = static_cast<std::size_t>(hex_end - hex);
-    for (std::size_t pad = count; pad < 5; ++pad) *next++ = '0';
-    std::memcpy(next, hex, count);
-    next += count;
-    *next++ = ' ';
-    *next++ = '(';
-    next = std::to_chars(next, next + 24, value).ptr;
-    *next++ = ')';
-    return next;
-}
-
-void OutputWriter::put_hex_byte_and_space(unsigned value) {
-    char* start = begin_piece();
-    std::memcpy(start, digits::table.hex_pairs + 2 * (value & 0xFF), 2);
-    start[2] = ' ';
-    end_piece(start + 3);
 }
 
 void OutputWriter::flush_buffer() {

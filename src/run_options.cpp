@@ -2,8 +2,7 @@
 
 #include <string_view>
 
-#include "json_export/json_writer.h"
-#include "output_writer.h"
+#include "messages.h"
 #include "reader/records.h"
 
 RunOptions options;
@@ -80,12 +79,8 @@ void apply_switch(const char* argument) {
         options.lookups_from_standard_input = true;
     } else if (is_lookup_switch(name)) {
         ++options.lookup_count;
-    } else if (options.mode == OutputMode::Json) {
-        json::write_notice({"Switch -", name, " unknown"});
     } else {
-        out.put("Switch -");
-        out.put(name);
-        out.put(" unknown\n");
+        print_notice({"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
     }
 }
 
@@ -104,12 +99,7 @@ void set_default_options() {
     options.lookups_from_standard_input = false;
 }
 
-void print_help_text() {
-    if (options.mode == OutputMode::Json)
-        json::write_notice({help_text});
-    else
-        out.put(help_text);
-}
+void print_help_text() { print_notice({help_text}); }
 
 void parse_switches(int argc, char** argv) {
     // The mode is known before any switch is applied, so that notices are

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "reader/records.h"
-#include "vardex.h"
+#include "reader/record_loop.h"
 
 namespace lookup {
 

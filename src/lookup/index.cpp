@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "reader/record_loop.h"
 #include "reader/records.h"
-#include "vardex.h"
 
 namespace lookup {
 
@@ -229,14 +229,9 @@ void index_points() {
     // statements of a line) makes one entry.
     std::uint64_t previous = no_offset;
     for (unsigned entry = 0; entry < count; ++entry) {
-        std::uint64_t line;
-        if (const unsigned char* bytes = read_in_place(6)) {
-            line = std::uint64_t{bytes[0]} << 56 | std::uint64_t{bytes[1]} << 48 | std::uint64_t{bytes[2]} << 40;
-        } else {
-            LineRef at = read_line_ref();
-            read_word();
-            line = std::uint64_t(at.file) << 56 | std::uint64_t(at.line) << 40;
-        }
+        const LineRef at = read_line_ref();
+        read_word();
+        const std::uint64_t line = std::uint64_t(at.file) << 56 | std::uint64_t(at.line) << 40;
         if (line == previous) continue;
         previous = line;
         if (line_count + name_count == arena_size) {

@@ -2,7 +2,7 @@
 // consumer program, which defines the class qivobj and runs the text.
 #pragma once
 
-#include "text_listing/text_printers.h"
+#include "reader/records.h"
 
 // Indexed by record type 0..17; entry 0 (End) is empty.
 extern const RecordHandler python_handlers[18];

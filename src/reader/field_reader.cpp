@@ -7,12 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output_writer.h"
-#include "run_exit.h"
-#include "run_options.h"
-
 InputWindow input;
-void (*fatal_error_writer)(std::string_view message, std::string_view path) = nullptr;
 
 namespace {
 
@@ -23,10 +18,7 @@ constexpr std::size_t input_buffer_size = 64 * 1024;
 constexpr std::size_t first_read_after_seek = 2048;
 constexpr std::size_t read_before_seek = 512;
 
-// The padding lets find_terminator test 32 bytes at a time, and list_ahead
-// 64, up to the end of the buffer, and a string that ends there be copied as
-// a 32-byte block.
-unsigned char input_buffer[input_buffer_size + 64];
+unsigned char input_buffer[input_buffer_size + input_padding];
 // Where a string that runs past the window is put together.
 StringField straddling_string;
 std::FILE* debug_file = nullptr;
@@ -78,47 +70,7 @@ inline void require_input() {
     if (input.next == input.end && !refill()) input_ended();
 }
 
-// The one place a fatal-error line is composed; `path`, when given, follows
-// the message in double quotes. An output mode with lines of another form
-// writes its own.
-[[noreturn]] void end_with_fatal_line(std::string_view message, const std::string_view* path) {
-    if (fatal_error_writer != nullptr) {
-        fatal_error_writer(message, path != nullptr ? *path : std::string_view());
-        out.flush();
-        end_run(1);
-    }
-    out.put("Fatal error: ");
-    out.put(message);
-    if (path != nullptr) {
-        out.put(" \"");
-        put_escaped_path(*path, options.mode);
-        out.put('"');
-    }
-    out.put('\n');
-    out.flush();
-    end_run(1);
-}
-
 }  // namespace
-
-void put_escaped_path(std::string_view path, OutputMode mode) {
-    const bool python = mode == OutputMode::Python;
-    for (char c : path) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            out.put("\\x");
-            out.put(digits::table.hex_pairs[2 * byte]);
-            out.put(digits::table.hex_pairs[2 * byte + 1]);
-        } else {
-            if (python && (c == '\\' || c == '"')) out.put('\\');
-            out.put(c);
-        }
-    }
-}
-
-void fatal_error(std::string_view message) { end_with_fatal_line(message, nullptr); }
-
-void fatal_error_with_path(std::string_view message, std::string_view path) { end_with_fatal_line(message, &path); }
 
 void open_debug_file(const char* path) {
     // An in-process harness attaches its stream before the run; it stands in

@@ -1,6 +1,7 @@
 // The field reader: the only code that touches the debugging file. It owns
-// the open file and a large buffer it refills, decodes the field encodings
-// (byte, word, address, string, LineRef), and provides the fatal-error exit.
+// the open file and a large buffer it refills and decodes the field
+// encodings (byte, word, address, string, LineRef). A read that finds no
+// byte ends the run through fatal_error (messages.h).
 #pragma once
 
 #include <bit>
@@ -10,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "run_options.h"
+#include "messages.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -26,22 +27,6 @@ struct LineRef {
     int character;
 };
 
-// Prints "Fatal error: <message>" on standard output, flushes it and ends the
-// process with status 1.
-[[noreturn]] void fatal_error(std::string_view message);
-// Same, with the message followed by a space and the quoted path.
-[[noreturn]] void fatal_error_with_path(std::string_view message, std::string_view path);
-// Writes a path as it stands between the quotes of a fatal-error line: every
-// byte 0x00..0x1F and 0x7F as \xNN, so that the message stays one line (a
-// path cannot forge the last line); in Python mode, where it stands inside
-// the docstring, a backslash before \ and " too, so that the docstring
-// cannot be closed by it. Other bytes pass unchanged.
-void put_escaped_path(std::string_view path, OutputMode mode);
-
-// Writes the fatal-error line in place of the text form, for an output mode
-// whose lines have another form; nullptr for the text form.
-extern void (*fatal_error_writer)(std::string_view message, std::string_view path);
-
 void open_debug_file(const char* path);
 // Reads from an already open stream instead of a named file. Attached before
 // the run, it also stands in for the file that open_debug_file names.
@@ -50,6 +35,12 @@ void close_debug_file();
 // Closes, unchecked, a stream that a fatal error left open, and empties the
 // buffer (for a new run in the same process).
 void release_debug_file();
+
+// How many bytes past the end of the input buffer may be read (never used):
+// strings are looked for 32 bytes at a time and lists 64 at a time up to the
+// window's end, and every string handed out has 32 bytes readable from its
+// start, so that a short one is copied as one block.
+constexpr std::size_t input_padding = 64;
 
 struct InputWindow {
     const unsigned char* next = nullptr;
@@ -96,16 +87,6 @@ inline unsigned word_at(const unsigned char* bytes) { return (unsigned{bytes[0]}
 // The address stored in the three bytes at `bytes`.
 inline unsigned long address_at(const unsigned char* bytes) {
     return (static_cast<unsigned long>(bytes[0]) << 16) | (static_cast<unsigned long>(bytes[1]) << 8) | bytes[2];
-}
-
-// The next `count` bytes where they stand in the buffer, taken as read, for a
-// caller that decodes a run of fields at once (with the decoders above);
-// nullptr, with nothing read, when the buffer does not hold them all.
-inline const unsigned char* read_in_place(std::size_t count) {
-    if (static_cast<std::size_t>(input.end - input.next) < count) return nullptr;
-    const unsigned char* bytes = input.next;
-    input.next += count;
-    return bytes;
 }
 
 inline unsigned read_word() {
@@ -163,16 +144,16 @@ inline std::uint32_t zero_byte_mask(const unsigned char* bytes) {
 // Most strings are names shorter than 32 bytes, so the bytes are tested 32 at
 // a time, with no branch on where among them the 0 byte is (a branch on a
 // name's length would be mispredicted for every other name). This may look
-// up to 31 bytes past input.end; the buffer has room for that.
-inline const unsigned char* find_terminator(const unsigned char* from) {
-    for (; from < input.end; from += 32) {
+// up to 31 bytes past `end`, at most input.end: input_padding covers that.
+inline const unsigned char* find_terminator(const unsigned char* from, const unsigned char* end = input.end) {
+    for (; from < end; from += 32) {
         std::uint32_t zeros = zero_byte_mask(from);
         if (zeros != 0) {
             const unsigned char* zero = from + std::countr_zero(zeros);
-            return zero < input.end ? zero : input.end;
+            return zero < end ? zero : end;
         }
     }
-    return input.end;
+    return end;
 }
 
 // Slow paths of the string reads below: a string that runs past the window.
@@ -200,7 +181,7 @@ inline std::size_t read_string(StringField& field) {
 
 // Reads a string and gives its bytes (at most 255) where they stand, in the
 // input buffer or in a field of the reader's own: valid until the next read.
-// At least 32 bytes are readable from its start (for OutputWriter::put_field).
+// At least 32 bytes are readable from its start (input_padding).
 inline std::string_view read_string_view() {
     const unsigned char* terminator = find_terminator(input.next);
     auto length = static_cast<std::size_t>(terminator - input.next);
@@ -226,25 +207,6 @@ inline std::size_t skip_string() {
 // them as read with take_up_to only when the window holds them all;
 // otherwise it reads them field by field, with nothing read yet.
 inline const unsigned char* look_ahead() { return input.next; }
-
-// True when the window holds `count` bytes from `cursor`.
-inline bool ahead(const unsigned char* cursor, std::size_t count) {
-    return static_cast<std::size_t>(input.end - cursor) >= count;
-}
-
-// The string at `cursor`, cut to 255 bytes as read_string_view cuts it, with
-// the cursor moved past its terminator; false, with nothing changed, when the
-// window does not hold its terminator. At least 32 bytes are readable from
-// the start of the value.
-inline bool string_ahead(const unsigned char*& cursor, std::string_view& value) {
-    const unsigned char* terminator = find_terminator(cursor);
-    if (terminator == input.end) return false;
-    auto length = static_cast<std::size_t>(terminator - cursor);
-    value = {reinterpret_cast<const char*>(cursor),
-             length < string_field_capacity ? length : string_field_capacity - 1};
-    cursor = terminator + 1;
-    return true;
-}
 
 // The string at `cursor` when the window holds it, it is shorter than 32
 // bytes and `marks_of` (a bit for each of 32 bytes that is of some kind, the
@@ -317,3 +279,110 @@ inline void skip_bytes(std::size_t count) {
     }
     skip_bytes_across_refill(count);
 }
+
+// --- Readers of a record's fields ---------------------------------------------
+// A printer reads its record through one of two readers with the same
+// operations, so that it is written once: first over the bytes the buffer
+// holds, then, if a read found its bytes missing there, again over the stream.
+
+// Reads fields from bytes in the buffer, up to `end` (at most input.end),
+// taking nothing from the input. Fixed-size fields are read with no check:
+// one that passes `end` reads the buffer's padding instead, and the record
+// has failed once `next` stands past `end`, which the caller tests once,
+// when the printer is done. A string or a count that passes `end` fails at
+// once, giving an empty string or no entries, so that every loop of a
+// printer ends; the fixed fields read after a failure stay within
+// max_read_past_failure bytes past `end`.
+struct BufferedFields {
+    // A Header record's 64 bytes are the most fixed-size bytes a printer
+    // reads with no string or count between them.
+    static constexpr std::size_t max_read_past_failure = 64;
+
+    const unsigned char* next;
+    const unsigned char* end;
+
+    bool failed() const { return next > end; }
+    std::uint8_t byte() { return *next++; }
+    std::uint16_t word() {
+        next += 2;
+        return static_cast<std::uint16_t>(next[-2] << 8 | next[-1]);
+    }
+    std::uint32_t address() {
+        next += 3;
+        return std::uint32_t{next[-3]} << 16 | std::uint32_t{next[-2]} << 8 | next[-1];
+    }
+    LineRef line_ref() {
+        next += 4;
+        return {next[-4], next[-3] << 8 | next[-2], next[-1]};
+    }
+    // Cut to 255 bytes, with input_padding readable from its start.
+    std::string_view string() {
+        const unsigned char* terminator = find_terminator(next, end);
+        if (terminator >= end) return fail();
+        auto length = static_cast<std::size_t>(terminator - next);
+        std::string_view value(reinterpret_cast<const char*>(next),
+                               length < string_field_capacity ? length : string_field_capacity - 1);
+        next = terminator + 1;
+        return value;
+    }
+    // The word count of a list of `entry_size`-byte entries: 0, failed,
+    // unless all its entries are here too.
+    unsigned count(std::size_t entry_size) {
+        unsigned entries = word();
+        if (static_cast<std::size_t>(end - next) < entries * entry_size || failed()) {
+            fail();
+            return 0;
+        }
+        return entries;
+    }
+    // Calls `visit` with each string of a list, up to its empty string. A
+    // list within 64 bytes, as most are, is found with one look at them.
+    template <typename Visit>
+    [[gnu::always_inline]] void for_each_string(Visit visit) {
+        ListAhead list;
+        if (next + 64 <= end && list_ahead(next, list)) {
+            const unsigned char* items = next;
+            next += list.end + 1;
+            for_each_item(items, list, visit);
+            return;
+        }
+        for (std::string_view item; !(item = string()).empty();) visit(item);
+    }
+    void skip_list() {
+        ListAhead list;
+        if (next + 64 <= end && list_ahead(next, list)) {
+            next += list.end + 1;
+            return;
+        }
+        while (!string().empty()) {
+        }
+    }
+
+  private:
+    std::string_view fail() {
+        next = end + 1;
+        return {reinterpret_cast<const char*>(end), 0};  // readable as any string handed out
+    }
+};
+
+static_assert(BufferedFields::max_read_past_failure <= input_padding);
+
+// Reads fields from the stream, refilling the buffer as needed: the end of
+// the file inside a field ends the run with a fatal error. A string it
+// gives stands in the buffer, so it is valid only until the next read.
+struct StreamFields {
+    std::uint8_t byte() { return static_cast<std::uint8_t>(read_byte()); }
+    std::uint16_t word() { return static_cast<std::uint16_t>(read_word()); }
+    std::uint32_t address() { return static_cast<std::uint32_t>(read_address()); }
+    LineRef line_ref() { return read_line_ref(); }
+    std::string_view string() { return read_string_view(); }
+    unsigned count(std::size_t) { return read_word(); }
+    template <typename Visit>
+    void for_each_string(Visit visit) {
+        for (std::string_view item; !(item = string()).empty();) visit(item);
+    }
+    void skip_list() {
+        while (skip_string() != 0) {
+        }
+    }
+};

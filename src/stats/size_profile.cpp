@@ -10,7 +10,7 @@
 #include "reader/field_reader.h"
 #include "reader/records.h"
 #include "stats/stats.h"
-#include "vardex.h"
+#include "reader/record_loop.h"
 
 SizeProfile profile;
 char routine_names[routine_number_count * (string_field_capacity - 1) + 32];

@@ -390,41 +390,33 @@ void put_json_files() {
     out.put(']');
 }
 
-// Room for one routine's object: its name and path as JSON strings, the
-// member names and the numbers with the number writers' overstore.
-constexpr std::size_t routine_room = 2 * json::string_room + 160;
-
-// Every measured routine: there may be 65536 of them, so each is written as
-// one piece, with the writers of JSON mode's own records.
+// Every measured routine, largest first.
 void put_json_routines() {
     out.put(",\"routines\":[");
     for (int i = 0; i < profile.measured_count; ++i) {
         const unsigned number = profile.routines_by_size[i];
         const RoutineSize& routine = profile.routines[number];
         const FilePath& file = profile.files[routine.file];
-        char* next = out.begin_piece(routine_room);
-        if (i != 0) *next++ = ',';
-        next = json::put_literal(next, "{\"number\":");
-        next = digits::write_word_decimal(next, static_cast<std::uint16_t>(number));
-        next = json::put_literal(next, ",\"name\":");
-        next = json::write_field_string(next, routine_name(routine));
-        next = json::put_literal(next, ",\"bytes\":");
-        next = digits::write_address_decimal(next, code_bytes_of(routine));
-        next = json::put_literal(next, ",\"file\":");
-        next = digits::write_byte_decimal(next, routine.file);
-        next = json::put_literal(next, ",\"path\":");
+        out.put(i == 0 ? "{" : ",{");
+        put_member("number", number);
+        out.put(",\"name\":");
+        json::put_string(routine_name(routine));
+        out.put(',');
+        put_member("bytes", code_bytes_of(routine));
+        out.put(',');
+        put_member("file", routine.file);
+        out.put(",\"path\":");
         if (file.named)
-            next = json::write_field_string(next, {file.path, file.path_length});
+            json::put_string({file.path, file.path_length});
         else
-            next = json::put_literal(next, "null");
-        next = json::put_literal(next, ",\"line\":");
-        next = digits::write_word_decimal(next, routine.line);
-        next = json::put_literal(next, ",\"char\":");
-        next = digits::write_byte_decimal(next, routine.character);
-        next = json::put_literal(next, ",\"address\":");
-        next = digits::write_address_decimal(next, routine.start);
-        *next++ = '}';
-        out.end_piece(next);
+            out.put("null");
+        out.put(',');
+        put_member("line", routine.line);
+        out.put(',');
+        put_member("char", routine.character);
+        out.put(',');
+        put_member("address", routine.start);
+        out.put('}');
     }
     out.put(']');
 }

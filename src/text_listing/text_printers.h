@@ -2,7 +2,7 @@
 // printing it piece by piece as the fields are read.
 #pragma once
 
-using RecordHandler = void (*)();
+#include "reader/records.h"
 
 // Indexed by record type 0..17; entry 0 (End) is empty.
 extern const RecordHandler text_printers[18];

@@ -297,7 +297,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     json_check = JsonCheck{};
     json::record = {};
     out.before_flush = nullptr;
-    fatal_error_writer = nullptr;
 
     // Standard input is a pipe, which lookups read by its descriptor; it holds
     // at most 255 bytes, less than a pipe takes at once.

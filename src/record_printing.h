@@ -1,0 +1,76 @@
+// Runs a record printer, written once for both readers and both outputs:
+// first over the bytes the input buffer holds, into one output reservation
+// sized for the record; if a read finds its bytes missing there (the record
+// runs past the buffer, or the file ends inside it), nothing is taken or
+// written and the same printer runs again over the stream, piece by piece,
+// so that a file cut inside a record keeps what was printed before the cut.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+
+#include "output_writer.h"
+#include "reader/field_reader.h"
+
+// The most output a mode writes for a record: `per_input_byte` for each byte
+// the record takes from the input (its type byte included), and `fixed`
+// beside (texts of earlier records, such as Python's paths and object name,
+// and output_overstore).
+struct OutputBound {
+    std::size_t per_input_byte;
+    std::size_t fixed;
+};
+
+// Most records fit the first reservation; a longer one is tried once more
+// with the whole output buffer before it is printed piece by piece.
+constexpr std::size_t record_reservation = 8 * 1024;
+
+// How many bytes of a record the buffered reader may take for an output
+// reservation of `reservation` bytes: room is kept for the type byte and for
+// the bytes the reader may read past them before it fails.
+template <typename Mode>
+constexpr std::size_t bytes_for(std::size_t reservation) {
+    constexpr OutputBound bound = Mode::output_bound;
+    constexpr std::size_t unread_bytes = 1 + BufferedFields::max_read_past_failure + 1;
+    return (reservation - bound.fixed) / bound.per_input_byte - unread_bytes;
+}
+
+template <typename Mode, typename Printer>
+[[gnu::always_inline]] inline bool print_in_one_piece(Printer printer, std::size_t limit) {
+    constexpr OutputBound bound = Mode::output_bound;
+    const auto window = static_cast<std::size_t>(input.end - input.next);
+    const std::size_t bytes = window < limit ? window : limit;
+    char* const start =
+        out.begin_piece(bound.fixed + bound.per_input_byte * (bytes + 1 + BufferedFields::max_read_past_failure + 1));
+    BufferedFields in{input.next, input.next + bytes};
+    ReservedOutput o{start};
+    printer(in, o);
+    if (in.failed()) return false;
+    assert(static_cast<std::size_t>(o.next - start) + output_overstore <=
+           bound.fixed + bound.per_input_byte * static_cast<std::size_t>(in.next - input.next + 1));
+    take_up_to(in.next);
+    out.end_piece(o.next);
+    return true;
+}
+
+// A record that the buffer does not hold within the first reservation.
+template <typename Mode, int type, auto printer>
+[[gnu::noinline, gnu::cold]] void print_long_or_cut_record() {
+    if (static_cast<std::size_t>(input.end - input.next) > bytes_for<Mode>(record_reservation) &&
+        print_in_one_piece<Mode>(printer, bytes_for<Mode>(OutputWriter::capacity)))
+        return;
+    Mode::begin_streamed_record(type);
+    StreamFields in;
+    StreamOutput o;
+    printer(in, o);
+    Mode::end_streamed_record();
+}
+
+// Each mode names its bound and what it does around a record printed piece
+// by piece (JSON mode marks its line, to take it back on a fatal error).
+// Flattened, so that the printer's reads and writes stay in registers.
+template <typename Mode, int type, auto printer>
+[[gnu::flatten]] void print_record() {
+    if (!print_in_one_piece<Mode>(printer, bytes_for<Mode>(record_reservation)))
+        print_long_or_cut_record<Mode, type, printer>();
+}
