@@ -11,6 +11,14 @@
 
 #include "output_writer.h"
 #include "reader/field_reader.h"
+#include "reader/records.h"
+
+// The name of a direction index, as a piece of a record's output.
+struct Direction {
+    unsigned char index;
+    static constexpr std::size_t max_size() { return sizeof(DirectionName::text); }
+    char* write(char* next) const { return write_direction_name(next, index); }
+};
 
 // The most output a mode writes for a record: `per_input_byte` for each byte
 // the record takes from the input (its type byte included), and `fixed`

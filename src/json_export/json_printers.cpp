@@ -19,13 +19,6 @@ struct Comma {
     }
 };
 
-// The name of a direction index.
-struct Direction {
-    unsigned char index;
-    static constexpr std::size_t max_size() { return sizeof(DirectionName::text); }
-    char* write(char* next) const { return write_direction_name(next, index); }
-};
-
 // Each put writes a member's name with its value once the value is read (at
 // most one read a put), so that a line cut short ends after a whole value.
 

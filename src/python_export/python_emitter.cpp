@@ -78,13 +78,6 @@ struct PositionLines {
     }
 };
 
-// The name of a direction index.
-struct Direction {
-    unsigned char index;
-    static constexpr std::size_t max_size() { return sizeof(DirectionName::text); }
-    char* write(char* next) const { return write_direction_name(next, index); }
-};
-
 template <typename In, typename Out>
 void print_object_start(In& in, Out& o) {
     in.word();

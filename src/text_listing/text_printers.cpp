@@ -28,13 +28,6 @@ struct Address {
     char* write(char* next) const { return digits::write_address(next, value); }
 };
 
-// The name of a direction index.
-struct Direction {
-    unsigned char index;
-    static constexpr std::size_t max_size() { return sizeof(DirectionName::text); }
-    char* write(char* next) const { return write_direction_name(next, index); }
-};
-
 // Each put below writes what is due once the read among its pieces (at most
 // one) has been made: a file cut inside a field keeps the puts before it.
 
