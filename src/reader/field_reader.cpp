@@ -31,6 +31,9 @@ std::size_t next_read_size = input_buffer_size;
 // read where it was sought.
 bool reading_at_offsets = false;
 bool read_at_offset_failed = false;
+// Whether the open file can be read again from an earlier offset (a file,
+// not a pipe), asked once when it is opened.
+bool debug_file_seekable = false;
 
 void empty_window_at(std::uint64_t offset) {
     input.next = input.end = input.start = input_buffer;
@@ -88,6 +91,7 @@ void attach_debug_stream(std::FILE* stream) {
     empty_window_at(0);
     next_read_size = input_buffer_size;
     reading_at_offsets = read_at_offset_failed = false;
+    debug_file_seekable = std::fseek(debug_file, 0, SEEK_CUR) == 0;
 }
 
 void close_debug_file() {
@@ -104,7 +108,7 @@ void release_debug_file() {
     empty_window_at(0);
 }
 
-bool input_is_seekable() { return debug_file != nullptr && std::fseek(debug_file, 0, SEEK_CUR) == 0; }
+bool input_is_seekable() { return debug_file != nullptr && debug_file_seekable; }
 
 namespace {
 
@@ -127,6 +131,14 @@ bool seek_input(std::uint64_t offset) {
         return true;
     }
     if (debug_file == nullptr || offset > static_cast<std::uint64_t>(LONG_MAX)) return false;
+    // A step back of less than a buffer goes on with a reading from start to
+    // end (a record read to its end, then read again): whole buffers from there.
+    if (offset < input.start_offset && input.start_offset - offset <= input_buffer_size) {
+        if (!move_to(offset)) return false;
+        next_read_size = input_buffer_size;
+        refill();
+        return true;
+    }
     // The records read together stand together (a routine's records follow
     // one another), so the read after a seek starts a little before the
     // offset sought, where the record before it may stand.
