@@ -43,11 +43,22 @@ constexpr std::size_t bytes_for(std::size_t reservation) {
     return (reservation - bound.fixed) / bound.per_input_byte - unread_bytes;
 }
 
+// The record is first tried within the room the output buffer has left, when
+// that room holds at least 64 bytes of it, so that the buffer goes out full
+// rather than as soon as a whole reservation no longer fits; a record longer
+// than that room is tried again after a flush.
 template <typename Mode, typename Printer>
-[[gnu::always_inline]] inline bool print_in_one_piece(Printer printer, std::size_t limit) {
+[[gnu::always_inline]] inline bool print_in_one_piece(Printer printer, std::size_t limit, bool within_room_left) {
     constexpr OutputBound bound = Mode::output_bound;
     const auto window = static_cast<std::size_t>(input.end - input.next);
-    const std::size_t bytes = window < limit ? window : limit;
+    std::size_t bytes = window < limit ? window : limit;
+    if (within_room_left) {
+        constexpr std::size_t unread_bytes = 2 + BufferedFields::max_read_past_failure;
+        constexpr std::size_t least_room = bound.fixed + bound.per_input_byte * (unread_bytes + 64);
+        const std::size_t room = OutputWriter::capacity - out.used;
+        if (room >= least_room && room < bound.fixed + bound.per_input_byte * (bytes + unread_bytes))
+            bytes = bytes_for<Mode>(room);
+    }
     char* const start =
         out.begin_piece(bound.fixed + bound.per_input_byte * (bytes + 1 + BufferedFields::max_read_past_failure + 1));
     BufferedFields in{input.next, input.next + bytes};
@@ -64,9 +75,14 @@ template <typename Mode, typename Printer>
 // A record that the buffer does not hold within the first reservation.
 template <typename Mode, int type, auto printer>
 [[gnu::noinline, gnu::cold]] void print_long_or_cut_record() {
-    if (static_cast<std::size_t>(input.end - input.next) > bytes_for<Mode>(record_reservation) &&
-        print_in_one_piece<Mode>(printer, bytes_for<Mode>(OutputWriter::capacity)))
-        return;
+    // Within the room left if it holds the record, else after a flush.
+    auto print_whole = [] {
+        constexpr std::size_t limit = bytes_for<Mode>(OutputWriter::capacity);
+        return print_in_one_piece<Mode>(printer, limit, true) || print_in_one_piece<Mode>(printer, limit, false);
+    };
+    if (static_cast<std::size_t>(input.end - input.next) > bytes_for<Mode>(record_reservation) && print_whole()) return;
+    // A record across the buffer's end: read on, and try it whole again.
+    if (refill_keeping_unread() && print_whole()) return;
     Mode::begin_streamed_record(type);
     StreamFields in;
     StreamOutput o;
@@ -79,6 +95,6 @@ template <typename Mode, int type, auto printer>
 // Flattened, so that the printer's reads and writes stay in registers.
 template <typename Mode, int type, auto printer>
 [[gnu::flatten]] void print_record() {
-    if (!print_in_one_piece<Mode>(printer, bytes_for<Mode>(record_reservation)))
+    if (!print_in_one_piece<Mode>(printer, bytes_for<Mode>(record_reservation), true))
         print_long_or_cut_record<Mode, type, printer>();
 }

@@ -40,19 +40,20 @@ void empty_window_at(std::uint64_t offset) {
     input.start_offset = window_end_offset = offset;
 }
 
+// Reads the next bytes of the file to `into`, at most `size`.
+std::size_t read_from_file(unsigned char* into, std::size_t size) {
+    if (!reading_at_offsets) return std::fread(into, 1, size, debug_file);
+    ssize_t got;
+    do got = pread(fileno(debug_file), into, size, static_cast<off_t>(window_end_offset));
+    while (got < 0 && errno == EINTR);
+    read_at_offset_failed = got < 0;
+    return got < 0 ? 0 : static_cast<std::size_t>(got);
+}
+
 // Fills the buffer from the file; false when nothing more could be read.
 bool refill() {
     if (debug_file == nullptr) return false;
-    std::size_t count = 0;
-    if (reading_at_offsets) {
-        ssize_t got;
-        do got = pread(fileno(debug_file), input_buffer, next_read_size, static_cast<off_t>(window_end_offset));
-        while (got < 0 && errno == EINTR);
-        read_at_offset_failed = got < 0;
-        count = got < 0 ? 0 : static_cast<std::size_t>(got);
-    } else {
-        count = std::fread(input_buffer, 1, next_read_size, debug_file);
-    }
+    std::size_t count = read_from_file(input_buffer, next_read_size);
     next_read_size = next_read_size * 4 < input_buffer_size ? next_read_size * 4 : input_buffer_size;
     input.next = input_buffer;
     input.end = input_buffer + count;
@@ -152,6 +153,19 @@ bool seek_input(std::uint64_t offset) {
     }
     input.next = input_buffer + (offset - start);
     return true;
+}
+
+bool refill_keeping_unread() {
+    const auto unread = static_cast<std::size_t>(input.end - input.next);
+    if (debug_file == nullptr || unread > input_buffer_size / 2) return false;
+    const std::uint64_t next_offset = input_offset();
+    std::memmove(input_buffer, input.next, unread);
+    std::size_t count = read_from_file(input_buffer + unread, input_buffer_size - unread);
+    input.next = input.start = input_buffer;
+    input.end = input_buffer + unread + count;
+    input.start_offset = next_offset;
+    window_end_offset += count;
+    return count != 0;
 }
 
 int read_byte_after_refill() {

@@ -67,6 +67,12 @@ bool seek_input(std::uint64_t offset);
 // failure it ends the run with a fatal error.
 int read_byte_after_refill();
 
+// Moves the unread bytes of the buffer to its start and fills the rest from
+// the file, so that a record which runs past the buffer's end can be read in
+// one piece; false, with the unread bytes kept, when they fill more than half
+// the buffer or the file has no more bytes.
+bool refill_keeping_unread();
+
 // One byte, 0..255. The file ending here is a fatal error: every field after
 // the magic number is part of a record that must be complete.
 inline int read_byte() {
