@@ -52,11 +52,5 @@ int main(int argc, char** argv) {
                      {"end of file", 0x12f00}})
         .end();
 
-    std::FILE* output = std::fopen(argv[1], "wb");
-    if (output == nullptr) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    std::fwrite(file.bytes().data(), 1, file.size(), output);
-    return std::fclose(output) == 0 ? 0 : 1;
+    return file.write_to(argv[1]) ? 0 : 1;
 }

@@ -274,11 +274,5 @@ int main(int argc, char** argv) {
                      {"end of file", strings_area + 0x9a3c}})
         .end();
 
-    std::FILE* output = std::fopen(argv[1], "wb");
-    if (output == nullptr) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    std::fwrite(file.bytes().data(), 1, file.size(), output);
-    return std::fclose(output) == 0 ? 0 : 1;
+    return file.write_to(argv[1]) ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -124,6 +125,16 @@ class DebugFile {
     const std::string& bytes() const { return data_; }
     std::string& bytes() { return data_; }
     std::size_t size() const { return data_.size(); }
+    // Writes the file to `path`; false, with the reason on standard error, on failure.
+    bool write_to(const char* path) const {
+        std::FILE* output = std::fopen(path, "wb");
+        if (output == nullptr) {
+            std::perror(path);
+            return false;
+        }
+        std::fwrite(data_.data(), 1, data_.size(), output);
+        return std::fclose(output) == 0;
+    }
     void clear() { data_.clear(); }
 
   private:
