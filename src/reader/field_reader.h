@@ -286,6 +286,20 @@ inline void skip_bytes(std::size_t count) {
     skip_bytes_across_refill(count);
 }
 
+// A string field kept past the next read (a read may refill the buffer and
+// move the bytes a string_view shows).
+struct Name {
+    StringField text;
+    std::uint8_t size;
+    std::string_view view() const { return {text, size}; }
+    // 0-terminated, with 32 bytes readable from its start, as a field is.
+    void assign(std::string_view value) {
+        std::memcpy(text, value.data(), value.size());
+        text[value.size()] = '\0';
+        size = static_cast<std::uint8_t>(value.size());
+    }
+};
+
 // --- Readers of a record's fields ---------------------------------------------
 // A printer reads its record through one of two readers with the same
 // operations, so that it is written once: first over the bytes the buffer
@@ -331,6 +345,7 @@ struct BufferedFields {
         next = terminator + 1;
         return value;
     }
+    void name(Name& kept) { kept.assign(string()); }
     // The word count of a list of `entry_size`-byte entries: 0, failed,
     // unless all its entries are here too.
     unsigned count(std::size_t entry_size) {
@@ -340,6 +355,14 @@ struct BufferedFields {
             return 0;
         }
         return entries;
+    }
+    // Drops `size` bytes (a run of fixed-size entries): failed when they are
+    // not all here.
+    void skip(std::size_t size) {
+        if (static_cast<std::size_t>(end - next) < size || failed())
+            fail();
+        else
+            next += size;
     }
     // Calls `visit` with each string of a list, up to its empty string. A
     // list within 64 bytes, as most are, is found with one look at them.
@@ -382,7 +405,9 @@ struct StreamFields {
     std::uint32_t address() { return static_cast<std::uint32_t>(read_address()); }
     LineRef line_ref() { return read_line_ref(); }
     std::string_view string() { return read_string_view(); }
+    void name(Name& kept) { kept.assign(read_string_view()); }
     unsigned count(std::size_t) { return read_word(); }
+    void skip(std::size_t size) { skip_bytes(size); }
     template <typename Visit>
     void for_each_string(Visit visit) {
         for (std::string_view item; !(item = string()).empty();) visit(item);
@@ -391,4 +416,46 @@ struct StreamFields {
         while (skip_string() != 0) {
         }
     }
+};
+
+// Drops strings up to and including the empty string that ends a list.
+inline void skip_string_list() {
+    ListAhead list;
+    if (list_ahead(input.next, list)) {
+        input.next += list.end + 1;
+        return;
+    }
+    while (skip_string() != 0) {
+    }
+}
+
+// Reads fields from the stream only to drop them: a record decoder run over
+// it skips the record. Counts are read, as they tell how much follows.
+struct SkippedFields {
+    std::uint8_t byte() {
+        skip_bytes(1);
+        return 0;
+    }
+    std::uint16_t word() {
+        skip_bytes(2);
+        return 0;
+    }
+    std::uint32_t address() {
+        skip_bytes(3);
+        return 0;
+    }
+    LineRef line_ref() {
+        skip_bytes(4);
+        return {};
+    }
+    // Read, not skipped, where a list of entries ends with an empty one.
+    std::string_view string() { return read_string_view(); }
+    void name(Name&) { skip_string(); }
+    unsigned count(std::size_t) { return read_word(); }
+    void skip(std::size_t size) { skip_bytes(size); }
+    template <typename Visit>
+    void for_each_string(Visit) {
+        skip_string_list();
+    }
+    void skip_list() { skip_string_list(); }
 };

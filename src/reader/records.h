@@ -2,33 +2,13 @@
 // record body, and the table of direction names used by object details.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "reader/field_reader.h"
-
-enum RecordType : int {
-    End = 0,
-    File = 1,
-    Class = 2,
-    Object = 3,
-    Global = 4,
-    Attribute = 5,
-    Property = 6,
-    FakeAction = 7,
-    Action = 8,
-    Header = 9,
-    SequencePoints = 10,
-    Routine = 11,
-    Array = 12,
-    MemoryMap = 13,
-    RoutineEnd = 14,
-    ObjectDetails = 15,
-    DirectiveEnd = 16,
-    LibraryInclude = 17,
-};
-
-constexpr int last_record_type = LibraryInclude;
+#include "record_kinds.h"
 
 // Reads the body of one record, whose type byte has been read, and writes
 // what it holds; each output mode has a table of them indexed by type.
@@ -36,81 +16,202 @@ using RecordHandler = void (*)();
 
 constexpr int game_header_size = 64;
 
-// Drops strings up to and including the empty string that ends a list.
-inline void skip_string_list() {
-    ListAhead list;
-    if (list_ahead(input.next, list)) {
-        input.next += list.end + 1;
-        return;
+// --- Record layouts ------------------------------------------------------------
+// Each layout is decoded here, once, by a function generic over the field
+// reader: BufferedFields or StreamFields to learn a record's values,
+// SkippedFields to drop it (skip_record). The printers read their records
+// field by field in this same order, so that a record cut by the end of the
+// file prints what came before the cut.
+
+// Sizes of the fixed-size fields and entries.
+constexpr std::size_t word_size = 2;
+constexpr std::size_t address_size = 3;
+constexpr std::size_t line_ref_size = 4;
+constexpr std::size_t sequence_point_size = line_ref_size + word_size;
+constexpr std::size_t version_numbers_size = 1 + 1 + word_size;
+
+struct FileRecord {
+    std::uint8_t number;
+    Name include_name;  // as written where the file was included
+    Name file_name;     // the file's path
+};
+
+template <typename In>
+void read_file_record(In& in, FileRecord& file) {
+    file.number = in.byte();
+    in.name(file.include_name);
+    in.name(file.file_name);
+}
+
+// Class, Object, Global, Attribute, Property, FakeAction, Action and Array:
+// a name, with the number of its kind (an Array's is its address; a Class
+// has none) and, for classes and objects, where its definition stands.
+struct SymbolRecord {
+    RecordType type;
+    unsigned number;
+    Name name;
+    bool has_position;
+    LineRef start;
+};
+
+template <typename In>
+void read_symbol_record(In& in, RecordType type, SymbolRecord& symbol) {
+    symbol.type = type;
+    symbol.number = 0;
+    symbol.has_position = type == Class || type == Object;
+    if (type == Global)
+        symbol.number = in.byte();
+    else if (type != Class)
+        symbol.number = in.word();
+    in.name(symbol.name);
+    if (symbol.has_position) {
+        symbol.start = in.line_ref();
+        in.line_ref();  // the end of the definition
     }
-    while (skip_string() != 0) {
+}
+
+template <typename In>
+void read_game_header(In& in, std::uint8_t (&bytes)[game_header_size]) {
+    for (std::uint8_t& byte : bytes) byte = in.byte();
+}
+
+struct PointsHead {
+    std::uint16_t routine;
+    unsigned count;
+};
+
+struct SequencePointEntry {
+    LineRef at;
+    std::uint16_t code_offset;  // within the routine
+};
+
+// A SequencePoints record is its head, then `count` points.
+template <typename In>
+PointsHead read_points_head(In& in) {
+    PointsHead head;
+    head.routine = in.word();
+    head.count = in.count(sequence_point_size);
+    return head;
+}
+
+template <typename In>
+SequencePointEntry read_sequence_point(In& in) {
+    SequencePointEntry point;
+    point.at = in.line_ref();
+    point.code_offset = in.word();
+    return point;
+}
+
+template <typename In>
+void skip_sequence_points(In& in, unsigned count) {
+    in.skip(std::size_t{count} * sequence_point_size);
+}
+
+// A Routine record, but for the names of its locals, which are dropped.
+struct RoutineStart {
+    std::uint16_t number;
+    LineRef at;
+    std::uint32_t code_offset;
+    Name name;
+};
+
+template <typename In>
+void read_routine_start(In& in, RoutineStart& routine) {
+    routine.number = in.word();
+    routine.at = in.line_ref();
+    routine.code_offset = in.address();
+    in.name(routine.name);
+    in.skip_list();  // the names of its locals
+}
+
+struct RoutineEndRecord {
+    std::uint16_t number;
+    LineRef at;
+    std::uint32_t code_offset;
+};
+
+template <typename In>
+RoutineEndRecord read_routine_end(In& in) {
+    RoutineEndRecord end;
+    end.number = in.word();
+    end.at = in.line_ref();
+    end.code_offset = in.address();
+    return end;
+}
+
+// Calls `visit(name, address)` for each entry of a MemoryMap record.
+template <typename In, typename Visit>
+void read_memory_map(In& in, Visit visit) {
+    Name name;
+    for (std::string_view read; !(read = in.string()).empty();) {
+        name.assign(read);
+        visit(name.view(), in.address());
     }
+}
+
+// ObjectDetails: only skipped outside the printers.
+template <typename In>
+void read_object_details(In& in) {
+    in.word();       // the object's number
+    in.string();     // its short name
+    in.line_ref();   // where its properties begin
+    in.line_ref();   // where its name property begins
+    in.skip_list();  // its name words
+    in.skip_list();  // its exits
+}
+
+// DirectiveEnd and LibraryInclude: one position.
+template <typename In>
+LineRef read_position_record(In& in) {
+    return in.line_ref();
 }
 
 // Reads and drops the body of a record of `type` (1..17); any other type has
 // no body and reads nothing. Inline, so that a caller that names the type
 // skips its fields with no dispatch on it.
 inline void skip_record(int type) {
+    SkippedFields in;
     switch (type) {
-        case File:
-            skip_bytes(1);
-            skip_string();
-            skip_string();
+        case File: {
+            FileRecord file;
+            read_file_record(in, file);
             break;
+        }
         case Class:
-            skip_string();
-            skip_bytes(8);
-            break;
         case Object:
-            skip_bytes(2);
-            skip_string();
-            skip_bytes(8);
-            break;
         case Global:
-            skip_bytes(1);
-            skip_string();
-            break;
         case Attribute:
         case Property:
         case FakeAction:
         case Action:
-            skip_bytes(2);
-            skip_string();
-            break;
-        case Header:
-            skip_bytes(game_header_size);
-            break;
-        case SequencePoints: {
-            skip_bytes(2);
-            unsigned count = read_word();
-            skip_bytes(count * 6u);
+        case Array: {
+            SymbolRecord symbol;
+            read_symbol_record(in, static_cast<RecordType>(type), symbol);
             break;
         }
-        case Routine:
-            skip_bytes(2 + 4 + 3);
-            skip_string();
-            skip_string_list();
+        case Header:
+            in.skip(game_header_size);
             break;
-        case Array:
-            skip_bytes(2);
-            skip_string();
+        case SequencePoints:
+            skip_sequence_points(in, read_points_head(in).count);
             break;
+        case Routine: {
+            RoutineStart routine;
+            read_routine_start(in, routine);
+            break;
+        }
         case MemoryMap:
-            while (skip_string() != 0) skip_bytes(3);
+            read_memory_map(in, [](std::string_view, std::uint32_t) {});
             break;
         case RoutineEnd:
-            skip_bytes(2 + 4 + 3);
+            read_routine_end(in);
             break;
         case ObjectDetails:
-            skip_bytes(2);
-            skip_string();
-            skip_bytes(8);
-            skip_string_list();
-            skip_string_list();
+            read_object_details(in);
             break;
         case DirectiveEnd:
         case LibraryInclude:
-            skip_bytes(4);
+            read_position_record(in);
             break;
         default:
             break;

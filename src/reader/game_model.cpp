@@ -1,0 +1,250 @@
+// The one reading of the file for the queries, through the record loop:
+// each record is decoded by its layout's reader and measured by the input
+// offsets around it.
+#include "reader/game_model.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "messages.h"
+#include "reader/record_loop.h"
+
+std::string_view SourceFileNames::last_part() const {
+    std::string_view path = file_name.view();
+    std::size_t last_separator = path.find_last_of("/\\");
+    return last_separator == std::string_view::npos ? path : path.substr(last_separator + 1);
+}
+
+namespace {
+
+// The model being read and the readers beside it, for the record loop's
+// handlers, which take no arguments; set for one reading only.
+struct Reading {
+    GameModel* model;
+    const ModelReaders* readers;
+};
+Reading reading;
+
+std::uint64_t type_byte_offset() {
+    std::uint64_t offset = input_offset() - 1;
+    if (offset > largest_record_offset) fatal_error("Debugging info file too large for lookups");
+    return offset;
+}
+
+void learn_file(StreamFields& in) {
+    FileRecord file;
+    read_file_record(in, file);
+    SourceFileNames& names = reading.model->files[file.number];
+    names.declared = true;
+    names.include_name = file.include_name;
+    names.file_name = file.file_name;
+}
+
+void learn_memory_map(StreamFields& in) {
+    GameModel& model = *reading.model;
+    const bool first_map = !model.has_memory_map;
+    model.has_memory_map = true;
+    read_memory_map(in, [&](std::string_view name, std::uint32_t address) {
+        if (!model.has_code_area && name == "code area") {
+            model.has_code_area = true;
+            model.code_area = address;
+        }
+        if (!first_map) return;
+        if (model.memory_map_size == memory_map_capacity) {
+            ++model.memory_map_left_out;
+            return;
+        }
+        MemoryMapEntry& entry = model.memory_map[model.memory_map_size++];
+        entry.name.assign(name);
+        entry.address = address;
+    });
+}
+
+void learn_game_header(StreamFields& in) {
+    GameModel& model = *reading.model;
+    if (model.has_game_header) {
+        in.skip(game_header_size);
+        return;
+    }
+    model.has_game_header = true;
+    read_game_header(in, model.game_header);
+}
+
+// Whether a symbol record is the first of its kind and number, noting it if so.
+bool note_first_symbol(const SymbolRecord& symbol, std::uint64_t offset) {
+    GameModel& model = *reading.model;
+    if (symbol.type == Class) {
+        if (model.class_count == word_count) return false;
+        ++model.class_count;
+        return true;
+    }
+    if (symbol.type == Global) {
+        if (model.first_global.get(symbol.number) != 0) return false;
+        model.first_global.set(symbol.number, offset);
+        return true;
+    }
+    RecordOffsets<word_count>& first = model.first_numbered[numbered_slot(symbol.type)];
+    if (first.get(symbol.number) != 0) return false;
+    first.set(symbol.number, offset);
+    return true;
+}
+
+template <RecordType type>
+void learn_symbol(StreamFields& in) {
+    const std::uint64_t offset = type_byte_offset();
+    SymbolRecord symbol;
+    read_symbol_record(in, type, symbol);
+    if (note_first_symbol(symbol, offset) && reading.readers != nullptr)
+        reading.readers->symbol(reading.readers->query, symbol, offset);
+}
+
+void learn_routine_start(StreamFields& in) {
+    GameModel& model = *reading.model;
+    const std::uint64_t offset = type_byte_offset();
+    RoutineStart routine;
+    read_routine_start(in, routine);
+    RoutineSpan& span = model.routines.span[routine.number];
+    if (span.has_start) return;
+    span.has_start = true;
+    span.start = routine.code_offset;
+    span.record_low = static_cast<std::uint32_t>(offset);
+    span.record_high = static_cast<std::uint8_t>(offset >> 32);
+    span.file = static_cast<std::uint8_t>(routine.at.file);
+    span.line = static_cast<std::uint16_t>(routine.at.line);
+    span.character = static_cast<std::uint8_t>(routine.at.character);
+    span.order = static_cast<std::uint16_t>(model.routines.count);
+    model.routines.in_file_order[model.routines.count++] = routine.number;
+    if (reading.readers != nullptr) {
+        SymbolRecord symbol{Routine, routine.number, routine.name, true, routine.at};
+        reading.readers->symbol(reading.readers->query, symbol, offset);
+    }
+}
+
+void learn_routine_end(StreamFields& in) {
+    const RoutineEndRecord end = read_routine_end(in);
+    RoutineSpan& span = reading.model->routines.span[end.number];
+    if (span.has_end) return;
+    span.has_end = true;
+    span.end = end.code_offset;
+}
+
+void learn_points(StreamFields& in) {
+    RoutineTable& routines = reading.model->routines;
+    const std::uint64_t offset = type_byte_offset();
+    const PointsHead head = read_points_head(in);
+    if (routines.first_points.get(head.routine) == 0) routines.first_points.set(head.routine, offset);
+    routines.last_points.set(head.routine, offset);
+    if (reading.readers != nullptr)
+        reading.readers->points(reading.readers->query, head, offset);
+    else
+        skip_sequence_points(in, head.count);
+}
+
+template <int type>
+void skip_body(StreamFields&) {
+    skip_record(type);
+}
+
+// Reads a record's body with `learn` and adds the record to the tally of
+// its type; the type byte before the body counts too.
+template <int type, void (*learn)(StreamFields&)>
+void measure() {
+    const std::uint64_t type_byte = input_offset() - 1;
+    StreamFields in;
+    learn(in);
+    RecordTally& tally = reading.model->records[type];
+    ++tally.count;
+    tally.bytes += input_offset() - type_byte;
+}
+
+constexpr RecordHandler learners[last_record_type + 1] = {
+    nullptr,
+    measure<File, learn_file>,
+    measure<Class, learn_symbol<Class>>,
+    measure<Object, learn_symbol<Object>>,
+    measure<Global, learn_symbol<Global>>,
+    measure<Attribute, learn_symbol<Attribute>>,
+    measure<Property, learn_symbol<Property>>,
+    measure<FakeAction, learn_symbol<FakeAction>>,
+    measure<Action, learn_symbol<Action>>,
+    measure<Header, learn_game_header>,
+    measure<SequencePoints, learn_points>,
+    measure<Routine, learn_routine_start>,
+    measure<Array, learn_symbol<Array>>,
+    measure<MemoryMap, learn_memory_map>,
+    measure<RoutineEnd, learn_routine_end>,
+    measure<ObjectDetails, skip_body<ObjectDetails>>,
+    measure<DirectiveEnd, skip_body<DirectiveEnd>>,
+    measure<LibraryInclude, skip_body<LibraryInclude>>,
+};
+
+// A type byte above the last type has no body: the loop goes on at the next byte.
+void tally_unknown_type(int) {
+    ++reading.model->unknown_types.count;
+    ++reading.model->unknown_types.bytes;
+}
+
+}  // namespace
+
+GameModel* new_game_model() {
+    // calloc, so that the pages of the tables that a file leaves empty are never touched.
+    auto* model = static_cast<GameModel*>(std::calloc(1, sizeof(GameModel)));
+    if (model == nullptr) fatal_error("Out of memory for the tables of the game");
+    return model;
+}
+
+void release_game_model(GameModel* model) { std::free(model); }
+
+void read_game_model(GameModel& model, const ModelReaders* readers) {
+    StreamFields in;
+    model.version_major = in.byte();
+    model.version_minor = in.byte();
+    model.version_revision = in.word();
+    reading = {&model, readers};
+    run_record_loop({learners, nullptr, tally_unknown_type});
+    reading = {};
+    model.end_record = input_offset() - 1;
+}
+
+std::uint64_t first_record_of(const GameModel& model, RecordType type, unsigned number) {
+    if (type == Global) return model.first_global.get(number & 0xFF);
+    if (type == Routine) {
+        const RoutineSpan& span = model.routines.span[number & 0xFFFF];
+        return span.has_start ? span.record() : 0;
+    }
+    const int slot = numbered_slot(type);
+    return slot < 0 ? 0 : model.first_numbered[slot].get(number & 0xFFFF);
+}
+
+void order_routines_by_start(const GameModel& model, RoutinesByStart& order) {
+    const RoutineSpan* spans = model.routines.span;
+    unsigned count = 0;
+    for (unsigned number = 0; number < word_count; ++number)
+        if (spans[number].has_code()) order.number[count++] = static_cast<std::uint16_t>(number);
+    auto by_start = [spans](unsigned a, unsigned b) { return spans[a].start < spans[b].start; };
+    if (!std::is_sorted(order.number, order.number + count, by_start))
+        std::sort(order.number, order.number + count, by_start);
+    std::uint32_t reach = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        reach = std::max(reach, spans[order.number[i]].end);
+        order.reach[i] = reach;
+    }
+    order.count = count;
+}
+
+long routine_at(const GameModel& model, const RoutinesByStart& order, std::uint32_t code_offset) {
+    const RoutineSpan* spans = model.routines.span;
+    const std::uint16_t* after =
+        std::upper_bound(order.number, order.number + order.count, code_offset,
+                         [spans](std::uint32_t offset, unsigned n) { return offset < spans[n].start; });
+    long found = -1;
+    unsigned found_order = word_count;
+    for (long i = after - order.number - 1; i >= 0 && order.reach[i] > code_offset; --i) {
+        const RoutineSpan& span = spans[order.number[i]];
+        if (span.end > code_offset && span.order < found_order) {
+            found = order.number[i];
+            found_order = span.order;
+        }
+    }
+    return found;
+}
