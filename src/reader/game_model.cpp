@@ -133,7 +133,7 @@ void learn_points(StreamFields& in) {
 
 template <int type>
 void skip_body(StreamFields&) {
-    skip_record(type);
+    skip_record_of<type>();
 }
 
 // Reads a record's body with `learn` and adds the record to the tally of
