@@ -170,6 +170,15 @@ inline char* write_hex_pair(char* next, unsigned byte) {
     return next + 2;
 }
 
+// "%0*lx": the lower-case hexadecimal digits of `value`, at least `least`
+// of them (at least 1).
+inline char* write_hex(char* next, unsigned long value, int least) {
+    const int needed = (std::bit_width(value) + 3) / 4;
+    const int count = needed > least ? needed : least;
+    for (int i = count - 1; i >= 0; --i, value >>= 4) next[i] = table.hex_pairs[2 * (value & 0xF) + 1];
+    return next + count;
+}
+
 // "%lu" for an address field (below 2^24) with no branch on the number of
 // digits: all eight digits at once, then the leading zeros dropped.
 inline char* write_address_decimal(char* next, unsigned long value) {
