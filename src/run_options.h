@@ -2,6 +2,7 @@
 #pragma once
 
 enum class OutputMode { Text = 0, Python = 1, Json = 2 };
+constexpr int output_mode_count = 3;
 
 constexpr int section_flag_count = 64;
 
