@@ -80,11 +80,11 @@ namespace {
 
 void write_fatal_error_line(std::string_view message, const std::string_view* path) {
     if (record.open) {
+        record.open = false;  // so that a flush while it is closed writes what it holds
         if (record.partly_out)
             close_cut_record();
         else
             out.used = record.output_mark;
-        record.open = false;
     }
     StreamOutput o;
     o.put("{\"kind\":\"fatal_error\",\"message\":\"", JsonContents{message});
