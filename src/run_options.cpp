@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "messages.h"
-#include "reader/records.h"
+#include "record_kinds.h"
 
 RunOptions options;
 
