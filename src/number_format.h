@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 // Number writers for pieces of output: each writes at `next` and returns the
@@ -16,6 +17,12 @@
 // may store up to 8 bytes past the end they return, and a piece keeps room
 // for that.
 namespace digits {
+
+// The most digits of a value of an unsigned type, in decimal and in hexadecimal.
+template <typename Value>
+constexpr std::size_t most_decimal_digits = std::numeric_limits<Value>::digits10 + 1;
+template <typename Value>
+constexpr std::size_t most_hex_digits = 2 * sizeof(Value);
 
 struct Table {
     char decimal_pairs[200];     // "00" .. "99"
@@ -151,6 +158,14 @@ constexpr BytePartTable<size> make_byte_parts(std::string_view before, std::stri
         part[size - 1] = static_cast<char>(length);
     }
     return table;
+}
+
+// The length of the longest text of a BytePartTable.
+template <std::size_t size>
+constexpr std::size_t longest_part(const BytePartTable<size>& table) {
+    std::size_t longest = 0;
+    for (const auto& part : table.part) longest = longest > std::size_t(part[size - 1]) ? longest : part[size - 1];
+    return longest;
 }
 
 // Copies the part of a BytePartTable (all `size` bytes of its slot); returns

@@ -25,7 +25,10 @@ inline constexpr auto characters_then_close = digits::make_byte_parts<16>(",\"ch
 // {"file":F,"line":L,"char":C} for a source position.
 struct Position {
     LineRef at;
-    static constexpr std::size_t max_size() { return 40; }
+    static constexpr std::size_t max_size() {
+        return digits::longest_part(files_then_line) + digits::most_decimal_digits<std::uint16_t> +
+               digits::longest_part(characters_then_close);
+    }
     char* write(char* next) const {
         next = digits::copy_byte_part(next, files_then_line.part[static_cast<std::uint8_t>(at.file)]);
         next = digits::write_word_decimal(next, static_cast<std::uint16_t>(at.line));
