@@ -1,25 +1,23 @@
 #include "messages.h"
 
-#include "escaping.h"
-#include "json_export/json_writer.h"
-#include "output_writer.h"
+#include "output_pieces.h"
 #include "run_exit.h"
 #include "run_options.h"
 
 namespace {
 
+const MessageForm* message_forms[output_mode_count] = {};
+
+const MessageForm* form_of_mode() { return message_forms[static_cast<int>(options.mode)]; }
+
 [[noreturn]] void end_with_fatal_line(std::string_view message, const std::string_view* path) {
-    if (options.mode == OutputMode::Json) {
-        json::write_fatal_error_line(message, path);
+    if (const MessageForm* form = form_of_mode()) {
+        form->fatal_line(message, path);
     } else {
-        out.put("Fatal error: ");
-        out.put(message);
-        if (path != nullptr) {
-            out.put(" \"");
-            put_escaped_path(*path, options.mode);
-            out.put('"');
-        }
-        out.put('\n');
+        StreamOutput o;
+        o.put("Fatal error: ", Text{message});
+        if (path != nullptr) o.put(" \"", Escaped{*path, options.mode == OutputMode::Python}, '"');
+        o.put('\n');
     }
     out.flush();
     end_run(1);
@@ -31,23 +29,9 @@ void fatal_error(std::string_view message) { end_with_fatal_line(message, nullpt
 
 void fatal_error_with_path(std::string_view message, std::string_view path) { end_with_fatal_line(message, &path); }
 
-void put_escaped_path(std::string_view path, OutputMode mode) {
-    const bool python = mode == OutputMode::Python;
-    for (char c : path) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            out.end_piece(write_hex_escape(out.begin_piece(), byte));
-        } else {
-            if (python && (c == '\\' || c == '"')) out.put('\\');
-            out.put(c);
-        }
-    }
+void print_notice(std::initializer_list<std::string_view> parts) {
+    if (const MessageForm* form = form_of_mode()) return form->notice(parts);
+    for (std::string_view part : parts) StreamOutput().put(Text{part});
 }
 
-void print_notice(std::initializer_list<std::string_view> parts) {
-    if (options.mode == OutputMode::Json) {
-        json::write_notice(parts);
-        return;
-    }
-    for (std::string_view part : parts) out.put(part);
-}
+void set_message_form(OutputMode mode, const MessageForm& form) { message_forms[static_cast<int>(mode)] = &form; }

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "messages.h"
-#include "reader/records.h"
+#include "record_kinds.h"
 
 RunOptions options;
 
@@ -47,7 +47,9 @@ bool is_mode_switch(std::string_view name) { return name == "text" || name == "p
 
 constexpr std::string_view lookup_prefix = "lookup=";
 
-bool is_lookup_switch(std::string_view name) { return name.starts_with(lookup_prefix) || name == "lookup"; }
+bool is_lookup_value(std::string_view name) { return name.starts_with(lookup_prefix); }
+
+bool is_lookup_switch(std::string_view name) { return is_lookup_value(name) || name == "lookup"; }
 
 // -stats chooses a report, not the kinds listed.
 bool is_stats_switch(std::string_view name) { return name == "stats"; }
@@ -77,8 +79,6 @@ void apply_switch(const char* argument) {
         options.stats_report = true;
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;
-    } else if (is_lookup_switch(name)) {
-        ++options.lookup_count;
     } else {
         print_notice({"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
     }
@@ -92,8 +92,7 @@ void set_default_options() {
     options.section_flags[Array] = false;
     options.debug_file_name = "gameinfo.dbg";
     options.mode = OutputMode::Text;
-    options.arguments = nullptr;
-    options.argument_count = 0;
+    options.lookups = nullptr;
     options.lookup_count = 0;
     options.stats_report = false;
     options.lookups_from_standard_input = false;
@@ -113,14 +112,16 @@ void parse_switches(int argc, char** argv) {
         else if (!is_lookup_switch(name) && !is_stats_switch(name))
             section_switches_given = true;
     }
-    options.arguments = argv;
-    options.argument_count = argc;
     if (argc <= 1) return;
     if (section_switches_given) set_all_section_flags(false);
+    options.lookups = argv;
     for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-')
-            apply_switch(argv[i] + 1);
-        else
+        std::string_view argument = argv[i];
+        if (!argument.starts_with('-'))
             options.debug_file_name = argv[i];
+        else if (is_lookup_value(argument.substr(1)))
+            argv[options.lookup_count++] = argv[i] + 1 + lookup_prefix.size();  // a slot already read
+        else
+            apply_switch(argv[i] + 1);
     }
 }

@@ -10,7 +10,7 @@
 #include "json_export/json_printers.h"
 #include "json_export/json_writer.h"
 #include "lookup/lookup.h"
-#include "output_writer.h"
+#include "output_pieces.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
 #include "reader/field_reader.h"
@@ -27,22 +27,14 @@ void check_magic_number() {
 }
 
 void print_version_line() {
-    int major = read_byte();
-    int minor = read_byte();
-    unsigned revision = read_word();
-    out.put("Debugging file from Ostrel ");
-    out.put_decimal(major);
-    out.put('.');
-    out.put_decimal(minor);
-    out.put(" (v ");
-    out.put_decimal(revision);
-    out.put(")\n");
+    StreamFields in;
+    const std::uint8_t major = in.byte();
+    const std::uint8_t minor = in.byte();
+    StreamOutput().put(VersionLine{major, minor, in.word()});
 }
 
 void report_unknown_type(int type) {
-    out.put("Unknown type ");
-    out.put_decimal(type);
-    out.put('\n');
+    StreamOutput().put("Unknown type ", Number{static_cast<std::uint8_t>(type)}, '\n');
 }
 
 void nothing() {}
@@ -131,6 +123,7 @@ int report_stats_of_file() {
 }  // namespace
 
 int run_vardex(int argc, char** argv) {
+    set_message_form(OutputMode::Json, json::message_form);
     set_default_options();
     parse_switches(argc, argv);
     refuse_output_onto_the_debug_file();

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr std::string_view lookup_prefix = "-lookup=";
-
 // A lookup line holds at most this many bytes; a longer one is one bad
 // lookup, cut to them.
 constexpr std::size_t longest_lookup = 4096;
@@ -90,11 +88,8 @@ int answer_lookups() {
     if (!input_is_seekable()) fatal_error("Lookups need a debugging file that can be read twice, not a pipe");
     lookup::build_index();
     bool all_found = true;
-    for (int i = 1; i < options.argument_count; ++i) {
-        std::string_view argument = options.arguments[i];
-        if (argument.starts_with(lookup_prefix))
-            all_found = lookup::answer(argument.substr(lookup_prefix.size()), answer_writer()) && all_found;
-    }
+    for (int i = 0; i < options.lookup_count; ++i)
+        all_found = lookup::answer(options.lookups[i], answer_writer()) && all_found;
     if (options.lookups_from_standard_input) all_found = answer_lookups_from_standard_input() && all_found;
     return all_found ? 0 : 1;
 }
