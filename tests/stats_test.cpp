@@ -265,3 +265,16 @@ TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
     full.stdout_to = Stdout::DevFull;
     EXPECT_EQ(run_vardex(full).status, 2);
 }
+
+TEST(Stats, AFileReadOnceGivesTheSameReport) {
+    // A pipe cannot be read again for the names, so they are kept as read.
+    const DebugFile game = game_with_routines();
+    const std::string directory = make_temporary_directory();
+    ASSERT_TRUE(game.write_to((directory + "/game.dbg").c_str()));
+    for (std::string mode : {"-text", "-json"}) {
+        std::string command =
+            "cd " + directory + " && cat game.dbg | " VARDEX_BINARY " -stats " + mode + " /dev/stdin > piped.txt";
+        EXPECT_EQ(std::system(command.c_str()), 0) << mode;
+        EXPECT_EQ(read_whole_file(directory + "/piped.txt"), run_vardex({"-stats", mode}, game).out) << mode;
+    }
+}

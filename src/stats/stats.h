@@ -8,5 +8,3 @@
 // JSON line in JSON mode. Nothing of it is written before the End record has
 // been read, so a fatal error leaves no report. Returns the exit status, 0.
 int print_stats_report();
-// Forgets what an earlier run learnt (for a new run in the same process).
-void reset_stats();
