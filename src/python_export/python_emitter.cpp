@@ -157,7 +157,7 @@ template <int type, auto printer>
 constexpr RecordHandler in_python = print_record<PythonMode, type, printer>;
 
 void read_file_record_and_forget_facts() {
-    read_file_record();
+    note_source_file();
     std::memset(file_facts, 0, sizeof file_facts);
 }
 

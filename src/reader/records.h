@@ -43,6 +43,21 @@ void read_file_record(In& in, FileRecord& file) {
     in.name(file.file_name);
 }
 
+// The names of a file number, from its last File record: the one table of
+// source files that every mode and query keeps.
+struct SourceFileNames {
+    bool declared;
+    Name include_name;
+    Name file_name;
+    void note(const FileRecord& file) {
+        declared = true;
+        include_name = file.include_name;
+        file_name = file.file_name;
+    }
+    // The file name after its last / or \.
+    std::string_view last_part() const;
+};
+
 // Class, Object, Global, Attribute, Property, FakeAction, Action and Array:
 // a name, with the number of its kind (an Array's is its address; a Class
 // has none) and, for classes and objects, where its definition stands.
