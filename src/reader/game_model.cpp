@@ -35,12 +35,15 @@ void learn_memory_map(StreamFields& in) {
     GameModel& model = *reading.model;
     const bool first_map = !model.has_memory_map;
     model.has_memory_map = true;
+    std::uint32_t previous = 0;
     read_memory_map(in, [&](std::string_view name, std::uint32_t address) {
         if (!model.has_code_area && name == "code area") {
             model.has_code_area = true;
             model.code_area = address;
         }
         if (!first_map) return;
+        model.memory_map_falls = model.memory_map_falls || address < previous;
+        previous = address;
         if (model.memory_map_size == memory_map_capacity) {
             ++model.memory_map_left_out;
             return;

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Where the story file's header keeps its length.
+constexpr std::size_t story_length_offset = 0x1A;
+
 void* allocate_zeroed(std::size_t size) {
     void* memory = std::calloc(1, size);
     if (memory == nullptr) fatal_error("Out of memory for the tables of the game");
@@ -70,17 +73,6 @@ void sort_files(SizeProfile& profile) {
     });
 }
 
-void sort_sections(SizeProfile& profile) {
-    const GameModel& model = *profile.model;
-    for (int i = 0; i < model.memory_map_size; ++i) profile.sections_by_address[i] = static_cast<std::uint16_t>(i);
-    std::sort(profile.sections_by_address, profile.sections_by_address + model.memory_map_size,
-              [&model](unsigned a, unsigned b) {
-                  const std::uint32_t a_address = model.memory_map[a].address;
-                  const std::uint32_t b_address = model.memory_map[b].address;
-                  return a_address != b_address ? a_address < b_address : a < b;
-              });
-}
-
 }  // namespace
 
 void ReleaseSizeProfile::operator()(SizeProfile* profile) const {
@@ -102,8 +94,31 @@ SizeProfileHandle read_size_profile() {
     total_code(*profile);
     sort_routines(*profile);
     sort_files(*profile);
-    sort_sections(*profile);
+    profile->story = story_size_of(*profile->model);
     return profile;
+}
+
+StorySize story_size_of(const GameModel& model) {
+    const std::uint8_t* header = model.game_header;
+    const unsigned version = header[0];
+    if (!model.has_game_header || version < 1 || version > 8) return {};
+    // The length is stored in units that grow with the version, as the limit does.
+    const std::uint32_t unit = version <= 3 ? 2 : version <= 5 ? 4 : 8;
+    const std::uint32_t length = (std::uint32_t{header[story_length_offset]} << 8) | header[story_length_offset + 1];
+    return {true, version, length * unit, unit * 64 * 1024};
+}
+
+bool section_size(const SizeProfile& profile, int position, std::uint32_t& size) {
+    const GameModel& model = *profile.model;
+    if (model.memory_map_falls) return false;
+    const std::uint32_t address = model.memory_map[position].address;
+    if (position + 1 < model.memory_map_size) {
+        size = model.memory_map[position + 1].address - address;
+        return true;
+    }
+    if (model.memory_map_left_out != 0 || !profile.story.known || profile.story.bytes <= address) return false;
+    size = profile.story.bytes - address;
+    return true;
 }
 
 std::string_view routine_name(const SizeProfile& profile, unsigned number, Name& scratch) {

@@ -27,8 +27,18 @@ struct KeptNames {
     char text[word_count * (string_field_capacity - 1) + 32];
 };
 
+// The story file's length and its version's limit, from the first bytes of
+// the story file that the Header record holds.
+struct StorySize {
+    bool known;  // the header's byte 0 is a version from 1 to 8
+    unsigned version;
+    std::uint32_t bytes;
+    std::uint32_t limit;
+};
+
 struct SizeProfile {
     GameModel* model;
+    StorySize story;
     KeptNames* kept_names;  // null when names are read again from the file
 
     int measured_count;  // routines with an end not below their start
@@ -38,7 +48,6 @@ struct SizeProfile {
     std::uint16_t routines_by_size[word_count];     // measured, largest first, ties in file order
     std::uint8_t files_by_size[file_number_count];  // with measured routines, largest first
     int file_count;
-    std::uint16_t sections_by_address[memory_map_capacity];  // ties in file order
 };
 
 struct ReleaseSizeProfile {
@@ -52,6 +61,15 @@ SizeProfileHandle read_size_profile();
 
 inline bool is_measured(const RoutineSpan& routine) { return routine.has_end && routine.end >= routine.start; }
 inline std::uint64_t code_bytes_of(const RoutineSpan& routine) { return routine.end - routine.start; }
+
+StorySize story_size_of(const GameModel& model);
+
+// The size of the memory map's entry at `position` (in file order): up to
+// the next entry's address, the last up to the story's end when that is
+// known and higher. False when it cannot be known for sure: when an address
+// falls below the one before it (entries of separate regions), no entry can
+// be sized.
+bool section_size(const SizeProfile& profile, int position, std::uint32_t& size);
 
 // The name of routine `number`, which has a Routine record: kept, or read
 // from that record into `scratch`. Valid until `scratch` changes.

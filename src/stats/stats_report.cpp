@@ -162,15 +162,9 @@ void print_records(const GameModel& model) {
     put_row("total", decimal_cell(total.count), decimal_cell(total.bytes));
 }
 
-const MemoryMapEntry& section_at(const SizeProfile& p, int position) {
-    return p.model->memory_map[p.sections_by_address[position]];
-}
-
-// A section's size: the distance to the next start in address order, which
-// is 0 when the next entry has the same address; "-" for the last.
 Cell section_size_cell(const SizeProfile& p, int position) {
-    if (position + 1 == p.model->memory_map_size) return text_cell("-");
-    return decimal_cell(section_at(p, position + 1).address - section_at(p, position).address);
+    std::uint32_t size;
+    return section_size(p, position, size) ? decimal_cell(size) : text_cell("-");
 }
 
 void print_sections(const SizeProfile& p) {
@@ -185,7 +179,7 @@ void print_sections(const SizeProfile& p) {
     }
     int name_width = 8, address_width = 7, size_width = 4;  // "Sections", "address", "size"
     for (int i = 0; i < model.memory_map_size; ++i) {
-        const MemoryMapEntry& section = section_at(p, i);
+        const MemoryMapEntry& section = model.memory_map[i];
         name_width = std::max(name_width, text_width(section.name.view()));
         address_width = widest(address_width, address_cell(section.address));
         size_width = widest(size_width, section_size_cell(p, i));
@@ -195,7 +189,7 @@ void print_sections(const SizeProfile& p) {
     put_right(text_cell("size"), size_width);
     out.put('\n');
     for (int i = 0; i < model.memory_map_size; ++i) {
-        const MemoryMapEntry& section = section_at(p, i);
+        const MemoryMapEntry& section = model.memory_map[i];
         put_left(section.name.view(), name_width);
         put_right(address_cell(section.address), address_width);
         put_right(section_size_cell(p, i), size_width);
@@ -205,6 +199,8 @@ void print_sections(const SizeProfile& p) {
         out.put_decimal(static_cast<long>(model.memory_map_left_out));
         out.put(" more entries left out\n");
     }
+    if (model.memory_map_falls)
+        out.put("No sizes: the addresses fall back in file order (entries of separate regions)\n");
 }
 
 constexpr std::string_view without_end_label = "(no end, or end below start)";
@@ -289,8 +285,27 @@ void print_largest_routines(const SizeProfile& p) {
     }
 }
 
+void print_story(const StorySize& story) {
+    if (!story.known) {
+        out.put("Story file: size unknown (no version 1 to 8 in the header)\n");
+        return;
+    }
+    out.put("Story file: version ");
+    out.put_decimal(story.version);
+    out.put(", ");
+    out.put_decimal(story.bytes);
+    out.put(" bytes of ");
+    out.put_decimal(story.limit);
+    out.put(" (");
+    out.put(percent_cell(story.bytes, story.limit).view());
+    out.put("), ");
+    out.put_decimal(story.limit - story.bytes);
+    out.put(" bytes left\n");
+}
+
 void print_text_report(const SizeProfile& p) {
     print_version_line(*p.model);
+    print_story(p.story);
     out.put('\n');
     print_records(*p.model);
     out.put('\n');
@@ -341,7 +356,7 @@ void put_json_sections(const SizeProfile& p) {
     const GameModel& model = *p.model;
     out.put(",\"sections\":[");
     for (int i = 0; i < model.memory_map_size; ++i) {
-        const MemoryMapEntry& section = section_at(p, i);
+        const MemoryMapEntry& section = model.memory_map[i];
         out.put(i == 0 ? "{\"name\":" : ",{\"name\":");
         json::put_string(section.name.view());
         out.put(',');
@@ -411,6 +426,21 @@ void put_json_routines(const SizeProfile& p) {
     out.put(']');
 }
 
+void put_json_story(const StorySize& story) {
+    out.put(",\"story\":");
+    if (!story.known) {
+        out.put("null");
+        return;
+    }
+    out.put('{');
+    put_member("version", story.version);
+    out.put(',');
+    put_member("bytes", story.bytes);
+    out.put(',');
+    put_member("limit", story.limit);
+    out.put('}');
+}
+
 void print_json_report(const SizeProfile& p) {
     const GameModel& model = *p.model;
     out.put("{\"kind\":\"stats\",\"version\":{");
@@ -420,6 +450,7 @@ void print_json_report(const SizeProfile& p) {
     out.put(',');
     put_member("revision", model.version_revision);
     out.put('}');
+    put_json_story(p.story);
     put_json_records(model);
     put_json_sections(p);
     put_json_code(p);
