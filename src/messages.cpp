@@ -8,9 +8,22 @@
 
 namespace {
 
+const char* file_named_in_fatal_errors = nullptr;
+
 [[noreturn]] void end_with_fatal_line(std::string_view message, const std::string_view* path) {
+    std::string_view named_file;
+    if (path == nullptr && file_named_in_fatal_errors != nullptr) {
+        named_file = file_named_in_fatal_errors;
+        if (options.mode == OutputMode::Json) path = &named_file;
+    }
     if (options.mode == OutputMode::Json) {
         json::write_fatal_error_line(message, path);
+    } else if (!named_file.empty()) {
+        out.put("Fatal error in ");
+        put_escaped_path(named_file, options.mode);
+        out.put(": ");
+        out.put(message);
+        out.put('\n');
     } else {
         out.put("Fatal error: ");
         out.put(message);
@@ -26,6 +39,8 @@ namespace {
 }
 
 }  // namespace
+
+void name_file_in_fatal_errors(const char* path) { file_named_in_fatal_errors = path; }
 
 void fatal_error(std::string_view message) { end_with_fatal_line(message, nullptr); }
 

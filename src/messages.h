@@ -11,6 +11,11 @@
 // Same, with the message followed by a space and the quoted path.
 [[noreturn]] void fatal_error_with_path(std::string_view message, std::string_view path);
 
+// Names `path` in the fatal errors after it, for a run that reads two files:
+// "Fatal error in PATH: ..." (in JSON, the message followed by the quoted
+// path); null names none.
+void name_file_in_fatal_errors(const char* path);
+
 enum class OutputMode;
 // Writes a path as it stands between the quotes of a fatal-error line: every
 // byte 0x00..0x1F and 0x7F as \xNN, so that the message stays one line (a

@@ -20,7 +20,8 @@ const std::string help_text =
     "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
     "    -help  -all\n"
-    "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
+    "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n"
+    "    -diff=OLD  -svg\n";
 
 std::string listing_of(const std::set<int>& types) {
     return listing_of_every_kind([&](int type) { return types.count(type) != 0; });

@@ -81,10 +81,10 @@ void ReleaseSizeProfile::operator()(SizeProfile* profile) const {
     std::free(profile);
 }
 
-SizeProfileHandle read_size_profile() {
+SizeProfileHandle read_size_profile(bool keep_names) {
     SizeProfileHandle profile(static_cast<SizeProfile*>(allocate_zeroed(sizeof(SizeProfile))));
     profile->model = new_game_model();
-    if (input_is_seekable()) {
+    if (!keep_names && input_is_seekable()) {
         read_game_model(*profile->model);
     } else {
         profile->kept_names = static_cast<KeptNames*>(allocate_zeroed(sizeof(KeptNames)));

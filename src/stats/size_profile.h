@@ -56,8 +56,9 @@ struct ReleaseSizeProfile {
 using SizeProfileHandle = std::unique_ptr<SizeProfile, ReleaseSizeProfile>;
 
 // Reads the open debugging file from its version numbers to the End record
-// and orders what it learnt; a fatal error when memory runs out.
-SizeProfileHandle read_size_profile();
+// and orders what it learnt; a fatal error when memory runs out. The names
+// of the routines are kept when asked, or when the file cannot be read twice.
+SizeProfileHandle read_size_profile(bool keep_names = false);
 
 inline bool is_measured(const RoutineSpan& routine) { return routine.has_end && routine.end >= routine.start; }
 inline std::uint64_t code_bytes_of(const RoutineSpan& routine) { return routine.end - routine.start; }
