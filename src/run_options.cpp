@@ -36,9 +36,8 @@ constexpr std::string_view help_text =
     "\n"
     "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
-    "    -help  -all\n"
-    "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n"
-    "    -diff=OLD  -svg\n";
+    "    -help  -all  -diff=OLD  -svg\n"
+    "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
 
 void set_all_section_flags(bool value) {
     for (bool& flag : options.section_flags) flag = value;

@@ -29,6 +29,16 @@ inline Cell decimal_cell(std::uint64_t value) {
     return cell;
 }
 
+// A change with its sign: "+312", "-40", "0".
+inline Cell change_cell(std::int64_t change) {
+    Cell cell;
+    cell.text[0] = change < 0 ? '-' : '+';
+    const std::uint64_t magnitude = change < 0 ? 0 - static_cast<std::uint64_t>(change) : change;
+    cell.size = static_cast<int>(std::to_chars(cell.text + (change != 0), cell.text + sizeof cell.text, magnitude).ptr -
+                                 cell.text);
+    return cell;
+}
+
 inline Cell text_cell(std::string_view text) {
     Cell cell;
     text.copy(cell.text, sizeof cell.text);
@@ -128,12 +138,14 @@ void for_each_record_kind(const GameModel& model, Visit visit) {
     if (model.unknown_types.count != 0) visit(unknown_kind_label, model.unknown_types);
 }
 
-inline void print_story(const StorySize& story) {
+// "Story file: ..." after `label`, the line of the story's size.
+inline void print_story(const StorySize& story, std::string_view label = "Story file") {
+    out.put(label);
     if (!story.known) {
-        out.put("Story file: size unknown (no version 1 to 8 in the header)\n");
+        out.put(": size unknown (no version 1 to 8 in the header)\n");
         return;
     }
-    out.put("Story file: version ");
+    out.put(": version ");
     out.put_decimal(story.version);
     out.put(", ");
     out.put_decimal(story.bytes);
@@ -153,8 +165,8 @@ inline void put_member(std::string_view name, std::uint64_t value) {
     out.put_decimal(static_cast<long>(value));
 }
 
+// A story member's value: {"version","bytes","limit"} or null.
 inline void put_json_story(const StorySize& story) {
-    out.put(",\"story\":");
     if (!story.known) {
         out.put("null");
         return;

@@ -13,12 +13,6 @@ namespace {
 // Where the story file's header keeps its length.
 constexpr std::size_t story_length_offset = 0x1A;
 
-void* allocate_zeroed(std::size_t size) {
-    void* memory = std::calloc(1, size);
-    if (memory == nullptr) fatal_error("Out of memory for the tables of the game");
-    return memory;
-}
-
 // A file read once only keeps the names of its routines as it reads them.
 void keep_routine_name(void* query, const SymbolRecord& symbol, std::uint64_t) {
     if (symbol.type != Routine) return;
@@ -75,6 +69,12 @@ void sort_files(SizeProfile& profile) {
 
 }  // namespace
 
+void* allocate_table(std::size_t size) {
+    void* memory = std::calloc(1, size);
+    if (memory == nullptr) fatal_error("Out of memory for the tables of the game");
+    return memory;
+}
+
 void ReleaseSizeProfile::operator()(SizeProfile* profile) const {
     release_game_model(profile->model);
     std::free(profile->kept_names);
@@ -82,12 +82,12 @@ void ReleaseSizeProfile::operator()(SizeProfile* profile) const {
 }
 
 SizeProfileHandle read_size_profile(bool keep_names) {
-    SizeProfileHandle profile(static_cast<SizeProfile*>(allocate_zeroed(sizeof(SizeProfile))));
+    SizeProfileHandle profile(static_cast<SizeProfile*>(allocate_table(sizeof(SizeProfile))));
     profile->model = new_game_model();
     if (!keep_names && input_is_seekable()) {
         read_game_model(*profile->model);
     } else {
-        profile->kept_names = static_cast<KeptNames*>(allocate_zeroed(sizeof(KeptNames)));
+        profile->kept_names = static_cast<KeptNames*>(allocate_table(sizeof(KeptNames)));
         const ModelReaders keep_names{profile->kept_names, keep_routine_name, skip_points};
         read_game_model(*profile->model, &keep_names);
     }

@@ -50,6 +50,10 @@ struct SizeProfile {
     int file_count;
 };
 
+// Zeroed memory for a table bounded by the format, of which only the pages
+// used are touched; a fatal error when memory runs out. Released with free.
+void* allocate_table(std::size_t size);
+
 struct ReleaseSizeProfile {
     void operator()(SizeProfile* profile) const;
 };

@@ -294,6 +294,7 @@ void print_json_report(const SizeProfile& p) {
     out.put(',');
     put_member("revision", model.version_revision);
     out.put('}');
+    out.put(",\"story\":");
     put_json_story(p.story);
     put_json_records(model);
     put_json_sections(p);
