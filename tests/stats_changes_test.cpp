@@ -123,3 +123,32 @@ TEST(StatsChanges, EitherFilesErrorNamesIt) {
             EXPECT_EQ(result.out, each.out);
     }
 }
+
+TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
+    const DebugFile old_build = build(0x1000, {{1, 1, "Grows", 100}, {2, 2, "Shrinks", 50}, {3, 1, "Same", 30}}, 0x300);
+    const DebugFile new_build = build(0x1000,
+                                      {{1, 1, "Grows", 140},
+                                       {2, 2, "Shrinks", 10},
+                                       {3, 1, "Same", 30},
+                                       {4, 1, std::string("N\"<&>\x01\xff\xc3\xa9", 9), 20}},
+                                      0x300);
+    const std::string picture = run_with_old({"-svg", "-diff=old.dbg"}, old_build, new_build).out;
+    struct Case {
+        std::string title;
+        std::string fill;
+    };
+    const Case cases[] = {
+        {"Grows: 140 bytes (70.0%) main.src:1", "#e8806f"},
+        {"Shrinks: 10 bytes (5.0%) lib/x.h:1", "#7fbf7b"},
+        {"Same: 30 bytes (15.0%) main.src:1", "#d0d0d0"},
+        {"N&quot;&lt;&amp;&gt;\\x01\\xff\xc3\xa9: 20 bytes (10.0%) main.src:1", "#9c8ce0"},
+    };
+    for (const Case& each : cases) {
+        const std::size_t title = picture.find("<title>" + each.title + "</title>");
+        ASSERT_NE(title, std::string::npos) << each.title << "\n" << picture;
+        EXPECT_NE(picture.rfind("fill=\"" + each.fill + "\"", title), std::string::npos) << each.title;
+        EXPECT_GT(picture.rfind("fill=\"" + each.fill + "\"", title), picture.rfind("<rect", title)) << each.title;
+    }
+    EXPECT_TRUE(picture.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\"")) << picture;
+    EXPECT_TRUE(picture.ends_with("</svg>\n"));
+}

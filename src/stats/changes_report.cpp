@@ -7,6 +7,7 @@
 #include "run_options.h"
 #include "stats/report_pieces.h"
 #include "stats/size_changes.h"
+#include "stats/size_picture.h"
 #include "stats/stats.h"
 
 namespace {
@@ -202,7 +203,9 @@ int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_p
     const SizeChangesHandle changes = compare_size_profiles(old_profile, new_profile);
     KindChange records[last_record_type + 1];
     const int record_count = record_changes(*old_profile.model, *new_profile.model, records);
-    if (options.mode == OutputMode::Json)
+    if (options.stats_picture)
+        print_size_picture(new_profile, changes.get());
+    else if (options.mode == OutputMode::Json)
         print_json_changes(old_profile, new_profile, *changes, records, record_count);
     else
         print_text_changes(old_profile, new_profile, *changes, records, record_count);

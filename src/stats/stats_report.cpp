@@ -7,6 +7,7 @@
 
 #include "run_options.h"
 #include "stats/report_pieces.h"
+#include "stats/size_picture.h"
 #include "stats/stats.h"
 
 namespace {
@@ -308,7 +309,9 @@ void print_json_report(const SizeProfile& p) {
 
 int print_stats_report() {
     const SizeProfileHandle profile = read_size_profile();
-    if (options.mode == OutputMode::Json)
+    if (options.stats_picture)
+        print_size_picture(*profile, nullptr);
+    else if (options.mode == OutputMode::Json)
         print_json_report(*profile);
     else
         print_text_report(*profile);
