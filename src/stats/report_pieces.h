@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "escaping.h"
 #include "json_export/json_writer.h"
 #include "output_writer.h"
 #include "record_kinds.h"
@@ -87,8 +88,7 @@ inline void put_text(std::string_view text) {
             out.put(c);
             continue;
         }
-        const char escape[4] = {'\\', 'x', "0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 0xF]};
-        out.put({escape, 4});
+        out.end_piece(write_hex_escape(out.begin_piece(), byte));
     }
 }
 
