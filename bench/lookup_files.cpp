@@ -11,10 +11,12 @@
 //       lookups of each kind, one per line, for piping into vardex -lookup:
 //       OUTPUT.addresses, OUTPUT.names (names in any case, and KIND NUMBER)
 //       and OUTPUT.lines (FILE:LINE).
-//   make_bench_file -hostile points|names|repeats OUTPUT MEGABYTES
-//       files made to blow up an index: routines of 65,535 sequence points
-//       each; objects and classes that all share one name; one routine
-//       number repeated in every Routine and SequencePoints record.
+//   make_bench_file -hostile points|names|repeats|long-names OUTPUT MEGABYTES
+//       files made to blow up an index or a size profile: routines of 65,535
+//       sequence points each; objects and classes that all share one name;
+//       one routine number repeated in every Routine and SequencePoints
+//       record; 65,536 routines, classes and objects of distinct 255-byte
+//       names (then the same again, up to the size; 52 MiB at least).
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -189,7 +191,8 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
     file.header(6, 36, 1632).file(1, "main", "game/main.src").memory_map({{"code area", 0x1000}});
     unsigned count = 0;
     std::uint64_t written = 0;
-    while (written + file.size() < target) {
+    // Every name of a long-names file is there, whatever the size asked.
+    while (written + file.size() < target || (kind == "long-names" && count < 65536)) {
         if (file.size() > (1u << 22)) {
             written += std::fwrite(file.bytes().data(), 1, file.size(), output);
             file.clear();
@@ -202,6 +205,15 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
             for (unsigned i = 0; i < 65535; ++i) points[i] = {{1 + i % 200, (i * 7 + number) & 0xFFFF, 1}, i};
             file.sequence_points(number, points);
             file.routine_end(number, {1, 2, 1}, number * 16ul + 16);
+        } else if (kind == "long-names") {
+            // Every number once, then again: only the first of each counts.
+            unsigned number = count++ & 0xFFFF;
+            std::string name = std::string("r").append(std::to_string(number));
+            name.resize(255, static_cast<char>('a' + number % 26));
+            file.routine(number, {1, number, 1}, number * 200ul, name)
+                .routine_end(number, {1, number, 2}, number * 200ul + number % 199)
+                .class_(name, {1, number, 3}, {1, number, 4})
+                .object(number, name, {1, number, 5}, {1, number, 6});
         } else if (kind == "names") {
             // Objects and classes that all share one name.
             file.object(count++ & 0xFFFF, "lamp", {1, 2, 3}, {1, 4, 5}).class_("Lamp", {1, 6, 7}, {1, 8, 9});

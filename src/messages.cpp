@@ -10,13 +10,20 @@ const MessageForm* message_forms[output_mode_count] = {};
 
 const MessageForm* form_of_mode() { return message_forms[static_cast<int>(options.mode)]; }
 
+const char* file_named_in_fatal_errors = nullptr;
+
 [[noreturn]] void end_with_fatal_line(std::string_view message, const std::string_view* path) {
+    const bool python = options.mode == OutputMode::Python;
+    std::string_view named_file;
+    if (path == nullptr && file_named_in_fatal_errors != nullptr) named_file = file_named_in_fatal_errors;
     if (const MessageForm* form = form_of_mode()) {
-        form->fatal_line(message, path);
+        form->fatal_line(message, named_file.empty() ? path : &named_file);
+    } else if (!named_file.empty()) {
+        StreamOutput().put("Fatal error in ", Escaped{named_file, python}, ": ", Text{message}, '\n');
     } else {
         StreamOutput o;
         o.put("Fatal error: ", Text{message});
-        if (path != nullptr) o.put(" \"", Escaped{*path, options.mode == OutputMode::Python}, '"');
+        if (path != nullptr) o.put(" \"", Escaped{*path, python}, '"');
         o.put('\n');
     }
     out.flush();
@@ -24,6 +31,8 @@ const MessageForm* form_of_mode() { return message_forms[static_cast<int>(option
 }
 
 }  // namespace
+
+void name_file_in_fatal_errors(const char* path) { file_named_in_fatal_errors = path; }
 
 void fatal_error(std::string_view message) { end_with_fatal_line(message, nullptr); }
 

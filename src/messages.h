@@ -14,6 +14,11 @@
 // with its backslashes and double quotes escaped too.
 [[noreturn]] void fatal_error_with_path(std::string_view message, std::string_view path);
 
+// Names `path` in the fatal errors after it, for a run that reads two files:
+// "Fatal error in PATH: ..." (in JSON, the message followed by the quoted
+// path); null names none.
+void name_file_in_fatal_errors(const char* path);
+
 // A notice (an unknown switch, the help text): its parts one after another.
 void print_notice(std::initializer_list<std::string_view> parts);
 

@@ -36,7 +36,7 @@ constexpr std::string_view help_text =
     "\n"
     "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
-    "    -help  -all\n"
+    "    -help  -all  -diff=OLD  -svg\n"
     "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
 
 void set_all_section_flags(bool value) {
@@ -51,8 +51,12 @@ bool is_lookup_value(std::string_view name) { return name.starts_with(lookup_pre
 
 bool is_lookup_switch(std::string_view name) { return is_lookup_value(name) || name == "lookup"; }
 
-// -stats chooses a report, not the kinds listed.
-bool is_stats_switch(std::string_view name) { return name == "stats"; }
+constexpr std::string_view diff_prefix = "diff=";
+
+// -stats, -diff=OLD and -svg choose a report, not the kinds listed.
+bool is_stats_switch(std::string_view name) {
+    return name == "stats" || name == "svg" || name.starts_with(diff_prefix);
+}
 
 void set_mode(std::string_view name) {
     options.mode = name == "python" ? OutputMode::Python : name == "json" ? OutputMode::Json : OutputMode::Text;
@@ -77,6 +81,8 @@ void apply_switch(const char* argument) {
         // Set before, by the last of them.
     } else if (is_stats_switch(name)) {
         options.stats_report = true;
+        if (name == "svg") options.stats_picture = true;
+        if (name.starts_with(diff_prefix)) options.stats_old_file_name = argument + diff_prefix.size();
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;
     } else {
@@ -95,6 +101,8 @@ void set_default_options() {
     options.lookups = nullptr;
     options.lookup_count = 0;
     options.stats_report = false;
+    options.stats_old_file_name = nullptr;
+    options.stats_picture = false;
     options.lookups_from_standard_input = false;
 }
 

@@ -16,6 +16,10 @@ struct RunOptions {
     int lookup_count;
     // -stats: the size profile instead of a listing.
     bool stats_report;
+    // -diff=OLD: the changes of the size profile since OLD (null: none).
+    const char* stats_old_file_name;
+    // -svg: the size profile as a picture.
+    bool stats_picture;
     // -lookup: lookups are read from standard input as well.
     bool lookups_from_standard_input;
 };

@@ -16,6 +16,7 @@
 #include "reader/field_reader.h"
 #include "run_exit.h"
 #include "run_options.h"
+#include "stats/size_profile.h"
 #include "stats/stats.h"
 #include "text_listing/text_printers.h"
 
@@ -120,6 +121,39 @@ int report_stats_of_file() {
     return status;
 }
 
+// One build of -diff=OLD, read whole and closed, its fatal errors naming it.
+SizeProfileHandle read_build(const char* path) {
+    name_file_in_fatal_errors(path);
+    open_debug_file(path);
+    check_magic_number();
+    SizeProfileHandle profile = read_size_profile(true);
+    close_debug_file();
+    return profile;
+}
+
+// The changes since an old build: the field reader reads one file at a
+// time, so OLD is read whole first, then NEW; then the answers to any
+// lookups, from NEW.
+int report_stats_changes() {
+    if (options.mode == OutputMode::Json) json::start_json_output();
+    int status;
+    {
+        const SizeProfileHandle old_profile = read_build(options.stats_old_file_name);
+        const SizeProfileHandle new_profile = read_build(options.debug_file_name);
+        name_file_in_fatal_errors(nullptr);
+        status = print_stats_changes(*old_profile, *new_profile);
+    }
+    if (options.lookup_count != 0 || options.lookups_from_standard_input) {
+        open_debug_file(options.debug_file_name);
+        check_magic_number();
+        skip_bytes(4);  // the version numbers
+        status = answer_lookups() == 0 ? status : 1;
+        close_debug_file();
+    }
+    out.flush();
+    return status;
+}
+
 }  // namespace
 
 int run_vardex(int argc, char** argv) {
@@ -127,6 +161,7 @@ int run_vardex(int argc, char** argv) {
     set_default_options();
     parse_switches(argc, argv);
     refuse_output_onto_the_debug_file();
+    if (options.stats_old_file_name != nullptr) return report_stats_changes();
     if (options.stats_report) return report_stats_of_file();
     if (options.lookup_count != 0 || options.lookups_from_standard_input) return answer_lookups_of_file();
     const ListingSteps steps = listing_steps(options.mode);

@@ -19,7 +19,7 @@ const std::string help_text =
     "\n"
     "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
-    "    -help  -all\n"
+    "    -help  -all  -diff=OLD  -svg\n"
     "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
 
 std::string listing_of(const std::set<int>& types) {

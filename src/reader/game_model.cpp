@@ -35,12 +35,15 @@ void learn_memory_map(StreamFields& in) {
     GameModel& model = *reading.model;
     const bool first_map = !model.has_memory_map;
     model.has_memory_map = true;
+    std::uint32_t previous = 0;
     read_memory_map(in, [&](std::string_view name, std::uint32_t address) {
         if (!model.has_code_area && name == "code area") {
             model.has_code_area = true;
             model.code_area = address;
         }
         if (!first_map) return;
+        model.memory_map_falls = model.memory_map_falls || address < previous;
+        previous = address;
         if (model.memory_map_size == memory_map_capacity) {
             ++model.memory_map_left_out;
             return;
@@ -80,20 +83,37 @@ bool note_first_symbol(const SymbolRecord& symbol, std::uint64_t offset) {
     return true;
 }
 
+// A reading with no readers keeps no name: it reads a record's numbers and
+// drops its names, as a skipped record's.
+struct NamesDropped : StreamFields {
+    void name(Name&) { skip_string(); }
+    void skip_list() { skip_string_list(); }
+};
+
 template <RecordType type>
 void learn_symbol(StreamFields& in) {
     const std::uint64_t offset = type_byte_offset();
     SymbolRecord symbol;
+    if (reading.readers == nullptr) {
+        NamesDropped numbers;
+        read_symbol_record(numbers, type, symbol);
+        note_first_symbol(symbol, offset);
+        return;
+    }
     read_symbol_record(in, type, symbol);
-    if (note_first_symbol(symbol, offset) && reading.readers != nullptr)
-        reading.readers->symbol(reading.readers->query, symbol, offset);
+    if (note_first_symbol(symbol, offset)) reading.readers->symbol(reading.readers->query, symbol, offset);
 }
 
 void learn_routine_start(StreamFields& in) {
     GameModel& model = *reading.model;
     const std::uint64_t offset = type_byte_offset();
     RoutineStart routine;
-    read_routine_start(in, routine);
+    if (reading.readers == nullptr) {
+        NamesDropped numbers;
+        read_routine_start(numbers, routine);
+    } else {
+        read_routine_start(in, routine);
+    }
     RoutineSpan& span = model.routines.span[routine.number];
     if (span.has_start) return;
     span.has_start = true;

@@ -112,6 +112,7 @@ struct GameModel {
     bool has_memory_map;
     int memory_map_size;
     std::uint64_t memory_map_left_out;  // past memory_map_capacity
+    bool memory_map_falls;              // an address below the one before it (left-out entries too)
     MemoryMapEntry memory_map[memory_map_capacity];
 
     // The bytes of the first Header record: the first bytes of the story file.
