@@ -97,6 +97,8 @@ void set_default_options() {
     options.section_flags[SequencePoints] = false;
     options.section_flags[Array] = false;
     options.debug_file_name = "gameinfo.dbg";
+    options.file_names_given[0] = options.file_names_given[1] = nullptr;
+    options.file_name_count = 0;
     options.mode = OutputMode::Text;
     options.lookups = nullptr;
     options.lookup_count = 0;
@@ -125,9 +127,11 @@ void parse_switches(int argc, char** argv) {
     options.lookups = argv;
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
-        if (!argument.starts_with('-'))
+        if (!argument.starts_with('-')) {
+            if (options.file_name_count < 2) options.file_names_given[options.file_name_count] = argv[i];
+            ++options.file_name_count;
             options.debug_file_name = argv[i];
-        else if (is_lookup_value(argument.substr(1)))
+        } else if (is_lookup_value(argument.substr(1)))
             argv[options.lookup_count++] = argv[i] + 1 + lookup_prefix.size();  // a slot already read
         else
             apply_switch(argv[i] + 1);

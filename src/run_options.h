@@ -9,7 +9,11 @@ constexpr int section_flag_count = 64;
 struct RunOptions {
     // SectionFlags: text mode prints a record whose flag is set, skips it otherwise.
     bool section_flags[section_flag_count];
-    const char* debug_file_name;
+    const char* debug_file_name;  // the last given: it counts
+    // The first two file names given, and how many were: a run that reads
+    // one file for its answers refuses several.
+    const char* file_names_given[2];
+    int file_name_count;
     OutputMode mode;
     // The values of the -lookup=VALUE switches, in the order given.
     const char* const* lookups;

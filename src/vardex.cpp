@@ -154,12 +154,35 @@ int report_stats_changes() {
     return status;
 }
 
+// A lookup typed with a space (-lookup 0x6bc0 game.dbg), or two builds given
+// to one report, would otherwise lose a file name silently, as the last one
+// counts; the listing modes keep that rule, which callers rely on.
+void refuse_several_file_names() {
+    const bool lookups = options.lookup_count != 0 || options.lookups_from_standard_input;
+    if (options.file_name_count < 2 || !(lookups || options.stats_report)) return;
+    const MessagePart first{options.file_names_given[0], true};
+    const MessagePart second{options.file_names_given[1], true};
+    if (lookups)
+        fatal_error_of({{"Lookups take one debugging file, but \""},
+                        first,
+                        {"\" and \""},
+                        second,
+                        {"\" were given (write a lookup as -lookup=VALUE)"}});
+    fatal_error_of({{"The size profile takes one debugging file, but \""},
+                    first,
+                    {"\" and \""},
+                    second,
+                    {options.stats_old_file_name != nullptr ? "\" were given"
+                                                            : "\" were given (compare two builds with -diff=OLD)"}});
+}
+
 }  // namespace
 
 int run_vardex(int argc, char** argv) {
     set_message_form(OutputMode::Json, json::message_form);
     set_default_options();
     parse_switches(argc, argv);
+    refuse_several_file_names();
     refuse_output_onto_the_debug_file();
     if (options.stats_old_file_name != nullptr) return report_stats_changes();
     if (options.stats_report) return report_stats_of_file();

@@ -78,7 +78,7 @@ void close_record_line() { record.open = false; }
 
 namespace {
 
-void write_fatal_error_line(std::string_view message, const std::string_view* path) {
+void write_fatal_error_line(std::initializer_list<MessagePart> message) {
     if (record.open) {
         record.open = false;  // so that a flush while it is closed writes what it holds
         if (record.partly_out)
@@ -87,8 +87,8 @@ void write_fatal_error_line(std::string_view message, const std::string_view* pa
             out.used = record.output_mark;
     }
     StreamOutput o;
-    o.put("{\"kind\":\"fatal_error\",\"message\":\"", JsonContents{message});
-    if (path != nullptr) o.put(" \\\"", JsonContents{*path}, "\\\"");  // the message as "MESSAGE \"PATH\""
+    o.put("{\"kind\":\"fatal_error\",\"message\":\"");
+    for (const MessagePart& part : message) o.put(JsonContents{part.text});  // a path as it is: JSON escapes it
     o.put("\"}\n");
 }
 
