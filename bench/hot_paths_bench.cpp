@@ -207,9 +207,10 @@ void BM_TextObjectDetails(benchmark::State& state) {
 BENCHMARK(BM_TextObjectDetails);
 
 void BM_PythonObjectDetails(benchmark::State& state) {
-    reset_source_files();
-    reset_python_emitter();
-    selection.include_all = true;
+    static PythonExport python;
+    python = {};
+    python.selection.include_all = true;
+    begin_python_export(python);
     // An Object record makes the details that follow belong to a selected object.
     MemoryInput object(DebugFile().object(27, "hall", {1, 4, 1}, {1, 11, 2}).bytes().substr(1));
     object.restart();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "json_export/json_printers.h"
 #include "json_export/json_writer.h"
@@ -40,12 +41,6 @@ void report_unknown_type(int type) {
 
 void nothing() {}
 
-void open_python_text() {
-    out.flush();  // help and notices show before input is awaited
-    read_selection_lines(stdin);
-    print_docstring_opening();
-}
-
 // The steps of a listing that differ between the output modes.
 struct ListingSteps {
     void (*print_opening)();
@@ -59,9 +54,9 @@ struct ListingSteps {
 ListingSteps listing_steps(OutputMode mode) {
     switch (mode) {
         case OutputMode::Python:
-            return {open_python_text,      print_version_line,
-                    print_python_preamble, {python_handlers, nullptr, report_unknown_type},
-                    print_sources_list,    1};
+            return {print_docstring_opening, print_version_line,
+                    print_python_preamble,   {python_handlers, nullptr, report_unknown_type},
+                    print_sources_list,      1};
         case OutputMode::Json:
             return {json::start_json_output,
                     print_json_version_line,
@@ -188,6 +183,13 @@ int run_vardex(int argc, char** argv) {
     if (options.stats_report) return report_stats_of_file();
     if (options.lookup_count != 0 || options.lookups_from_standard_input) return answer_lookups_of_file();
     const ListingSteps steps = listing_steps(options.mode);
+    std::unique_ptr<PythonExport> python;
+    if (options.mode == OutputMode::Python) {
+        python = std::make_unique<PythonExport>();
+        begin_python_export(*python);
+        out.flush();  // help and notices show before input is awaited
+        read_selection_lines(stdin, python->selection);
+    }
     steps.print_opening();
     open_debug_file(options.debug_file_name);
     check_magic_number();
