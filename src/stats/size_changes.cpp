@@ -3,9 +3,10 @@
 #include "stats/size_changes.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
+
+#include "stats/report_pieces.h"
 
 namespace {
 
@@ -85,13 +86,9 @@ void add_sections(const SizeProfile& profile, Entries& part) {
 void add_files(const SizeProfile& profile, Entries& part, NameRoom& room) {
     for (int i = 0; i < profile.file_count; ++i) {
         const int number = profile.files_by_size[i];
-        const SourceFileNames& file = profile.model->files[number];
-        char made[made_name_size] = "file ";
-        std::string_view name =
-            file.declared
-                ? file.file_name.view()
-                : room.keep(
-                      {made, static_cast<std::size_t>(std::to_chars(made + 5, made + sizeof made, number).ptr - made)});
+        stats::FileLabel made;
+        std::string_view name = stats::file_path(*profile.model, number, made);
+        if (name.data() == made.text) name = room.keep(name);
         part.add(name, profile.file_code[number].bytes);
     }
 }
@@ -101,23 +98,22 @@ void add_routines(const SizeProfile& profile, Entries& part, NameRoom& room) {
     for (unsigned i = 0; i < routines.count; ++i) {
         const unsigned number = routines.in_file_order[i];
         if (!is_measured(routines.span[number])) continue;
-        char scratch[24];
+        RoutineKey scratch;
         std::string_view name = routine_key(profile, number, scratch);
-        if (name.data() == scratch) name = room.keep(name);
+        if (name.data() == scratch.text) name = room.keep(name);
         part.add(name, code_bytes_of(routines.span[number]));
     }
 }
 
 }  // namespace
 
-std::string_view routine_key(const SizeProfile& profile, unsigned number, char (&scratch)[24]) {
+std::string_view routine_key(const SizeProfile& profile, unsigned number, RoutineKey& scratch) {
     Name unused;
     std::string_view name = routine_name(profile, number, unused);
     if (!name.empty()) return name;
-    std::memcpy(scratch, "(routine ", 9);
-    char* end = std::to_chars(scratch + 9, scratch + sizeof scratch, number).ptr;
-    *end++ = ')';
-    return {scratch, static_cast<std::size_t>(end - scratch)};
+    ReservedOutput o{scratch.text};
+    o.put("(routine ", Number{static_cast<std::uint16_t>(number)}, ')');
+    return {scratch.text, static_cast<std::size_t>(o.next - scratch.text)};
 }
 
 void ReleaseSizeChanges::operator()(SizeChanges* changes) const {

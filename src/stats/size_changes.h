@@ -7,7 +7,12 @@
 #include <memory>
 #include <string_view>
 
+#include "output_writer.h"
 #include "stats/size_profile.h"
+
+inline std::uint64_t magnitude(std::int64_t change) {
+    return change < 0 ? 0 - static_cast<std::uint64_t>(change) : static_cast<std::uint64_t>(change);
+}
 
 struct SizeRow {
     std::string_view name;
@@ -46,4 +51,7 @@ using SizeChangesHandle = std::unique_ptr<SizeChanges, ReleaseSizeChanges>;
 SizeChangesHandle compare_size_profiles(const SizeProfile& old_profile, const SizeProfile& new_profile);
 
 // The key a routine is matched by: its name, or "(routine N)" without one.
-std::string_view routine_key(const SizeProfile& profile, unsigned number, char (&scratch)[24]);
+struct RoutineKey {
+    char text[sizeof "(routine 65535)" + output_overstore];
+};
+std::string_view routine_key(const SizeProfile& profile, unsigned number, RoutineKey& scratch);
