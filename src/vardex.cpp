@@ -126,7 +126,7 @@ SizeProfileHandle read_build(const char* path) {
     name_file_in_fatal_errors(path);
     open_debug_file(path);
     check_magic_number();
-    SizeProfileHandle profile = read_size_profile(true);
+    SizeProfileHandle profile = read_size_profile(path);
     close_debug_file();
     return profile;
 }

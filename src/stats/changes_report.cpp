@@ -43,13 +43,13 @@ int record_changes(const GameModel& old_model, const GameModel& new_model, KindC
 
 // --- Text --------------------------------------------------------------------
 
-void print_rows(std::string_view title, const SizeRows& part) {
+// The first `shown` rows of a part of `count`.
+void print_rows(std::string_view title, const SizeRow* rows, int shown, int count) {
     StreamOutput o;
-    if (part.count == 0) return o.put(Text{title}, ": no changes\n");
-    const int shown = std::min(part.count, changes_shown);
+    if (count == 0) return o.put(Text{title}, ": no changes\n");
     std::size_t name_width = title.size(), old_width = 3, new_width = 3, change_width = 6;
     for (int i = 0; i < shown; ++i) {
-        const SizeRow& row = part.rows[i];
+        const SizeRow& row = rows[i];
         name_width = std::max(name_width, one_line_width(row.name));
         old_width = std::max(old_width, written_size(MaybeNumber{row.in_old, row.old_bytes, "-"}));
         new_width = std::max(new_width, written_size(MaybeNumber{row.in_new, row.new_bytes, "-"}));
@@ -58,17 +58,34 @@ void print_rows(std::string_view title, const SizeRows& part) {
     o.put(LeftAligned{Text{title}, name_width}, "  ", RightAligned{Text{"old"}, old_width}, "  ",
           RightAligned{Text{"new"}, new_width}, "  ", RightAligned{Text{"change"}, change_width}, '\n');
     for (int i = 0; i < shown; ++i) {
-        const SizeRow& row = part.rows[i];
+        const SizeRow& row = rows[i];
         o.put(LeftAligned{Escaped{row.name}, name_width}, "  ",
               RightAligned{MaybeNumber{row.in_old, row.old_bytes, "-"}, old_width}, "  ",
               RightAligned{MaybeNumber{row.in_new, row.new_bytes, "-"}, new_width}, "  ",
               RightAligned{Change{row.change()}, change_width});
         o.put(!row.in_old ? Text{"  added\n"} : !row.in_new ? Text{"  removed\n"} : Text{"\n"});
     }
-    if (part.count > shown) {
-        const int rest = part.count - shown;
+    if (count > shown) {
+        const int rest = count - shown;
         o.put(Number{static_cast<unsigned>(rest)}, rest == 1 ? Text{" more change\n"} : Text{" more changes\n"});
     }
+}
+
+void print_rows(std::string_view title, const SizeRows& part) {
+    print_rows(title, part.rows, std::min(part.count, changes_shown), part.count);
+}
+
+void print_routine_rows(SizeChanges& changes) {
+    SizeRow rows[changes_shown];
+    Name names[changes_shown];
+    int shown = 0;
+    for_each_routine_row(changes, changes_shown, [&](const SizeRow& row) {
+        names[shown].assign(row.name);
+        rows[shown] = row;
+        rows[shown].name = names[shown].view();
+        ++shown;
+    });
+    print_rows("Routine", rows, shown, changes.routine_count);
 }
 
 void print_record_changes(const KindChange* rows, int count) {
@@ -99,7 +116,7 @@ void print_record_changes(const KindChange* rows, int count) {
     }
 }
 
-void print_text_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, const SizeChanges& changes,
+void print_text_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, SizeChanges& changes,
                         const KindChange* records, int record_count) {
     StreamOutput o;
     o.put(version_line(*new_profile.model));
@@ -121,25 +138,24 @@ void print_text_changes(const SizeProfile& old_profile, const SizeProfile& new_p
     o.put('\n');
     print_rows("Source file", changes.files);
     o.put('\n');
-    print_rows("Routine", changes.routines);
+    print_routine_rows(changes);
 }
 
 // --- JSON --------------------------------------------------------------------
 
-void put_json_rows(std::string_view part, const SizeRows& rows) {
-    StreamOutput o;
-    o.put(",\"", Text{part}, "\":[");
-    for (int i = 0; i < rows.count; ++i) {
-        const SizeRow& row = rows.rows[i];
-        o.put(row_opening(i), "\"name\":", JsonText{row.name});
-        o.put(",\"old\":", MaybeNumber{row.in_old, row.old_bytes, "null"},
-              ",\"new\":", MaybeNumber{row.in_new, row.new_bytes, "null"}, ",\"change\":", Change{row.change(), false},
-              '}');
-    }
-    o.put(']');
+void put_json_row(int i, const SizeRow& row) {
+    StreamOutput().put(
+        row_opening(i), "\"name\":", JsonText{row.name}, ",\"old\":", MaybeNumber{row.in_old, row.old_bytes, "null"},
+        ",\"new\":", MaybeNumber{row.in_new, row.new_bytes, "null"}, ",\"change\":", Change{row.change(), false}, '}');
 }
 
-void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, const SizeChanges& changes,
+void put_json_rows(std::string_view part, const SizeRows& rows) {
+    StreamOutput().put(",\"", Text{part}, "\":[");
+    for (int i = 0; i < rows.count; ++i) put_json_row(i, rows.rows[i]);
+    StreamOutput().put(']');
+}
+
+void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, SizeChanges& changes,
                         const KindChange* records, int record_count) {
     StreamOutput o;
     o.put("{\"kind\":\"stats_diff\",\"story\":{\"old\":");
@@ -156,8 +172,10 @@ void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_p
     o.put(']');
     put_json_rows("sections", changes.sections);
     put_json_rows("files", changes.files);
-    put_json_rows("routines", changes.routines);
-    o.put("}\n");
+    o.put(",\"routines\":[");
+    int row = 0;
+    for_each_routine_row(changes, changes.routine_count, [&row](const SizeRow& each) { put_json_row(row++, each); });
+    o.put("]}\n");
 }
 
 }  // namespace
@@ -172,5 +190,6 @@ int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_p
         print_json_changes(old_profile, new_profile, *changes, records, record_count);
     else
         print_text_changes(old_profile, new_profile, *changes, records, record_count);
+    close_reopened_build();
     return 0;
 }

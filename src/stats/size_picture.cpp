@@ -91,12 +91,12 @@ void put_strip(const SizeProfile& profile) {
 }
 
 // How a routine changed since the old build, by the changed row of its key.
-Change change_of(const SizeProfile& profile, unsigned number, const SizeRow* const* by_name, int count) {
-    RoutineKey scratch;
-    const std::string_view key = routine_key(profile, number, scratch);
-    const SizeRow* const* found = std::lower_bound(
-        by_name, by_name + count, key, [](const SizeRow* row, std::string_view name) { return row->name < name; });
-    if (found == by_name + count || (*found)->name != key) return Change::Unchanged;
+Change change_of(const SizeChanges& changes, unsigned number, const RoutineRow* const* by_key, int count) {
+    const std::uint64_t key = changes.new_profile->routine_keys[number];
+    const RoutineRow* const* found = std::lower_bound(
+        by_key, by_key + count, key,
+        [&changes](const RoutineRow* row, std::uint64_t key) { return routine_row_key(changes, *row) < key; });
+    if (found == by_key + count || routine_row_key(changes, **found) != key) return Change::Unchanged;
     if (!(*found)->in_old) return Change::New;
     return (*found)->change() > 0 ? Change::Grown : Change::Shrunk;
 }
@@ -121,12 +121,12 @@ struct Layout {
     Box* boxes;
     std::uint64_t* weights;
     std::uint16_t* by_file;
-    const SizeRow** by_name;
+    const RoutineRow** by_key;
     ~Layout() {
         std::free(boxes);
         std::free(weights);
         std::free(by_file);
-        std::free(by_name);
+        std::free(by_key);
     }
 };
 
@@ -138,12 +138,13 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
     Layout layout{static_cast<Box*>(allocate_table(sizeof(Box) * room)),
                   static_cast<std::uint64_t*>(allocate_table(sizeof(std::uint64_t) * room)),
                   static_cast<std::uint16_t*>(allocate_table(sizeof(std::uint16_t) * word_count)),
-                  static_cast<const SizeRow**>(allocate_table(sizeof(SizeRow*) * 2 * word_count))};
-    int by_name_count = 0;
+                  static_cast<const RoutineRow**>(allocate_table(sizeof(RoutineRow*) * 2 * word_count))};
+    int by_key_count = 0;
     if (changes != nullptr) {
-        for (int i = 0; i < changes->routines.count; ++i) layout.by_name[by_name_count++] = &changes->routines.rows[i];
-        std::sort(layout.by_name, layout.by_name + by_name_count,
-                  [](const SizeRow* a, const SizeRow* b) { return a->name < b->name; });
+        for (int i = 0; i < changes->routine_count; ++i) layout.by_key[by_key_count++] = &changes->routines[i];
+        std::sort(layout.by_key, layout.by_key + by_key_count, [changes](const RoutineRow* a, const RoutineRow* b) {
+            return routine_row_key(*changes, *a) < routine_row_key(*changes, *b);
+        });
     }
 
     StreamOutput o;
@@ -205,7 +206,7 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
             const RoutineSpan& span = model.routines.span[number];
             const char* fill = file_colours[f % std::size(file_colours)];
             if (changes != nullptr)
-                fill = change_colours[static_cast<int>(change_of(profile, number, layout.by_name, by_name_count))];
+                fill = change_colours[static_cast<int>(change_of(*changes, number, layout.by_key, by_key_count))];
             const std::string_view routine = routine_name(profile, number, name);
             put_rect(layout.boxes[i], "routine", fill, " stroke=\"#ffffff\" stroke-width=\"0.5\"");
             put_bytes_title(routine, code_bytes_of(span), profile.code_bytes);
