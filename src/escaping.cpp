@@ -61,7 +61,10 @@ char* write_xml_text(char* next, const unsigned char* bytes, std::size_t size) {
     for (std::size_t i = 0; i < size;) {
         const unsigned char byte = bytes[i];
         if (byte >= 0x80) {
-            if (std::size_t length = utf8_sequence_length(bytes + i, size - i); length != 0) {
+            std::size_t length = utf8_sequence_length(bytes + i, size - i);
+            // XML holds every character but U+FFFE and U+FFFF (EF BF BE, EF BF BF).
+            if (length == 3 && byte == 0xEF && bytes[i + 1] == 0xBF && bytes[i + 2] >= 0xBE) length = 0;
+            if (length != 0) {
                 std::memcpy(next, bytes + i, length);
                 next += length;
                 i += length;

@@ -94,7 +94,7 @@ constexpr std::size_t xml_bytes_per_byte = 6;
 
 // `size` bytes as XML text that may stand in an attribute too: &, <, > and "
 // as entities; control bytes, 0x7F and bytes of no well-formed UTF-8
-// sequence, which XML cannot hold, as \xNN text.
+// sequence or of U+FFFE and U+FFFF, which XML cannot hold, as \xNN text.
 char* write_xml_text(char* next, const unsigned char* bytes, std::size_t size);
 
 // --- JSON strings -------------------------------------------------------------

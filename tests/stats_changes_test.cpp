@@ -188,7 +188,7 @@ TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
                                       {{1, 1, "Grows", 140},
                                        {2, 2, "Shrinks", 10},
                                        {3, 1, "Same", 30},
-                                       {4, 1, std::string("N\"<&>\x01\xff\xc3\xa9", 9), 20}},
+                                       {4, 1, std::string("N\"<&>\x01\xff\xc3\xa9\xef\xbf\xbf", 12), 20}},
                                       0x300);
     const std::string picture = run_with_old({"-svg", "-diff=old.dbg"}, old_build, new_build).out;
     struct Case {
@@ -199,7 +199,7 @@ TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
         {"Grows: 140 bytes (70.0%) main.src:1", "#e8806f"},
         {"Shrinks: 10 bytes (5.0%) lib/x.h:1", "#7fbf7b"},
         {"Same: 30 bytes (15.0%) main.src:1", "#d0d0d0"},
-        {"N&quot;&lt;&amp;&gt;\\x01\\xff\xc3\xa9: 20 bytes (10.0%) main.src:1", "#9c8ce0"},
+        {"N&quot;&lt;&amp;&gt;\\x01\\xff\xc3\xa9\\xef\\xbf\\xbf: 20 bytes (10.0%) main.src:1", "#9c8ce0"},
     };
     for (const Case& each : cases) {
         const std::size_t title = picture.find("<title>" + each.title + "</title>");
