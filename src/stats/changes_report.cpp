@@ -2,6 +2,7 @@
 // text or one JSON line, each part's rows largest change first.
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "output_pieces.h"
@@ -43,49 +44,35 @@ int record_changes(const GameModel& old_model, const GameModel& new_model, KindC
 
 // --- Text --------------------------------------------------------------------
 
-// The first `shown` rows of a part of `count`.
-void print_rows(std::string_view title, const SizeRow* rows, int shown, int count) {
+// The first rows of a part, widths measured on those shown.
+void print_rows(std::string_view title, SizeChanges& changes, PartChanges& part) {
     StreamOutput o;
-    if (count == 0) return o.put(Text{title}, ": no changes\n");
+    if (part.count == 0) return o.put(Text{title}, ": no changes\n");
+    SizeRow rows[changes_shown];
+    Name names[changes_shown];
+    int shown = 0;
     std::size_t name_width = title.size(), old_width = 3, new_width = 3, change_width = 6;
-    for (int i = 0; i < shown; ++i) {
-        const SizeRow& row = rows[i];
+    for_each_row(changes, part, changes_shown, [&](const SizeRow& row) {
+        names[shown].assign(row.name);
+        rows[shown] = row;
+        rows[shown].name = names[shown].view();
+        ++shown;
         name_width = std::max(name_width, one_line_width(row.name));
         old_width = std::max(old_width, written_size(MaybeNumber{row.in_old, row.old_bytes, "-"}));
         new_width = std::max(new_width, written_size(MaybeNumber{row.in_new, row.new_bytes, "-"}));
         change_width = std::max(change_width, written_size(Change{row.change()}));
-    }
+    });
     o.put(LeftAligned{Text{title}, name_width}, "  ", RightAligned{Text{"old"}, old_width}, "  ",
           RightAligned{Text{"new"}, new_width}, "  ", RightAligned{Text{"change"}, change_width}, '\n');
-    for (int i = 0; i < shown; ++i) {
-        const SizeRow& row = rows[i];
+    for (const SizeRow& row : std::span(rows, shown)) {
         o.put(LeftAligned{Escaped{row.name}, name_width}, "  ",
               RightAligned{MaybeNumber{row.in_old, row.old_bytes, "-"}, old_width}, "  ",
               RightAligned{MaybeNumber{row.in_new, row.new_bytes, "-"}, new_width}, "  ",
               RightAligned{Change{row.change()}, change_width});
         o.put(!row.in_old ? Text{"  added\n"} : !row.in_new ? Text{"  removed\n"} : Text{"\n"});
     }
-    if (count > shown) {
-        const int rest = count - shown;
+    if (const int rest = part.count - shown; rest > 0)
         o.put(Number{static_cast<unsigned>(rest)}, rest == 1 ? Text{" more change\n"} : Text{" more changes\n"});
-    }
-}
-
-void print_rows(std::string_view title, const SizeRows& part) {
-    print_rows(title, part.rows, std::min(part.count, changes_shown), part.count);
-}
-
-void print_routine_rows(SizeChanges& changes) {
-    SizeRow rows[changes_shown];
-    Name names[changes_shown];
-    int shown = 0;
-    for_each_routine_row(changes, changes_shown, [&](const SizeRow& row) {
-        names[shown].assign(row.name);
-        rows[shown] = row;
-        rows[shown].name = names[shown].view();
-        ++shown;
-    });
-    print_rows("Routine", rows, shown, changes.routine_count);
 }
 
 void print_record_changes(const KindChange* rows, int count) {
@@ -134,25 +121,26 @@ void print_text_changes(const SizeProfile& old_profile, const SizeProfile& new_p
     if (changes.sections_unsized)
         o.put("Sections: not compared (a memory map of separate regions)\n");
     else
-        print_rows("Sections", changes.sections);
+        print_rows("Sections", changes, changes.sections);
     o.put('\n');
-    print_rows("Source file", changes.files);
+    print_rows("Source file", changes, changes.files);
     o.put('\n');
-    print_routine_rows(changes);
+    print_rows("Routine", changes, changes.routines);
 }
 
 // --- JSON --------------------------------------------------------------------
 
-void put_json_row(int i, const SizeRow& row) {
-    StreamOutput().put(
-        row_opening(i), "\"name\":", JsonText{row.name}, ",\"old\":", MaybeNumber{row.in_old, row.old_bytes, "null"},
-        ",\"new\":", MaybeNumber{row.in_new, row.new_bytes, "null"}, ",\"change\":", Change{row.change(), false}, '}');
-}
-
-void put_json_rows(std::string_view part, const SizeRows& rows) {
-    StreamOutput().put(",\"", Text{part}, "\":[");
-    for (int i = 0; i < rows.count; ++i) put_json_row(i, rows.rows[i]);
-    StreamOutput().put(']');
+void put_json_rows(std::string_view name, SizeChanges& changes, PartChanges& part) {
+    StreamOutput o;
+    o.put(",\"", Text{name}, "\":[");
+    int i = 0;
+    for_each_row(changes, part, part.count, [&](const SizeRow& row) {
+        o.put(row_opening(i++), "\"name\":", JsonText{row.name},
+              ",\"old\":", MaybeNumber{row.in_old, row.old_bytes, "null"},
+              ",\"new\":", MaybeNumber{row.in_new, row.new_bytes, "null"}, ",\"change\":", Change{row.change(), false},
+              '}');
+    });
+    o.put(']');
 }
 
 void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, SizeChanges& changes,
@@ -170,12 +158,10 @@ void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_p
               JsonMember{"new_bytes", row.new_tally.bytes}, '}');
     }
     o.put(']');
-    put_json_rows("sections", changes.sections);
-    put_json_rows("files", changes.files);
-    o.put(",\"routines\":[");
-    int row = 0;
-    for_each_routine_row(changes, changes.routine_count, [&row](const SizeRow& each) { put_json_row(row++, each); });
-    o.put("]}\n");
+    put_json_rows("sections", changes, changes.sections);
+    put_json_rows("files", changes, changes.files);
+    put_json_rows("routines", changes, changes.routines);
+    o.put("}\n");
 }
 
 }  // namespace

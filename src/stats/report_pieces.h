@@ -52,18 +52,15 @@ struct MaybeNumber {
     char* write(char* next) const { return known ? Number{value}.write(next) : Text{absent}.write(next); }
 };
 
-// Room for "file N", the name of a file number that no File record names.
-struct FileLabel {
-    char text[sizeof "file 255" + output_overstore];
-};
-
-// The name of a file number: its File record's file name, or "file N".
-inline std::string_view file_path(const GameModel& model, int number, FileLabel& scratch) {
+// The name of a file number: its File record's file name, or "file N"
+// written into `scratch`.
+inline std::string_view file_path(const GameModel& model, int number, Name& scratch) {
     const SourceFileNames& file = model.files[number];
     if (file.declared) return file.file_name.view();
     ReservedOutput o{scratch.text};
     o.put("file ", Number{static_cast<std::uint8_t>(number)});
-    return {scratch.text, static_cast<std::size_t>(o.next - scratch.text)};
+    scratch.size = static_cast<std::uint8_t>(o.next - scratch.text);
+    return scratch.view();
 }
 
 inline VersionLine version_line(const GameModel& model) {

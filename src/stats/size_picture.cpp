@@ -91,14 +91,14 @@ void put_strip(const SizeProfile& profile) {
 }
 
 // How a routine changed since the old build, by the changed row of its key.
-Change change_of(const SizeChanges& changes, unsigned number, const RoutineRow* const* by_key, int count) {
+Change change_of(const SizeChanges& changes, unsigned number, const ChangedRow* const* by_key, int count) {
     const std::uint64_t key = changes.new_profile->routine_keys[number];
-    const RoutineRow* const* found = std::lower_bound(
+    const ChangedRow* const* found = std::lower_bound(
         by_key, by_key + count, key,
-        [&changes](const RoutineRow* row, std::uint64_t key) { return routine_row_key(changes, *row) < key; });
+        [&changes](const ChangedRow* row, std::uint64_t key) { return routine_row_key(changes, *row) < key; });
     if (found == by_key + count || routine_row_key(changes, **found) != key) return Change::Unchanged;
     if (!(*found)->in_old) return Change::New;
-    return (*found)->change() > 0 ? Change::Grown : Change::Shrunk;
+    return row_change(changes, changes.routines, **found) > 0 ? Change::Grown : Change::Shrunk;
 }
 
 void put_heading(const SizeProfile& profile, const SizeChanges* changes) {
@@ -121,7 +121,7 @@ struct Layout {
     Box* boxes;
     std::uint64_t* weights;
     std::uint16_t* by_file;
-    const RoutineRow** by_key;
+    const ChangedRow** by_key;
     ~Layout() {
         std::free(boxes);
         std::free(weights);
@@ -138,11 +138,11 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
     Layout layout{static_cast<Box*>(allocate_table(sizeof(Box) * room)),
                   static_cast<std::uint64_t*>(allocate_table(sizeof(std::uint64_t) * room)),
                   static_cast<std::uint16_t*>(allocate_table(sizeof(std::uint16_t) * word_count)),
-                  static_cast<const RoutineRow**>(allocate_table(sizeof(RoutineRow*) * 2 * word_count))};
+                  static_cast<const ChangedRow**>(allocate_table(sizeof(ChangedRow*) * 2 * word_count))};
     int by_key_count = 0;
     if (changes != nullptr) {
-        for (int i = 0; i < changes->routine_count; ++i) layout.by_key[by_key_count++] = &changes->routines[i];
-        std::sort(layout.by_key, layout.by_key + by_key_count, [changes](const RoutineRow* a, const RoutineRow* b) {
+        for (int i = 0; i < changes->routines.count; ++i) layout.by_key[by_key_count++] = &changes->routines.rows[i];
+        std::sort(layout.by_key, layout.by_key + by_key_count, [changes](const ChangedRow* a, const ChangedRow* b) {
             return routine_row_key(*changes, *a) < routine_row_key(*changes, *b);
         });
     }
@@ -181,7 +181,7 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
     Name name;
     for (int f = 0; f < file_count; ++f) {
         const int file = files[f];
-        FileLabel scratch;
+        Name scratch;
         const std::string_view path = file_path(model, file, scratch);
         // The routines of a pixel or more, then the rest in one box.
         int shown = 0;

@@ -22,14 +22,6 @@ std::string_view nameless_key(unsigned number, Name& scratch) {
     return scratch.view();
 }
 
-// 64-bit FNV-1a: two names of a pair of builds share a hash with odds of
-// about 2^-30 (65,536 names each).
-std::uint64_t hash_of(std::string_view text) {
-    std::uint64_t hash = 0xcbf29ce484222325;
-    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3;
-    return hash;
-}
-
 // A routine's name, learnt as the file is read: kept from a file read once
 // only, hashed into the key of a build to compare.
 void learn_routine_name(void* query, const SymbolRecord& symbol, std::uint64_t) {
@@ -44,7 +36,7 @@ void learn_routine_name(void* query, const SymbolRecord& symbol, std::uint64_t) 
     }
     if (profile.routine_keys != nullptr) {
         Name scratch;
-        profile.routine_keys[symbol.number] = hash_of(name.empty() ? nameless_key(symbol.number, scratch) : name);
+        profile.routine_keys[symbol.number] = name_hash(name.empty() ? nameless_key(symbol.number, scratch) : name);
     }
 }
 
@@ -127,6 +119,12 @@ SizeProfileHandle read_size_profile(const char* path) {
     sort_files(*profile);
     profile->story = story_size_of(*profile->model);
     return profile;
+}
+
+std::uint64_t name_hash(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3;
+    return hash;
 }
 
 StorySize story_size_of(const GameModel& model) {

@@ -92,5 +92,9 @@ std::string_view routine_name(const SizeProfile& profile, unsigned number, Name&
 // "(routine N)" when it has none.
 std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& scratch);
 
+// The hash that names are matched by between builds (64-bit FNV-1a: two
+// names of 65,536 a build share one with odds of about 2^-30).
+std::uint64_t name_hash(std::string_view text);
+
 // Closes the file of a build opened again to read names, if any.
 void close_reopened_build();

@@ -86,7 +86,7 @@ void print_code(const SizeProfile& p) {
 
     std::size_t path_width = 11, routines_width = 8, bytes_width = 5;  // the column names
     constexpr std::size_t percent_width = 7;
-    FileLabel scratch;
+    Name scratch;
     for (int i = 0; i < p.file_count; ++i) {
         const int number = p.files_by_size[i];
         path_width = std::max(path_width, one_line_width(file_path(*p.model, number, scratch)));
@@ -132,7 +132,7 @@ void print_largest_routines(const SizeProfile& p) {
     StreamOutput o;
     o.put("Largest routines\n", RightAligned{Text{"bytes"}, bytes_width}, "  ",
           RightAligned{Text{"percent"}, percent_width}, "  ", LeftAligned{Text{"routine"}, name_width}, "  start\n");
-    FileLabel label;
+    Name label;
     for (int i = 0; i < shown; ++i) {
         const RoutineSpan& routine = p.model->routines.span[p.routines_by_size[i]];
         o.put(RightAligned{Number{code_bytes_of(routine)}, bytes_width}, "  ",
