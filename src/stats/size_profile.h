@@ -42,8 +42,8 @@ struct SizeProfile {
     GameModel* model;
     StorySize story;
     KeptNames* kept_names;  // null when names are read again from the file
-    // A build compared: where its file is opened again, and the key of each
-    // routine number (routine_key), by which the builds' routines are matched.
+    // A build compared: where its file is opened again, and the hash of each
+    // routine's key (routine_key), by which the builds' routines are matched.
     const char* path;
     std::uint64_t* routine_keys;
 
