@@ -57,6 +57,37 @@ std::size_t utf8_sequence_length(const unsigned char* bytes, std::size_t availab
     return length;
 }
 
+char* write_xml_text(char* next, const unsigned char* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size;) {
+        const unsigned char byte = bytes[i];
+        if (byte >= 0x80) {
+            std::size_t length = utf8_sequence_length(bytes + i, size - i);
+            // XML holds every character but U+FFFE and U+FFFF (EF BF BE, EF BF BF).
+            if (length == 3 && byte == 0xEF && bytes[i + 1] == 0xBF && bytes[i + 2] >= 0xBE) length = 0;
+            if (length != 0) {
+                std::memcpy(next, bytes + i, length);
+                next += length;
+                i += length;
+                continue;
+            }
+        }
+        if (byte < 0x20 || byte >= 0x7F)
+            next = write_hex_escape(next, byte);
+        else if (byte == '&')
+            next = copy_literal(next, "&amp;");
+        else if (byte == '<')
+            next = copy_literal(next, "&lt;");
+        else if (byte == '>')
+            next = copy_literal(next, "&gt;");
+        else if (byte == '"')
+            next = copy_literal(next, "&quot;");
+        else
+            *next++ = static_cast<char>(byte);
+        ++i;
+    }
+    return next;
+}
+
 namespace {
 
 char* write_unicode_escape(char* next, unsigned code_point) {

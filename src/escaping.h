@@ -87,6 +87,16 @@ std::size_t one_line_width(std::string_view text);
 // overlong forms, surrogates and code points above U+10FFFF are not.
 std::size_t utf8_sequence_length(const unsigned char* bytes, std::size_t available);
 
+// --- XML text -------------------------------------------------------------------
+
+// At most six bytes ("&quot;") are written for a byte of XML text.
+constexpr std::size_t xml_bytes_per_byte = 6;
+
+// `size` bytes as XML text that may stand in an attribute too: &, <, > and "
+// as entities; control bytes, 0x7F and bytes of no well-formed UTF-8
+// sequence or of U+FFFE and U+FFFF, which XML cannot hold, as \xNN text.
+char* write_xml_text(char* next, const unsigned char* bytes, std::size_t size);
+
 // --- JSON strings -------------------------------------------------------------
 
 // At most six bytes ("\u001b") are written for a byte of a JSON string.

@@ -1,10 +1,10 @@
 // The pieces of the lines that are not records (answers to lookups, the size
 // profile, messages), beside the printers' pieces of output_writer.h: texts
-// kept to one line, hexadecimal numbers, JSON members and strings, and the
-// cells of a text table. Each is put like any piece, through StreamOutput or
-// into a ReservedOutput. A piece over a text of any length writes it in parts
-// when it is long (put_in_parts), so that no put asks for more room than the
-// output buffer has.
+// kept to one line, hexadecimal numbers, JSON members and strings, XML text,
+// and the cells of a text table. Each is put like any piece, through
+// StreamOutput or into a ReservedOutput. A piece over a text of any length
+// writes it in parts when it is long (put_in_parts), so that no put asks for
+// more room than the output buffer has.
 #pragma once
 
 #include <algorithm>
@@ -95,6 +95,15 @@ struct JsonText {
     template <typename Out>
     void put_in_parts(Out& o) const {
         o.put('"', JsonContents{text}, '"');
+    }
+};
+
+// A name or a path (at most a field's 255 bytes) as XML text (write_xml_text).
+struct XmlText {
+    std::string_view text;
+    std::size_t max_size() const { return xml_bytes_per_byte * text.size(); }
+    char* write(char* next) const {
+        return write_xml_text(next, reinterpret_cast<const unsigned char*>(text.data()), text.size());
     }
 };
 

@@ -121,9 +121,21 @@ SizeProfileHandle read_build(const char* path) {
     name_file_in_fatal_errors(path);
     open_debug_file(path);
     check_magic_number();
-    SizeProfileHandle profile = read_size_profile(true);
+    SizeProfileHandle profile = read_size_profile(path);
     close_debug_file();
     return profile;
+}
+
+// One pipe named as both builds would be read to its end as the old one,
+// leaving nothing for the new one (and a named pipe opened again would wait
+// for a writer that never comes).
+void refuse_one_pipe_as_both_builds() {
+    struct stat old_status {};
+    struct stat new_status {};
+    if (stat(options.stats_old_file_name, &old_status) != 0 || stat(options.debug_file_name, &new_status) != 0) return;
+    if (!S_ISFIFO(old_status.st_mode) && !S_ISSOCK(old_status.st_mode)) return;
+    if (old_status.st_dev == new_status.st_dev && old_status.st_ino == new_status.st_ino)
+        fatal_error_with_path("Couldn't read both builds from one pipe", options.debug_file_name);
 }
 
 // The changes since an old build: the field reader reads one file at a
@@ -131,6 +143,7 @@ SizeProfileHandle read_build(const char* path) {
 // lookups, from NEW.
 int report_stats_changes() {
     if (options.mode == OutputMode::Json) json::start_json_output();
+    refuse_one_pipe_as_both_builds();
     int status;
     {
         const SizeProfileHandle old_profile = read_build(options.stats_old_file_name);

@@ -10,19 +10,22 @@
 namespace {
 
 // Writes OLD as old.dbg and NEW as gameinfo.dbg in a fresh directory and runs
-// vardex there.
-RunResult run_with_old(const std::vector<std::string>& args, const DebugFile& old_file, const DebugFile& new_file) {
+// vardex there; with `old_on_stdin`, OLD stands on standard input, a pipe.
+RunResult run_with_old(const std::vector<std::string>& args, const DebugFile& old_file, const DebugFile& new_file,
+                       bool old_on_stdin = false) {
     RunRequest request;
     request.working_directory = make_temporary_directory();
+    request.stdin_is_pipe = old_on_stdin;
+    if (old_on_stdin) request.stdin_text.assign(old_file.bytes().begin(), old_file.bytes().end());
     old_file.write_to((request.working_directory + "/old.dbg").c_str());
     request.debug_file = &new_file.bytes();
     request.args = args;
     return run_vardex(request);
 }
 
-DebugFile story(unsigned length) {
+DebugFile story(unsigned length, unsigned char version = 5) {
     std::vector<unsigned char> header(64);
-    header[0] = 5;
+    header[0] = version;
     header[0x1a] = static_cast<unsigned char>(length >> 8);
     header[0x1b] = static_cast<unsigned char>(length);
     return debug_file().game_header(header);
@@ -124,13 +127,68 @@ TEST(StatsChanges, EitherFilesErrorNamesIt) {
     }
 }
 
+TEST(StatsChanges, BadInputEndsInAClearLineOrAReport) {
+    const DebugFile good = build(0x1000, {{1, 1, "Main", 100}}, 0x300);
+    const DebugFile no_routines = story(0x800, 8).file(1, "main", "main.src").end();
+    struct Case {
+        std::vector<std::string> args;
+        const DebugFile& old_file;
+        const DebugFile& new_file;
+        bool old_on_stdin;
+        std::string out_part;
+        int status;
+    };
+    const Case cases[] = {
+        {{"-diff=old.dbg", "none.dbg"},
+         good,
+         good,
+         false,
+         "Fatal error: Couldn't open debugging info file \"none.dbg\"\n",
+         1},
+        // A pipe is read to its end as the old build and cannot be read again.
+        {{"-diff=/dev/stdin", "/dev/stdin"},
+         good,
+         good,
+         true,
+         "Fatal error: Couldn't read both builds from one pipe \"/dev/stdin\"\n",
+         1},
+        // Builds of different versions, one without routines; names kept from a pipe.
+        {{"-diff=old.dbg"},
+         good,
+         no_routines,
+         false,
+         "Story file: version 8, 16384 bytes of 524288 (3.1%), 507904 bytes left\n"
+         "Old build: Debugging file from Ostrel 6.36 (v 1632)\n"
+         "Old story file: version 5, 16384 bytes of 262144 (6.3%), 245760 bytes left\n"
+         "Story file change: 0 bytes\n",
+         0},
+        {{"-diff=/dev/stdin"},
+         good,
+         no_routines,
+         true,
+         "Routine  old  new  change\nMain     100    -    -100  removed\n",
+         0},
+        {{"-json", "-diff=old.dbg"},
+         no_routines,
+         good,
+         false,
+         "\"routines\":[{\"name\":\"Main\",\"old\":null,\"new\":100,\"change\":100}]}\n",
+         0},
+    };
+    for (const Case& each : cases) {
+        RunResult result = run_with_old(each.args, each.old_file, each.new_file, each.old_on_stdin);
+        EXPECT_EQ(result.status, each.status) << each.out_part;
+        EXPECT_NE(result.out.find(each.out_part), std::string::npos) << result.out;
+    }
+}
+
 TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
     const DebugFile old_build = build(0x1000, {{1, 1, "Grows", 100}, {2, 2, "Shrinks", 50}, {3, 1, "Same", 30}}, 0x300);
     const DebugFile new_build = build(0x1000,
                                       {{1, 1, "Grows", 140},
                                        {2, 2, "Shrinks", 10},
                                        {3, 1, "Same", 30},
-                                       {4, 1, std::string("N\"<&>\x01\xff\xc3\xa9", 9), 20}},
+                                       {4, 1, std::string("N\"<&>\x01\xff\xc3\xa9\xef\xbf\xbf", 12), 20}},
                                       0x300);
     const std::string picture = run_with_old({"-svg", "-diff=old.dbg"}, old_build, new_build).out;
     struct Case {
@@ -141,7 +199,7 @@ TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
         {"Grows: 140 bytes (70.0%) main.src:1", "#e8806f"},
         {"Shrinks: 10 bytes (5.0%) lib/x.h:1", "#7fbf7b"},
         {"Same: 30 bytes (15.0%) main.src:1", "#d0d0d0"},
-        {"N&quot;&lt;&amp;&gt;\\x01\\xff\xc3\xa9: 20 bytes (10.0%) main.src:1", "#9c8ce0"},
+        {"N&quot;&lt;&amp;&gt;\\x01\\xff\xc3\xa9\\xef\\xbf\\xbf: 20 bytes (10.0%) main.src:1", "#9c8ce0"},
     };
     for (const Case& each : cases) {
         const std::size_t title = picture.find("<title>" + each.title + "</title>");

@@ -2,8 +2,10 @@
 // text or one JSON line, each part's rows largest change first.
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
+#include "output_pieces.h"
 #include "run_options.h"
 #include "stats/report_pieces.h"
 #include "stats/size_changes.h"
@@ -24,8 +26,6 @@ struct KindChange {
     std::int64_t change() const { return static_cast<std::int64_t>(new_tally.bytes - old_tally.bytes); }
 };
 
-std::uint64_t magnitude(std::int64_t change) { return change < 0 ? 0 - static_cast<std::uint64_t>(change) : change; }
-
 // The record kinds whose count or bytes changed, largest change first.
 int record_changes(const GameModel& old_model, const GameModel& new_model, KindChange (&rows)[last_record_type + 1]) {
     int count = 0;
@@ -42,159 +42,126 @@ int record_changes(const GameModel& old_model, const GameModel& new_model, KindC
     return count;
 }
 
-Cell bytes_cell(bool present, std::uint64_t bytes) { return present ? decimal_cell(bytes) : text_cell("-"); }
-
 // --- Text --------------------------------------------------------------------
 
-void print_rows(std::string_view title, const SizeRows& part) {
-    if (part.count == 0) {
-        out.put(title);
-        out.put(": no changes\n");
-        return;
+// The first rows of a part, widths measured on those shown.
+void print_rows(std::string_view title, SizeChanges& changes, PartChanges& part) {
+    StreamOutput o;
+    if (part.count == 0) return o.put(Text{title}, ": no changes\n");
+    SizeRow rows[changes_shown];
+    Name names[changes_shown];
+    int shown = 0;
+    std::size_t name_width = title.size(), old_width = 3, new_width = 3, change_width = 6;
+    for_each_row(changes, part, changes_shown, [&](const SizeRow& row) {
+        names[shown].assign(row.name);
+        rows[shown] = row;
+        rows[shown].name = names[shown].view();
+        ++shown;
+        name_width = std::max(name_width, one_line_width(row.name));
+        old_width = std::max(old_width, written_size(MaybeNumber{row.in_old, row.old_bytes, "-"}));
+        new_width = std::max(new_width, written_size(MaybeNumber{row.in_new, row.new_bytes, "-"}));
+        change_width = std::max(change_width, written_size(Change{row.change()}));
+    });
+    o.put(LeftAligned{Text{title}, name_width}, "  ", RightAligned{Text{"old"}, old_width}, "  ",
+          RightAligned{Text{"new"}, new_width}, "  ", RightAligned{Text{"change"}, change_width}, '\n');
+    for (const SizeRow& row : std::span(rows, shown)) {
+        o.put(LeftAligned{Escaped{row.name}, name_width}, "  ",
+              RightAligned{MaybeNumber{row.in_old, row.old_bytes, "-"}, old_width}, "  ",
+              RightAligned{MaybeNumber{row.in_new, row.new_bytes, "-"}, new_width}, "  ",
+              RightAligned{Change{row.change()}, change_width});
+        o.put(!row.in_old ? Text{"  added\n"} : !row.in_new ? Text{"  removed\n"} : Text{"\n"});
     }
-    const int shown = std::min(part.count, changes_shown);
-    int name_width = static_cast<int>(title.size()), old_width = 3, new_width = 3, change_width = 6;
-    for (int i = 0; i < shown; ++i) {
-        const SizeRow& row = part.rows[i];
-        name_width = std::max(name_width, text_width(row.name));
-        old_width = widest(old_width, bytes_cell(row.in_old, row.old_bytes));
-        new_width = widest(new_width, bytes_cell(row.in_new, row.new_bytes));
-        change_width = widest(change_width, change_cell(row.change()));
-    }
-    put_left(title, name_width);
-    put_right(text_cell("old"), old_width);
-    put_right(text_cell("new"), new_width);
-    put_right(text_cell("change"), change_width);
-    out.put('\n');
-    for (int i = 0; i < shown; ++i) {
-        const SizeRow& row = part.rows[i];
-        put_left(row.name, name_width);
-        put_right(bytes_cell(row.in_old, row.old_bytes), old_width);
-        put_right(bytes_cell(row.in_new, row.new_bytes), new_width);
-        put_right(change_cell(row.change()), change_width);
-        out.put(!row.in_old ? "  added\n" : !row.in_new ? "  removed\n" : "\n");
-    }
-    if (part.count > shown) {
-        out.put_decimal(part.count - shown);
-        out.put(part.count - shown == 1 ? " more change\n" : " more changes\n");
-    }
+    if (const int rest = part.count - shown; rest > 0)
+        o.put(Number{static_cast<unsigned>(rest)}, rest == 1 ? Text{" more change\n"} : Text{" more changes\n"});
 }
 
 void print_record_changes(const KindChange* rows, int count) {
-    if (count == 0) {
-        out.put("Records: no changes\n");
-        return;
-    }
-    int widths[5] = {7, 9, 9, 9, 9};  // "Records", "old count", "new count", "old bytes", "new bytes"
-    int change_width = 6;
+    StreamOutput o;
+    if (count == 0) return o.put("Records: no changes\n");
+    // "Records", "old count", "new count", "old bytes", "new bytes", "change"
+    std::size_t widths[6] = {7, 9, 9, 9, 9, 6};
     for (int i = 0; i < count; ++i) {
         const KindChange& row = rows[i];
-        widths[0] = std::max(widths[0], static_cast<int>(row.kind.size()));
-        widths[1] = widest(widths[1], decimal_cell(row.old_tally.count));
-        widths[2] = widest(widths[2], decimal_cell(row.new_tally.count));
-        widths[3] = widest(widths[3], decimal_cell(row.old_tally.bytes));
-        widths[4] = widest(widths[4], decimal_cell(row.new_tally.bytes));
-        change_width = widest(change_width, change_cell(row.change()));
+        widths[0] = std::max(widths[0], row.kind.size());
+        widths[1] = std::max(widths[1], written_size(Number{row.old_tally.count}));
+        widths[2] = std::max(widths[2], written_size(Number{row.new_tally.count}));
+        widths[3] = std::max(widths[3], written_size(Number{row.old_tally.bytes}));
+        widths[4] = std::max(widths[4], written_size(Number{row.new_tally.bytes}));
+        widths[5] = std::max(widths[5], written_size(Change{row.change()}));
     }
-    put_left("Records", widths[0]);
-    put_right(text_cell("old count"), widths[1]);
-    put_right(text_cell("new count"), widths[2]);
-    put_right(text_cell("old bytes"), widths[3]);
-    put_right(text_cell("new bytes"), widths[4]);
-    put_right(text_cell("change"), change_width);
-    out.put('\n');
+    auto put_row = [&](std::string_view kind, const auto& old_count, const auto& new_count, const auto& old_bytes,
+                       const auto& new_bytes, const auto& change) {
+        o.put(LeftAligned{Text{kind}, widths[0]}, "  ", RightAligned{old_count, widths[1]}, "  ",
+              RightAligned{new_count, widths[2]}, "  ", RightAligned{old_bytes, widths[3]}, "  ");
+        o.put(RightAligned{new_bytes, widths[4]}, "  ", RightAligned{change, widths[5]}, '\n');
+    };
+    put_row("Records", Text{"old count"}, Text{"new count"}, Text{"old bytes"}, Text{"new bytes"}, Text{"change"});
     for (int i = 0; i < count; ++i) {
         const KindChange& row = rows[i];
-        put_left(row.kind, widths[0]);
-        put_right(decimal_cell(row.old_tally.count), widths[1]);
-        put_right(decimal_cell(row.new_tally.count), widths[2]);
-        put_right(decimal_cell(row.old_tally.bytes), widths[3]);
-        put_right(decimal_cell(row.new_tally.bytes), widths[4]);
-        put_right(change_cell(row.change()), change_width);
-        out.put('\n');
+        put_row(row.kind, Number{row.old_tally.count}, Number{row.new_tally.count}, Number{row.old_tally.bytes},
+                Number{row.new_tally.bytes}, Change{row.change()});
     }
 }
 
-void print_text_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, const SizeChanges& changes,
+void print_text_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, SizeChanges& changes,
                         const KindChange* records, int record_count) {
-    print_version_line(*new_profile.model);
+    StreamOutput o;
+    o.put(version_line(*new_profile.model));
     print_story(new_profile.story);
-    out.put("Old build: ");
-    print_version_line(*old_profile.model);
+    o.put("Old build: ", version_line(*old_profile.model));
     print_story(old_profile.story, "Old story file");
-    out.put("Story file change: ");
+    o.put("Story file change: ");
     if (old_profile.story.known && new_profile.story.known)
-        out.put(change_cell(static_cast<std::int64_t>(new_profile.story.bytes) - old_profile.story.bytes).view());
+        o.put(Change{static_cast<std::int64_t>(new_profile.story.bytes) - old_profile.story.bytes});
     else
-        out.put("unknown");
-    out.put(" bytes\n\n");
+        o.put("unknown");
+    o.put(" bytes\n\n");
     print_record_changes(records, record_count);
-    out.put('\n');
+    o.put('\n');
     if (changes.sections_unsized)
-        out.put("Sections: not compared (a memory map of separate regions)\n");
+        o.put("Sections: not compared (a memory map of separate regions)\n");
     else
-        print_rows("Sections", changes.sections);
-    out.put('\n');
-    print_rows("Source file", changes.files);
-    out.put('\n');
-    print_rows("Routine", changes.routines);
+        print_rows("Sections", changes, changes.sections);
+    o.put('\n');
+    print_rows("Source file", changes, changes.files);
+    o.put('\n');
+    print_rows("Routine", changes, changes.routines);
 }
 
 // --- JSON --------------------------------------------------------------------
 
-void put_json_bytes(std::string_view name, bool present, std::uint64_t bytes) {
-    out.put(",\"");
-    out.put(name);
-    out.put("\":");
-    if (present)
-        out.put_decimal(static_cast<long>(bytes));
-    else
-        out.put("null");
+void put_json_rows(std::string_view name, SizeChanges& changes, PartChanges& part) {
+    StreamOutput o;
+    o.put(",\"", Text{name}, "\":[");
+    int i = 0;
+    for_each_row(changes, part, part.count, [&](const SizeRow& row) {
+        o.put(row_opening(i++), "\"name\":", JsonText{row.name},
+              ",\"old\":", MaybeNumber{row.in_old, row.old_bytes, "null"},
+              ",\"new\":", MaybeNumber{row.in_new, row.new_bytes, "null"}, ",\"change\":", Change{row.change(), false},
+              '}');
+    });
+    o.put(']');
 }
 
-void put_json_rows(std::string_view part, const SizeRows& rows) {
-    out.put(",\"");
-    out.put(part);
-    out.put("\":[");
-    for (int i = 0; i < rows.count; ++i) {
-        const SizeRow& row = rows.rows[i];
-        out.put(i == 0 ? "{\"name\":" : ",{\"name\":");
-        json::put_string(row.name);
-        put_json_bytes("old", row.in_old, row.old_bytes);
-        put_json_bytes("new", row.in_new, row.new_bytes);
-        out.put(",\"change\":");
-        out.put(change_cell(row.change()).view().substr(row.change() > 0));
-        out.put('}');
-    }
-    out.put(']');
-}
-
-void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, const SizeChanges& changes,
+void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, SizeChanges& changes,
                         const KindChange* records, int record_count) {
-    out.put("{\"kind\":\"stats_diff\",\"story\":{\"old\":");
+    StreamOutput o;
+    o.put("{\"kind\":\"stats_diff\",\"story\":{\"old\":");
     put_json_story(old_profile.story);
-    out.put(",\"new\":");
+    o.put(",\"new\":");
     put_json_story(new_profile.story);
-    out.put("},\"records\":[");
+    o.put("},\"records\":[");
     for (int i = 0; i < record_count; ++i) {
         const KindChange& row = records[i];
-        out.put(i == 0 ? "{\"kind\":\"" : ",{\"kind\":\"");
-        out.put(row.kind);
-        out.put("\",");
-        put_member("old_count", row.old_tally.count);
-        out.put(',');
-        put_member("new_count", row.new_tally.count);
-        out.put(',');
-        put_member("old_bytes", row.old_tally.bytes);
-        out.put(',');
-        put_member("new_bytes", row.new_tally.bytes);
-        out.put('}');
+        o.put(row_opening(i), "\"kind\":", JsonText{row.kind}, JsonMember{"old_count", row.old_tally.count},
+              JsonMember{"new_count", row.new_tally.count}, JsonMember{"old_bytes", row.old_tally.bytes},
+              JsonMember{"new_bytes", row.new_tally.bytes}, '}');
     }
-    out.put(']');
-    put_json_rows("sections", changes.sections);
-    put_json_rows("files", changes.files);
-    put_json_rows("routines", changes.routines);
-    out.put("}\n");
+    o.put(']');
+    put_json_rows("sections", changes, changes.sections);
+    put_json_rows("files", changes, changes.files);
+    put_json_rows("routines", changes, changes.routines);
+    o.put("}\n");
 }
 
 }  // namespace
@@ -209,5 +176,6 @@ int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_p
         print_json_changes(old_profile, new_profile, *changes, records, record_count);
     else
         print_text_changes(old_profile, new_profile, *changes, records, record_count);
+    close_reopened_build();
     return 0;
 }

@@ -1,7 +1,6 @@
 // The picture is written as it is laid out: the strip, then each file's
 // rectangle after its routines', so that its outline and label stand above
-// them. Names are written as XML text: the five special characters as
-// entities, control bytes and bytes of no well-formed UTF-8 as \xNN text.
+// them. Names and paths are written as XML text (XmlText).
 #include "stats/size_picture.h"
 
 #include <algorithm>
@@ -9,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "escaping.h"
+#include "output_pieces.h"
 #include "stats/report_pieces.h"
 #include "stats/treemap.h"
 
@@ -31,83 +30,39 @@ enum class Change { Unchanged, Grown, Shrunk, New };
 constexpr const char* change_colours[] = {"#d0d0d0", "#e8806f", "#7fbf7b", "#9c8ce0"};
 constexpr const char* change_names[] = {"unchanged", "grown", "shrunk", "new"};
 
-void put_xml_text(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char byte = bytes[i];
-        if (byte >= 0x80) {
-            if (std::size_t length = utf8_sequence_length(bytes + i, text.size() - i); length != 0) {
-                out.put(text.substr(i, length));
-                i += length;
-                continue;
-            }
-        }
-        if (byte < 0x20 || byte >= 0x7F)
-            out.end_piece(write_hex_escape(out.begin_piece(), byte));
-        else if (byte == '&')
-            out.put("&amp;");
-        else if (byte == '<')
-            out.put("&lt;");
-        else if (byte == '>')
-            out.put("&gt;");
-        else if (byte == '"')
-            out.put("&quot;");
-        else
-            out.put(static_cast<char>(byte));
-        ++i;
-    }
-}
-
 // A coordinate with two decimals.
-void put_coordinate(double value) {
-    const auto hundredths = static_cast<long>(std::lround(std::max(0.0, value) * 100));
-    out.put_decimal(hundredths / 100);
-    out.put('.');
-    out.put(static_cast<char>('0' + hundredths / 10 % 10));
-    out.put(static_cast<char>('0' + hundredths % 10));
-}
+struct Coordinate {
+    double value;
+    static constexpr std::size_t max_size() { return Number<unsigned long>::max_size() + 3; }
+    char* write(char* next) const {
+        const auto hundredths = static_cast<unsigned long>(std::lround(std::max(0.0, value) * 100));
+        next = Number{hundredths / 100}.write(next);
+        *next++ = '.';
+        *next++ = static_cast<char>('0' + hundredths / 10 % 10);
+        *next = static_cast<char>('0' + hundredths % 10);
+        return next + 1;
+    }
+};
 
-void put_rect(const Box& box, std::string_view kind, const char* fill, std::string_view outline = "") {
-    out.put("<rect class=\"");
-    out.put(kind);
-    out.put("\" x=\"");
-    put_coordinate(box.x);
-    out.put("\" y=\"");
-    put_coordinate(box.y);
-    out.put("\" width=\"");
-    put_coordinate(box.width);
-    out.put("\" height=\"");
-    put_coordinate(box.height);
-    out.put("\" fill=\"");
-    out.put(fill);
-    out.put('"');
-    out.put(outline);
-    out.put("><title>");
+void put_rect(const Box& box, std::string_view kind, std::string_view fill, std::string_view outline = "") {
+    StreamOutput().put("<rect class=\"", Text{kind}, "\" x=\"", Coordinate{box.x}, "\" y=\"", Coordinate{box.y},
+                       "\" width=\"", Coordinate{box.width}, "\" height=\"", Coordinate{box.height}, "\" fill=\"",
+                       Text{fill}, '"', Text{outline}, "><title>");
 }
 
 // Ends a rectangle's tooltip, which begins "NAME: BYTES bytes".
-void end_rect() { out.put("</title></rect>\n"); }
+void end_rect() { StreamOutput().put("</title></rect>\n"); }
 
 void put_bytes_title(std::string_view name, std::uint64_t bytes, std::uint64_t total) {
-    put_xml_text(name);
-    out.put(": ");
-    out.put_decimal(static_cast<long>(bytes));
-    out.put(" bytes (");
-    out.put(percent_cell(bytes, total).view());
-    out.put(')');
+    StreamOutput().put(XmlText{name}, ": ", Number{bytes}, " bytes (", Percent{bytes, total}, ')');
 }
 
 // A label at the box's top left, `lines` lines down (below a file's label).
 void put_label(const Box& box, std::string_view text, bool bold, int lines = 0) {
     if (box.height < label_height * (lines + 1) || static_cast<double>(text.size()) * character_width + 6 > box.width)
         return;
-    out.put("<text x=\"");
-    put_coordinate(box.x + 3);
-    out.put("\" y=\"");
-    put_coordinate(box.y + 11 + label_height * lines);
-    out.put(bold ? "\" font-weight=\"bold\">" : "\">");
-    put_xml_text(text);
-    out.put("</text>\n");
+    StreamOutput().put("<text x=\"", Coordinate{box.x + 3}, "\" y=\"", Coordinate{box.y + 11 + label_height * lines},
+                       bold ? Text{"\" font-weight=\"bold\">"} : Text{"\">"}, XmlText{text}, "</text>\n");
 }
 
 // The story's sections along its limit, and the room left.
@@ -136,33 +91,27 @@ void put_strip(const SizeProfile& profile) {
 }
 
 // How a routine changed since the old build, by the changed row of its key.
-Change change_of(const SizeProfile& profile, unsigned number, const SizeRow* const* by_name, int count) {
-    char scratch[24];
-    const std::string_view key = routine_key(profile, number, scratch);
-    const SizeRow* const* found = std::lower_bound(
-        by_name, by_name + count, key, [](const SizeRow* row, std::string_view name) { return row->name < name; });
-    if (found == by_name + count || (*found)->name != key) return Change::Unchanged;
+Change change_of(const SizeChanges& changes, unsigned number, const ChangedRow* const* by_key, int count) {
+    const std::uint64_t key = changes.new_profile->routine_keys[number];
+    const ChangedRow* const* found = std::lower_bound(
+        by_key, by_key + count, key,
+        [&changes](const ChangedRow* row, std::uint64_t key) { return routine_row_key(changes, *row) < key; });
+    if (found == by_key + count || routine_row_key(changes, **found) != key) return Change::Unchanged;
     if (!(*found)->in_old) return Change::New;
-    return (*found)->change() > 0 ? Change::Grown : Change::Shrunk;
+    return row_change(changes, changes.routines, **found) > 0 ? Change::Grown : Change::Shrunk;
 }
 
 void put_heading(const SizeProfile& profile, const SizeChanges* changes) {
-    out.put("<text x=\"4\" y=\"18\" font-size=\"14\">Code: ");
-    out.put_decimal(static_cast<long>(profile.code_bytes));
-    out.put(" bytes in ");
-    out.put_decimal(profile.measured_count);
-    out.put(" routines</text>\n");
+    StreamOutput o;
+    o.put("<text x=\"4\" y=\"18\" font-size=\"14\">Code: ", Number{profile.code_bytes}, " bytes in ",
+          Number{static_cast<unsigned>(profile.measured_count)}, " routines</text>\n");
     if (changes == nullptr) return;
     for (int i = 0; i < 4; ++i) {
         const double x = 700 + 120 * i;
         put_rect({x, 6, 14, 14}, "legend", change_colours[i]);
-        out.put(change_names[i]);
+        o.put(Text{change_names[i]});
         end_rect();
-        out.put("<text x=\"");
-        put_coordinate(x + 18);
-        out.put("\" y=\"18\">");
-        out.put(change_names[i]);
-        out.put("</text>\n");
+        o.put("<text x=\"", Coordinate{x + 18}, "\" y=\"18\">", Text{change_names[i]}, "</text>\n");
     }
 }
 
@@ -172,12 +121,12 @@ struct Layout {
     Box* boxes;
     std::uint64_t* weights;
     std::uint16_t* by_file;
-    const SizeRow** by_name;
+    const ChangedRow** by_key;
     ~Layout() {
         std::free(boxes);
         std::free(weights);
         std::free(by_file);
-        std::free(by_name);
+        std::free(by_key);
     }
 };
 
@@ -189,20 +138,19 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
     Layout layout{static_cast<Box*>(allocate_table(sizeof(Box) * room)),
                   static_cast<std::uint64_t*>(allocate_table(sizeof(std::uint64_t) * room)),
                   static_cast<std::uint16_t*>(allocate_table(sizeof(std::uint16_t) * word_count)),
-                  static_cast<const SizeRow**>(allocate_table(sizeof(SizeRow*) * 2 * word_count))};
-    int by_name_count = 0;
+                  static_cast<const ChangedRow**>(allocate_table(sizeof(ChangedRow*) * 2 * word_count))};
+    int by_key_count = 0;
     if (changes != nullptr) {
-        for (int i = 0; i < changes->routines.count; ++i) layout.by_name[by_name_count++] = &changes->routines.rows[i];
-        std::sort(layout.by_name, layout.by_name + by_name_count,
-                  [](const SizeRow* a, const SizeRow* b) { return a->name < b->name; });
+        for (int i = 0; i < changes->routines.count; ++i) layout.by_key[by_key_count++] = &changes->routines.rows[i];
+        std::sort(layout.by_key, layout.by_key + by_key_count, [changes](const ChangedRow* a, const ChangedRow* b) {
+            return routine_row_key(*changes, *a) < routine_row_key(*changes, *b);
+        });
     }
 
-    out.put("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1200\" height=\"");
-    out.put_decimal(picture_height);
-    out.put("\" viewBox=\"0 0 1200 ");
-    out.put_decimal(picture_height);
-    out.put(
-        "\" font-family=\"sans-serif\" font-size=\"11\">\n<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n");
+    StreamOutput o;
+    o.put("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1200\" height=\"", Number{unsigned{picture_height}},
+          "\" viewBox=\"0 0 1200 ", Number{unsigned{picture_height}},
+          "\" font-family=\"sans-serif\" font-size=\"11\">\n<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n");
     put_heading(profile, changes);
     put_strip(profile);
 
@@ -233,7 +181,7 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
     Name name;
     for (int f = 0; f < file_count; ++f) {
         const int file = files[f];
-        Cell scratch;
+        Name scratch;
         const std::string_view path = file_path(model, file, scratch);
         // The routines of a pixel or more, then the rest in one box.
         int shown = 0;
@@ -252,37 +200,30 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
         }
         if (small_bytes != 0) layout.weights[shown] = small_bytes;
         squarify(layout.weights, shown + (small_bytes != 0), file_boxes[f], layout.boxes);
-        out.put("<g>\n");
+        o.put("<g>\n");
         for (int i = 0; i < shown; ++i) {
             const unsigned number = routines[i];
             const RoutineSpan& span = model.routines.span[number];
             const char* fill = file_colours[f % std::size(file_colours)];
             if (changes != nullptr)
-                fill = change_colours[static_cast<int>(change_of(profile, number, layout.by_name, by_name_count))];
+                fill = change_colours[static_cast<int>(change_of(*changes, number, layout.by_key, by_key_count))];
             const std::string_view routine = routine_name(profile, number, name);
             put_rect(layout.boxes[i], "routine", fill, " stroke=\"#ffffff\" stroke-width=\"0.5\"");
             put_bytes_title(routine, code_bytes_of(span), profile.code_bytes);
-            out.put(' ');
-            put_xml_text(path);
-            out.put(':');
-            out.put_decimal(span.line);
+            o.put(' ', XmlText{path}, ':', Number{span.line});
             end_rect();
             put_label(layout.boxes[i], routine, false, layout.boxes[i].y == file_boxes[f].y);
         }
         if (small_bytes != 0) {
-            Cell count = decimal_cell(static_cast<std::uint64_t>(small_count));
             put_rect(layout.boxes[shown], "small", "#eeeeee");
-            out.put(count.view());
-            out.put(" small routines: ");
-            out.put_decimal(static_cast<long>(small_bytes));
-            out.put(" bytes");
+            o.put(Number{static_cast<unsigned>(small_count)}, " small routines: ", Number{small_bytes}, " bytes");
             end_rect();
         }
         put_rect(file_boxes[f], "file", "none", " stroke=\"#303030\" stroke-width=\"1.5\"");
         put_bytes_title(path, profile.file_code[file].bytes, profile.code_bytes);
         end_rect();
         put_label(file_boxes[f], path, true);
-        out.put("</g>\n");
+        o.put("</g>\n");
     }
-    out.put("</svg>\n");
+    o.put("</svg>\n");
 }

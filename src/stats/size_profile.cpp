@@ -7,22 +7,41 @@
 #include <cstring>
 
 #include "messages.h"
+#include "output_writer.h"
 
 namespace {
 
 // Where the story file's header keeps its length.
 constexpr std::size_t story_length_offset = 0x1A;
 
-// A file read once only keeps the names of its routines as it reads them.
-void keep_routine_name(void* query, const SymbolRecord& symbol, std::uint64_t) {
-    if (symbol.type != Routine) return;
-    KeptNames& names = *static_cast<KeptNames*>(query);
-    const std::string_view name = symbol.name.view();
-    names.offset[symbol.number] = static_cast<std::uint32_t>(names.used);
-    names.length[symbol.number] = static_cast<std::uint8_t>(name.size());
-    std::memcpy(names.text + names.used, name.data(), name.size());
-    names.used += name.size();
+// "(routine N)", the key of a routine without a name, into `scratch`.
+std::string_view nameless_key(unsigned number, Name& scratch) {
+    ReservedOutput o{scratch.text};
+    o.put("(routine ", Number{static_cast<std::uint16_t>(number)}, ')');
+    scratch.size = static_cast<std::uint8_t>(o.next - scratch.text);
+    return scratch.view();
 }
+
+// A routine's name, learnt as the file is read: kept from a file read once
+// only, hashed into the key of a build to compare.
+void learn_routine_name(void* query, const SymbolRecord& symbol, std::uint64_t) {
+    if (symbol.type != Routine) return;
+    SizeProfile& profile = *static_cast<SizeProfile*>(query);
+    const std::string_view name = symbol.name.view();
+    if (KeptNames* names = profile.kept_names) {
+        names->offset[symbol.number] = static_cast<std::uint32_t>(names->used);
+        names->length[symbol.number] = static_cast<std::uint8_t>(name.size());
+        std::memcpy(names->text + names->used, name.data(), name.size());
+        names->used += name.size();
+    }
+    if (profile.routine_keys != nullptr) {
+        Name scratch;
+        profile.routine_keys[symbol.number] = name_hash(name.empty() ? nameless_key(symbol.number, scratch) : name);
+    }
+}
+
+// The build whose file was opened again to read names (by its path).
+const char* reopened_path = nullptr;
 
 void skip_points(void*, const PointsHead& head, std::uint64_t) {
     StreamFields in;
@@ -78,24 +97,34 @@ void* allocate_table(std::size_t size) {
 void ReleaseSizeProfile::operator()(SizeProfile* profile) const {
     release_game_model(profile->model);
     std::free(profile->kept_names);
+    std::free(profile->routine_keys);
     std::free(profile);
 }
 
-SizeProfileHandle read_size_profile(bool keep_names) {
+SizeProfileHandle read_size_profile(const char* path) {
     SizeProfileHandle profile(static_cast<SizeProfile*>(allocate_table(sizeof(SizeProfile))));
     profile->model = new_game_model();
-    if (!keep_names && input_is_seekable()) {
+    profile->path = path;
+    if (!input_is_seekable()) profile->kept_names = static_cast<KeptNames*>(allocate_table(sizeof(KeptNames)));
+    if (path != nullptr)
+        profile->routine_keys = static_cast<std::uint64_t*>(allocate_table(sizeof(std::uint64_t) * word_count));
+    if (profile->kept_names == nullptr && profile->routine_keys == nullptr) {
         read_game_model(*profile->model);
     } else {
-        profile->kept_names = static_cast<KeptNames*>(allocate_table(sizeof(KeptNames)));
-        const ModelReaders keep_names{profile->kept_names, keep_routine_name, skip_points};
-        read_game_model(*profile->model, &keep_names);
+        const ModelReaders readers{profile.get(), learn_routine_name, skip_points};
+        read_game_model(*profile->model, &readers);
     }
     total_code(*profile);
     sort_routines(*profile);
     sort_files(*profile);
     profile->story = story_size_of(*profile->model);
     return profile;
+}
+
+std::uint64_t name_hash(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3;
+    return hash;
 }
 
 StorySize story_size_of(const GameModel& model) {
@@ -123,6 +152,12 @@ bool section_size(const SizeProfile& profile, int position, std::uint32_t& size)
 
 std::string_view routine_name(const SizeProfile& profile, unsigned number, Name& scratch) {
     if (const KeptNames* kept = profile.kept_names) return {kept->text + kept->offset[number], kept->length[number]};
+    if (profile.path != nullptr && reopened_path != profile.path) {
+        close_reopened_build();
+        open_debug_file(profile.path);
+        name_file_in_fatal_errors(profile.path);
+        reopened_path = profile.path;
+    }
     if (!seek_input(profile.model->routines.span[number].record() + 1))  // past its type byte
         fatal_error("I/O failure: can't read from debugging info file");
     StreamFields in;
@@ -130,4 +165,16 @@ std::string_view routine_name(const SizeProfile& profile, unsigned number, Name&
     read_routine_start(in, routine);
     scratch = routine.name;
     return scratch.view();
+}
+
+std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& scratch) {
+    const std::string_view name = routine_name(profile, number, scratch);
+    return name.empty() ? nameless_key(number, scratch) : name;
+}
+
+void close_reopened_build() {
+    if (reopened_path == nullptr) return;
+    close_debug_file();
+    name_file_in_fatal_errors(nullptr);
+    reopened_path = nullptr;
 }

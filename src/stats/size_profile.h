@@ -3,6 +3,8 @@
 // where records stand, not their names: a routine's name is read again from
 // its Routine record when the report shows it. Only a file that cannot be
 // read twice (a pipe) has its routines' names kept, bounded by the format.
+// A build compared with another keeps a hash of each routine's name, which
+// the routines are matched by, and is opened again by its path to read names.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +42,10 @@ struct SizeProfile {
     GameModel* model;
     StorySize story;
     KeptNames* kept_names;  // null when names are read again from the file
+    // A build compared: where its file is opened again, and the hash of each
+    // routine's key (routine_key), by which the builds' routines are matched.
+    const char* path;
+    std::uint64_t* routine_keys;
 
     int measured_count;  // routines with an end not below their start
     std::uint32_t without_end;
@@ -61,8 +67,9 @@ using SizeProfileHandle = std::unique_ptr<SizeProfile, ReleaseSizeProfile>;
 
 // Reads the open debugging file from its version numbers to the End record
 // and orders what it learnt; a fatal error when memory runs out. The names
-// of the routines are kept when asked, or when the file cannot be read twice.
-SizeProfileHandle read_size_profile(bool keep_names = false);
+// of the routines are kept when the file cannot be read twice. With `path`,
+// the file's, the profile is of a build to compare, with routine keys.
+SizeProfileHandle read_size_profile(const char* path = nullptr);
 
 inline bool is_measured(const RoutineSpan& routine) { return routine.has_end && routine.end >= routine.start; }
 inline std::uint64_t code_bytes_of(const RoutineSpan& routine) { return routine.end - routine.start; }
@@ -77,5 +84,17 @@ StorySize story_size_of(const GameModel& model);
 bool section_size(const SizeProfile& profile, int position, std::uint32_t& size);
 
 // The name of routine `number`, which has a Routine record: kept, or read
-// from that record into `scratch`. Valid until `scratch` changes.
+// from that record into `scratch` (from the build's file, opened again when
+// another is open). Valid until `scratch` changes.
 std::string_view routine_name(const SizeProfile& profile, unsigned number, Name& scratch);
+
+// What a routine is matched by in another build: its name, or
+// "(routine N)" when it has none.
+std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& scratch);
+
+// The hash that names are matched by between builds (64-bit FNV-1a: two
+// names of 65,536 a build share one with odds of about 2^-30).
+std::uint64_t name_hash(std::string_view text);
+
+// Closes the file of a build opened again to read names, if any.
+void close_reopened_build();

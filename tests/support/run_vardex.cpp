@@ -62,6 +62,14 @@ RunResult run_vardex(const RunRequest& request) {
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
 
+    int stdin_pipe[2] = {-1, -1};
+    if (request.stdin_is_pipe) {
+        if (request.stdin_text.size() > 65536 || pipe(stdin_pipe) != 0 ||
+            write(stdin_pipe[1], request.stdin_text.data(), request.stdin_text.size()) !=
+                static_cast<ssize_t>(request.stdin_text.size()))
+            throw std::runtime_error("stdin pipe failed");
+        close(stdin_pipe[1]);
+    }
     int pipe_ends[2] = {-1, -1};
     if (request.stdout_to == Stdout::ClosedPipe) {
         if (pipe(pipe_ends) != 0) throw std::runtime_error("pipe failed");
@@ -72,7 +80,10 @@ RunResult run_vardex(const RunRequest& request) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-    posix_spawn_file_actions_addopen(&actions, 0, input_path.c_str(), O_RDONLY, 0);
+    if (request.stdin_is_pipe)
+        posix_spawn_file_actions_adddup2(&actions, stdin_pipe[0], 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, input_path.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     switch (request.stdout_to) {
         case Stdout::File:
@@ -116,6 +127,7 @@ RunResult run_vardex(const RunRequest& request) {
     posix_spawnattr_destroy(&attributes);
     if (spawn_error != 0) throw std::runtime_error("posix_spawn failed");
     if (pipe_ends[1] >= 0) close(pipe_ends[1]);
+    if (stdin_pipe[0] >= 0) close(stdin_pipe[0]);
     int wait_status = 0;
     waitpid(child, &wait_status, 0);
     RunResult result;

@@ -26,6 +26,7 @@ enum class Stdout {
 struct RunRequest {
     std::vector<std::string> args;
     std::string stdin_text;
+    bool stdin_is_pipe = false;  // a pipe holding stdin_text (at most 64 KiB), not a file
     // Written as gameinfo.dbg in a fresh working directory unless absent.
     const std::string* debug_file = nullptr;
     std::string working_directory;  // a fresh temporary one when empty
