@@ -4,7 +4,8 @@
 //       the largest realistic game: 65,536 routines as a compiler writes
 //       them (Routine, SequencePoints, RoutineEnd; 1 to 24 points each, now
 //       and then two on one line; names like Food::before and
-//       nameless_obj__12.after), 24 source files and file 255 for the
+//       nameless_obj__12.after), spread over 248 source files (as a game
+//       built from many library and scene files is) and file 255 for the
 //       compiler's own routines, 8,000 objects, and the globals, attributes,
 //       properties, actions and arrays of a large game; a memory map whose
 //       code area is as large as the routines' code. Beside it, 100,000
@@ -65,7 +66,8 @@ bool write_file(const std::string& path, const std::string& bytes) {
     return true;
 }
 
-constexpr unsigned game_file_count = 24;
+constexpr unsigned game_file_count = 248;
+constexpr unsigned library_file_count = 40;
 constexpr unsigned routine_count = 65536;
 constexpr unsigned lookups_per_kind = 100000;
 constexpr unsigned long code_area = 0x14a30;
@@ -82,10 +84,11 @@ int make_game_file(const char* path) {
     file.header(6, 36, 1632);
     std::vector<std::string> include_names;
     for (unsigned i = 1; i <= game_file_count; ++i) {
-        std::string include_name = i == 1 ? "main" : i <= 6 ? "lib" : "part";
+        const bool library = i > 1 && i <= library_file_count;
+        std::string include_name = i == 1 ? "main" : library ? "lib" : "part";
         if (i > 1) include_name.append(std::to_string(i));
-        std::string path = i > 1 && i <= 6 ? "game/lib/" : "game/";
-        path.append(include_name).append(i <= 6 ? ".h" : ".src");
+        std::string path = library ? "game/lib/" : "game/";
+        path.append(include_name).append(library ? ".h" : ".src");
         file.file(i, include_name, path);
         include_names.push_back(include_name);
     }

@@ -102,8 +102,8 @@ int answer_lookups_of_file() {
     if (options.mode == OutputMode::Json) json::start_json_output();
     open_debug_file(options.debug_file_name);
     check_magic_number();
-    skip_bytes(4);  // the version numbers
-    int status = answer_lookups();
+    lookup::LookupIndex index;
+    int status = answer_lookups(index);
     out.flush();
     close_debug_file();
     return status;
@@ -117,11 +117,12 @@ int report_stats_of_file() {
     const std::uint64_t version_offset = input_offset();
     // Lookups that cannot be answered (from a pipe) fail before the report.
     const bool lookups_given = options.lookup_count != 0 || options.lookups_from_standard_input;
-    if (lookups_given && !input_is_seekable()) return answer_lookups();
+    lookup::LookupIndex index;
+    if (lookups_given && !input_is_seekable()) return answer_lookups(index);
     int status = print_stats_report();
     if (lookups_given) {
-        seek_input(version_offset + 4);  // to the first record
-        status = answer_lookups() == 0 ? status : 1;
+        seek_input(version_offset);
+        status = answer_lookups(index) == 0 ? status : 1;
     }
     out.flush();
     close_debug_file();

@@ -14,11 +14,6 @@ namespace {
 constexpr std::string_view bad_lookup_advice = ": give an address, +offset or FILE:LINE";
 constexpr std::string_view no_code_area_advice = "no code area in the memory map; give +OFFSET";
 
-constexpr std::string_view kind_words[] = {"class",       "object", "global",  "attribute", "property",
-                                           "fake_action", "action", "routine", "array"};
-
-std::string_view word_of(SymbolKind kind) { return kind_words[static_cast<int>(kind)]; }
-
 // --- Text ---------------------------------------------------------------------
 
 // Names and paths in a text answer keep it one line: control bytes are
@@ -43,16 +38,16 @@ void put_hex(unsigned long value) {
 }
 
 // The file name of a file number's File record, or the number.
-std::string_view path_of(int file, char (&number)[4]) {
-    const SourceFile& names = source_file(file);
-    if (names.declared) return {names.file_name, names.file_name_length};
+std::string_view path_of(const GameModel& game, int file, char (&number)[4]) {
+    const SourceFileNames& names = game.files[file & 0xFF];
+    if (names.declared) return names.file_name.view();
     return {number, static_cast<std::size_t>(std::to_chars(number, number + 4, file).ptr - number)};
 }
 
 // PATH:LINE:CHAR and the colon after it.
-void put_text_position(LineRef at) {
+void put_text_position(const GameModel& game, LineRef at) {
     char number[4];
-    put_answer_text(path_of(at.file, number));
+    put_answer_text(path_of(game, at.file, number));
     out.put(':');
     out.put_decimal(at.line);
     out.put(':');
@@ -61,12 +56,12 @@ void put_text_position(LineRef at) {
 }
 
 // A code address: absolute, or +OFFSET when the file has no code area.
-void put_text_code_address(unsigned long code_offset) {
-    if (!has_code_area()) {
+void put_text_code_address(const GameModel& game, unsigned long code_offset) {
+    if (!game.has_code_area) {
         out.put('+');
         put_hex(code_offset);
     } else {
-        put_hex(code_area_start() + code_offset);
+        put_hex(game.code_area + code_offset);
     }
 }
 
@@ -90,7 +85,7 @@ void text_bad(const Lookup& lookup) {
     out.put('\n');
 }
 
-void text_address(const Lookup& lookup, const AddressAnswer& answer) {
+void text_address(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer) {
     if (!answer.found) {
         put_address_as_given(lookup);
         if (answer.no_code_area) {
@@ -102,35 +97,36 @@ void text_address(const Lookup& lookup, const AddressAnswer& answer) {
         out.put('\n');
         return;
     }
-    put_text_position(answer.at);
+    put_text_position(game, answer.at);
     put_address_as_given(lookup);
     out.put(" is");
-    put_text_routine(answer.head.name_view(), answer.routine);
+    put_text_routine(answer.routine.name.view(), answer.routine.number);
     out.put(", ");
     out.put_decimal(static_cast<long>(answer.offset_in_routine));
     out.put(" bytes in\n");
 }
 
-void text_code_row(const Lookup&, const CodeRow& row, bool) {
-    put_text_position(row.at);
-    put_text_code_address(row.code_offset);
-    put_text_routine(row.head->name_view(), row.routine);
+void text_code_row(const GameModel& game, const Lookup&, const CodeRow& row, bool) {
+    put_text_position(game, row.at);
+    put_text_code_address(game, row.code_offset);
+    put_text_routine(row.routine->name.view(), row.routine->number);
     out.put('\n');
 }
 
-void text_symbol_row(const Lookup&, const SymbolRow& row, bool) {
-    if (row.has_position) put_text_position(row.at);
-    out.put(word_of(row.kind));
-    if (row.kind != SymbolKind::Class) {
+void text_symbol_row(const GameModel& game, const Lookup&, const FoundSymbol& row, bool) {
+    const SymbolRecord& symbol = row.symbol;
+    if (symbol.has_position) put_text_position(game, symbol.start);
+    out.put(record_kinds[symbol.type].json_kind);
+    if (symbol.type != Class) {
         out.put(' ');
-        out.put_decimal(row.number);
+        out.put_decimal(symbol.number);
     }
     out.put(" \"");
-    put_answer_text(row.name);
+    put_answer_text(symbol.name.view());
     out.put('"');
-    if (row.kind == SymbolKind::Routine) {
+    if (symbol.type == Routine) {
         out.put(" at ");
-        put_text_code_address(row.code_offset);
+        put_text_code_address(game, row.code_offset);
     }
     out.put('\n');
 }
@@ -157,11 +153,11 @@ void open_json_answer(const Lookup& lookup, bool found) {
     out.put(found ? ",\"found\":true" : ",\"found\":false");
 }
 
-void put_json_position(LineRef at) {
+void put_json_position(const GameModel& game, LineRef at) {
     char number[4];
     put_json_number("file", static_cast<unsigned>(at.file));
     out.put(",\"path\":");
-    json::put_string(path_of(at.file, number));
+    json::put_string(path_of(game, at.file, number));
     put_json_number("line", static_cast<unsigned>(at.line));
     put_json_number("char", static_cast<unsigned>(at.character));
 }
@@ -174,11 +170,11 @@ void put_json_routine(std::string_view name, unsigned number) {
 
 // "address" (when the file has a code area) and "code_offset", the members
 // opening an object.
-void open_json_code(unsigned long code_offset) {
+void open_json_code(const GameModel& game, unsigned long code_offset) {
     out.put('{');
-    if (has_code_area()) {
+    if (game.has_code_area) {
         out.put("\"address\":");
-        out.put_decimal(static_cast<long>(code_area_start() + code_offset));
+        out.put_decimal(static_cast<long>(game.code_area + code_offset));
         out.put(',');
     }
     out.put("\"code_offset\":");
@@ -193,11 +189,10 @@ void json_bad(const Lookup& lookup) {
     out.put("\"}\n");
 }
 
-void json_address(const Lookup& lookup, const AddressAnswer& answer) {
+void json_address(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer) {
     open_json_answer(lookup, answer.found);
-    if (has_code_area())
-        put_json_number("address",
-                        lookup.kind == LookupKind::Address ? lookup.value : code_area_start() + lookup.value);
+    if (game.has_code_area)
+        put_json_number("address", lookup.kind == LookupKind::Address ? lookup.value : game.code_area + lookup.value);
     if (!answer.no_code_area && !answer.below_code_area) put_json_number("code_offset", answer.code_offset);
     if (answer.no_code_area) {
         out.put(",\"error\":\"");
@@ -205,8 +200,8 @@ void json_address(const Lookup& lookup, const AddressAnswer& answer) {
         out.put("\"");
     }
     if (answer.found) {
-        put_json_position(answer.at);
-        put_json_routine(answer.head.name_view(), answer.routine);
+        put_json_position(game, answer.at);
+        put_json_routine(answer.routine.name.view(), answer.routine.number);
         put_json_number("offset_in_routine", answer.offset_in_routine);
     }
     out.put("}\n");
@@ -221,26 +216,27 @@ void open_json_list(const Lookup& lookup, bool first, std::string_view member) {
     out.put(member);
 }
 
-void json_code_row(const Lookup& lookup, const CodeRow& row, bool first) {
+void json_code_row(const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first) {
     open_json_list(lookup, first, ",\"code\":[");
-    open_json_code(row.code_offset);
-    put_json_routine(row.head->name_view(), row.routine);
+    open_json_code(game, row.code_offset);
+    put_json_routine(row.routine->name.view(), row.routine->number);
     put_json_number("offset_in_routine", row.offset_in_routine);
-    put_json_position(row.at);
+    put_json_position(game, row.at);
     out.put('}');
 }
 
-void json_symbol_row(const Lookup& lookup, const SymbolRow& row, bool first) {
+void json_symbol_row(const GameModel& game, const Lookup& lookup, const FoundSymbol& row, bool first) {
+    const SymbolRecord& symbol = row.symbol;
     open_json_list(lookup, first, ",\"symbols\":[");
     out.put("{\"kind\":\"");
-    out.put(word_of(row.kind));
+    out.put(record_kinds[symbol.type].json_kind);
     out.put('"');
-    if (row.kind != SymbolKind::Class) put_json_number("number", row.number);
+    if (symbol.type != Class) put_json_number("number", symbol.number);
     out.put(",\"name\":");
-    json::put_string(row.name);
-    if (row.has_position) put_json_position(row.at);
-    if (row.kind == SymbolKind::Routine) {
-        if (has_code_area()) put_json_number("address", code_area_start() + row.code_offset);
+    json::put_string(symbol.name.view());
+    if (symbol.has_position) put_json_position(game, symbol.start);
+    if (symbol.type == Routine) {
+        if (game.has_code_area) put_json_number("address", game.code_area + row.code_offset);
         put_json_number("code_offset", row.code_offset);
     }
     out.put('}');

@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "lookup/answers.h"
-#include "lookup/index.h"
 #include "output_writer.h"
 #include "reader/field_reader.h"
 #include "run_options.h"
@@ -32,23 +31,23 @@ const lookup::AnswerWriter& answer_writer() {
 
 // One line of standard input, without its newline; in text mode an empty
 // line follows its answer, so that a reader knows the answer is complete.
-bool answer_line(const char* line, std::size_t length) {
+bool answer_line(lookup::LookupIndex& index, const char* line, std::size_t length) {
     bool found = length > longest_lookup ? lookup::answer_bad({line, longest_lookup}, answer_writer())
-                                         : lookup::answer({line, length}, answer_writer());
+                                         : lookup::answer(index, {line, length}, answer_writer());
     if (options.mode != OutputMode::Json) out.put('\n');
     return found;
 }
 
 // A line that the buffer holds whole: a carriage return before its newline is dropped.
-bool answer_whole_line(const char* line, std::size_t length) {
+bool answer_whole_line(lookup::LookupIndex& index, const char* line, std::size_t length) {
     if (length != 0 && line[length - 1] == '\r') --length;
-    return answer_line(line, length);
+    return answer_line(index, line, length);
 }
 
 // Reads lookups from standard input up to its end. Every answer is written
 // out before the next read, which may wait for input; lines that came
 // together are answered together, in one write.
-bool answer_lookups_from_standard_input() {
+bool answer_lookups_from_standard_input(lookup::LookupIndex& index) {
     const int input = fileno(stdin);
     bool all_found = true;
     std::size_t begin = 0, end = 0;
@@ -56,14 +55,14 @@ bool answer_lookups_from_standard_input() {
     for (;;) {
         while (const void* newline = std::memchr(stdin_buffer + begin, '\n', end - begin)) {
             auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - (stdin_buffer + begin));
-            if (!dropping_rest_of_line) all_found = answer_whole_line(stdin_buffer + begin, length) && all_found;
+            if (!dropping_rest_of_line) all_found = answer_whole_line(index, stdin_buffer + begin, length) && all_found;
             dropping_rest_of_line = false;
             begin += length + 1;
         }
         // Longer than a lookup with a carriage return: answered now, and the
         // rest of its line dropped as it comes.
         if (!dropping_rest_of_line && end - begin > longest_lookup + 1) {
-            all_found = answer_line(stdin_buffer + begin, end - begin) && all_found;
+            all_found = answer_line(index, stdin_buffer + begin, end - begin) && all_found;
             dropping_rest_of_line = true;
         }
         if (dropping_rest_of_line) begin = end;
@@ -80,24 +79,21 @@ bool answer_lookups_from_standard_input() {
         if (count < 0 && errno != EBADF) fatal_error("I/O failure: can't read lookups from standard input");
         break;
     }
-    if (end != 0 && !dropping_rest_of_line) all_found = answer_line(stdin_buffer, end) && all_found;
+    if (end != 0 && !dropping_rest_of_line) all_found = answer_line(index, stdin_buffer, end) && all_found;
     return all_found;
 }
 
 }  // namespace
 
-int answer_lookups() {
+int answer_lookups(lookup::LookupIndex& index) {
     if (!input_is_seekable()) fatal_error("Lookups need a debugging file that can be read twice, not a pipe");
-    lookup::build_index();
+    lookup::build_index(index);
     bool all_found = true;
     for (int i = 1; i < options.argument_count; ++i) {
         std::string_view argument = options.arguments[i];
         if (argument.starts_with(lookup_prefix))
-            all_found = lookup::answer(argument.substr(lookup_prefix.size()), answer_writer()) && all_found;
+            all_found = lookup::answer(index, argument.substr(lookup_prefix.size()), answer_writer()) && all_found;
     }
-    if (options.lookups_from_standard_input) all_found = answer_lookups_from_standard_input() && all_found;
+    if (options.lookups_from_standard_input) all_found = answer_lookups_from_standard_input(index) && all_found;
     return all_found ? 0 : 1;
 }
-
-// The index is emptied by the next build_index; nothing else outlives a run.
-void reset_lookups() {}

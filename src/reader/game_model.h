@@ -142,13 +142,13 @@ struct GameModel {
 };
 
 // What a query learns beside the model in the same reading: called with
-// each record of a name that counts (the first of its kind and number, the
-// first 65536 classes), and with each SequencePoints record once its head
-// is read, to read its points (read_sequence_point) or skip them
-// (skip_sequence_points) before it returns.
+// the name of each record of a name that counts (the first of its kind and
+// number, the first 65536 classes) and the offset of its type byte, and with
+// each SequencePoints record once its head is read, to read its points
+// (read_sequence_point) or skip them (skip_sequence_points) before it returns.
 struct ModelReaders {
     void* query;
-    void (*symbol)(void* query, const SymbolRecord& symbol, std::uint64_t offset);
+    void (*symbol)(void* query, std::string_view name, std::uint64_t offset);
     void (*points)(void* query, const PointsHead& head, std::uint64_t offset);
 };
 

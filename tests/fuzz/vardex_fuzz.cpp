@@ -288,7 +288,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Process-wide state starts afresh, as in a new process.
     reset_source_files();
     reset_python_emitter();
-    reset_lookups();
     reset_stats();
     out.used = 0;
     out.sink = output_sink();
