@@ -157,21 +157,16 @@ template <int type, auto printer>
 constexpr RecordHandler in_python = print_record<PythonMode, type, printer>;
 
 void read_file_record_and_forget_facts() {
-    read_file_record();
+    note_source_file();
     std::memset(file_facts, 0, sizeof file_facts);
 }
 
 void print_object_completion_if_selected() {
     if (!current.selected) {
-        skip_record(ObjectDetails);
+        skip_record_of<ObjectDetails>();
         return;
     }
     in_python<ObjectDetails, [](auto& in, auto& o) { print_object_completion(in, o); }>();
-}
-
-template <int type>
-void skip() {
-    skip_record(type);
 }
 
 }  // namespace
@@ -179,19 +174,19 @@ void skip() {
 const RecordHandler python_handlers[18] = {
     nullptr,
     read_file_record_and_forget_facts,
-    skip<Class>,
+    skip_record_of<Class>,
     in_python<Object, [](auto& in, auto& o) { print_object_start(in, o); }>,
-    skip<Global>,
-    skip<Attribute>,
-    skip<Property>,
-    skip<FakeAction>,
-    skip<Action>,
-    skip<Header>,
-    skip<SequencePoints>,
+    skip_record_of<Global>,
+    skip_record_of<Attribute>,
+    skip_record_of<Property>,
+    skip_record_of<FakeAction>,
+    skip_record_of<Action>,
+    skip_record_of<Header>,
+    skip_record_of<SequencePoints>,
     in_python<Routine, [](auto& in, auto& o) { print_initialise_marker(in, o); }>,
-    skip<Array>,
-    skip<MemoryMap>,
-    skip<RoutineEnd>,
+    skip_record_of<Array>,
+    skip_record_of<MemoryMap>,
+    skip_record_of<RoutineEnd>,
     print_object_completion_if_selected,
     in_python<DirectiveEnd, [](auto& in, auto& o) { print_source_marker(in, o, "Zkelm_qivSource_mainEnd"); }>,
     in_python<LibraryInclude, [](auto& in, auto& o) { print_source_marker(in, o, "Zkelm_qivSource_includeQuibrel"); }>,

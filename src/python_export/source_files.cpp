@@ -1,5 +1,6 @@
 #include "python_export/source_files.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "reader/field_reader.h"
@@ -34,15 +35,14 @@ void make_name_list(char* line, std::size_t length) {
     line[length + 1] = '\0';
 }
 
-void normalise_separators(char* text, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i)
-        if (text[i] == '\\' || text[i] == ':') text[i] = '/';
+void normalise_separators(Name& name) {
+    for (std::size_t i = 0; i < name.size; ++i)
+        if (name.text[i] == '\\' || name.text[i] == ':') name.text[i] = '/';
 }
 
-std::size_t after_last_slash(const char* text, std::size_t length) {
-    for (std::size_t i = length; i > 0; --i)
-        if (text[i - 1] == '/') return i;
-    return 0;
+std::size_t after_last_slash(std::string_view text) {
+    std::size_t slash = text.rfind('/');
+    return slash == std::string_view::npos ? 0 : slash + 1;
 }
 
 }  // namespace
@@ -66,15 +66,13 @@ bool in_name_list(std::string_view name, const char* list) {
 }
 
 std::string_view short_name_of(int file_number) {
-    const SourceFile& file = source_files.files[file_number & 0xFF];
-    return {file.include_name + file.short_name_start,
-            static_cast<std::size_t>(file.include_name_length - file.short_name_start)};
+    return source_files.files[file_number & 0xFF].include_name.view().substr(
+        source_files.starts[file_number & 0xFF].short_name);
 }
 
 std::string_view relative_path_of(int file_number) {
-    const SourceFile& file = source_files.files[file_number & 0xFF];
-    return {file.file_name + file.relative_path_start,
-            static_cast<std::size_t>(file.file_name_length - file.relative_path_start)};
+    return source_files.files[file_number & 0xFF].file_name.view().substr(
+        source_files.starts[file_number & 0xFF].relative_path);
 }
 
 bool is_selected(int file_number) {
@@ -85,30 +83,26 @@ bool is_selected(int file_number) {
 
 bool is_listed_in_sources(int file_number) { return !in_name_list(short_name_of(file_number), selection.exclude_list); }
 
-void read_file_record() {
-    int number = read_byte();
-    source_files.last_file_number = number;
-    SourceFile& file = source_files.files[number];
+void note_source_file() {
+    StreamFields in;
+    FileRecord file;
+    read_file_record(in, file);
+    if (file.include_name.size > include_name_limit) {
+        file.include_name.size = include_name_limit;
+        file.include_name.text[include_name_limit] = '\0';
+    }
+    normalise_separators(file.include_name);
+    normalise_separators(file.file_name);
+    source_files.last_file_number = file.number;
+    source_files.files[file.number].note(file);
 
-    StringField field;
-    std::size_t length = read_string(field);
-    if (length > include_name_capacity - 1) length = include_name_capacity - 1;
-    std::memcpy(file.include_name, field, length);
-    file.include_name[length] = '\0';
-    file.include_name_length = static_cast<unsigned char>(length);
-
-    length = read_string(file.file_name);
-    file.file_name_length = static_cast<unsigned char>(length);
-
-    normalise_separators(file.include_name, file.include_name_length);
-    normalise_separators(file.file_name, file.file_name_length);
-
-    if (number == 1) source_files.base_offset = after_last_slash(file.file_name, file.file_name_length);
-    file.short_name_start = static_cast<unsigned char>(after_last_slash(file.include_name, file.include_name_length));
-
-    std::size_t start = source_files.base_offset < length ? source_files.base_offset : length;
-    while (length - start >= 2 && file.file_name[start] == '.' && file.file_name[start + 1] == '/') start += 2;
-    file.relative_path_start = static_cast<unsigned char>(start);
+    const std::string_view path = file.file_name.view();
+    if (file.number == 1) source_files.base_offset = after_last_slash(path);
+    PathStarts& starts = source_files.starts[file.number];
+    starts.short_name = static_cast<unsigned char>(after_last_slash(file.include_name.view()));
+    std::size_t start = std::min(source_files.base_offset, path.size());
+    while (path.size() - start >= 2 && path[start] == '.' && path[start + 1] == '/') start += 2;
+    starts.relative_path = static_cast<unsigned char>(start);
 }
 
 void reset_source_files() {

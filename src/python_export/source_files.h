@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "reader/records.h"
+
 // Each list holds its names one after another, each ended by a 0 byte, and
 // the whole ended by an empty name.
 constexpr std::size_t selection_line_capacity = 16384;
@@ -19,21 +21,20 @@ struct SelectionLists {
 
 extern SelectionLists selection;
 
-constexpr std::size_t include_name_capacity = 64;
-constexpr std::size_t file_name_capacity = 256;
+// Python mode keeps at most this much of an include name.
+constexpr std::size_t include_name_limit = 63;
 constexpr int source_file_count = 256;
 
-struct SourceFile {
-    char include_name[include_name_capacity];
-    char file_name[file_name_capacity];
-    unsigned char include_name_length;
-    unsigned char file_name_length;
-    unsigned char short_name_start;     // just after the include name's last "/"
-    unsigned char relative_path_start;  // base_offset and leading "./" pairs dropped
+// Where the parts of a file's names that Python mode writes begin.
+struct PathStarts {
+    unsigned char short_name;     // just after the include name's last "/"
+    unsigned char relative_path;  // base_offset and leading "./" pairs dropped
 };
 
+// The names with "\" and ":" made "/", and the include name cut to its limit.
 struct SourceFileTable {
-    SourceFile files[source_file_count];
+    SourceFileNames files[source_file_count];
+    PathStarts starts[source_file_count];
     std::size_t base_offset;
     int last_file_number;
 };
@@ -55,7 +56,7 @@ bool is_selected(int file_number);
 bool is_listed_in_sources(int file_number);
 
 // Python-mode handler of a File record: updates the table, prints nothing.
-void read_file_record();
+void note_source_file();
 
 // Empties the lists and the table (for a new run in the same process).
 void reset_source_files();

@@ -427,32 +427,53 @@ struct StreamFields {
 };
 
 // Reads fields from the stream only to drop them: a record decoder run over
-// it skips the record. Counts are read, as they tell how much follows.
+// it skips the record. The fixed-size fields between two strings or counts
+// are dropped together, with one test of the window, when the next string or
+// count is read or the record is done (finish): as the decoder's fields are
+// known at compile time, so is each run's size.
 struct SkippedFields {
+    std::size_t pending = 0;
+
     std::uint8_t byte() {
-        skip_bytes(1);
+        pending += 1;
         return 0;
     }
     std::uint16_t word() {
-        skip_bytes(2);
+        pending += 2;
         return 0;
     }
     std::uint32_t address() {
-        skip_bytes(3);
+        pending += 3;
         return 0;
     }
     LineRef line_ref() {
-        skip_bytes(4);
+        pending += 4;
         return {};
     }
+    void skip(std::size_t size) { pending += size; }
     // Read, not skipped, where a list of entries ends with an empty one.
-    std::string_view string() { return read_string_view(); }
-    void name(Name&) { skip_string(); }
-    unsigned count(std::size_t) { return read_word(); }
-    void skip(std::size_t size) { skip_bytes(size); }
+    std::string_view string() {
+        finish();
+        return read_string_view();
+    }
+    void name(Name&) {
+        finish();
+        skip_string();
+    }
+    unsigned count(std::size_t) {
+        finish();
+        return read_word();
+    }
     template <typename Visit>
     void for_each_string(Visit) {
+        skip_list();
+    }
+    void skip_list() {
+        finish();
         skip_string_list();
     }
-    void skip_list() { skip_string_list(); }
+    void finish() {
+        if (pending != 0) skip_bytes(pending);
+        pending = 0;
+    }
 };

@@ -9,12 +9,6 @@
 #include "messages.h"
 #include "reader/record_loop.h"
 
-std::string_view SourceFileNames::last_part() const {
-    std::string_view path = file_name.view();
-    std::size_t last_separator = path.find_last_of("/\\");
-    return last_separator == std::string_view::npos ? path : path.substr(last_separator + 1);
-}
-
 namespace {
 
 // The model being read and the readers beside it, for the record loop's
@@ -30,10 +24,7 @@ Reading reading;
 void learn_file(StreamFields& in, std::uint64_t) {
     FileRecord file;
     read_file_record(in, file);
-    SourceFileNames& names = reading.model->files[file.number];
-    names.declared = true;
-    names.include_name = file.include_name;
-    names.file_name = file.file_name;
+    reading.model->files[file.number].note(file);
 }
 
 void learn_memory_map(StreamFields& in, std::uint64_t) {
@@ -134,7 +125,7 @@ void learn_points(StreamFields& in, std::uint64_t offset) {
 
 template <int type>
 void skip_body(StreamFields&, std::uint64_t) {
-    skip_record(type);
+    skip_record_of<type>();
 }
 
 // Counts a record and reads its body with `learn`. A record's bytes, its

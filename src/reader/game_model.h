@@ -33,15 +33,6 @@ struct RecordOffsets {
     }
 };
 
-// The last File record of a file number.
-struct SourceFileNames {
-    bool declared;
-    Name include_name;
-    Name file_name;
-    // The file name after its last / or \.
-    std::string_view last_part() const;
-};
-
 // The first Routine record of a routine number and the first RoutineEnd of
 // that number, wherever it stands.
 struct RoutineSpan {

@@ -2,37 +2,6 @@
 
 #include "reader/field_reader.h"
 
-namespace {
-
-// Skips a record of a type fixed at compile time, with no dispatch on it.
-template <int type>
-void skip_record_of() {
-    skip_record(type);
-}
-
-constexpr RecordHandler record_skippers[last_record_type + 1] = {
-    nullptr,
-    skip_record_of<1>,
-    skip_record_of<2>,
-    skip_record_of<3>,
-    skip_record_of<4>,
-    skip_record_of<5>,
-    skip_record_of<6>,
-    skip_record_of<7>,
-    skip_record_of<8>,
-    skip_record_of<9>,
-    skip_record_of<10>,
-    skip_record_of<11>,
-    skip_record_of<12>,
-    skip_record_of<13>,
-    skip_record_of<14>,
-    skip_record_of<15>,
-    skip_record_of<16>,
-    skip_record_of<17>,
-};
-
-}  // namespace
-
 // Every handler consumes its whole body, so the next byte is always a type
 // byte. The handler of each type is chosen once for the run, so that a record
 // costs one call through the table.

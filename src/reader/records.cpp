@@ -16,3 +16,9 @@ std::string_view direction_name(unsigned index, DirectionName& scratch) {
     *next++ = 'o';
     return {scratch.text, static_cast<std::size_t>(next - scratch.text)};
 }
+
+std::string_view SourceFileNames::last_part() const {
+    std::string_view path = file_name.view();
+    std::size_t last_separator = path.find_last_of("/\\");
+    return last_separator == std::string_view::npos ? path : path.substr(last_separator + 1);
+}

@@ -43,6 +43,21 @@ void read_file_record(In& in, FileRecord& file) {
     in.name(file.file_name);
 }
 
+// The names of a file number, from its last File record: the one table of
+// source files that every mode and query keeps.
+struct SourceFileNames {
+    bool declared;
+    Name include_name;
+    Name file_name;
+    void note(const FileRecord& file) {
+        declared = true;
+        include_name = file.include_name;
+        file_name = file.file_name;
+    }
+    // The file name after its last / or \.
+    std::string_view last_part() const;
+};
+
 // Class, Object, Global, Attribute, Property, FakeAction, Action and Array:
 // a name, with the number of its kind (an Array's is its address; a Class
 // has none) and, for classes and objects, where its definition stands.
@@ -166,56 +181,63 @@ LineRef read_position_record(In& in) {
     return in.line_ref();
 }
 
-// Reads and drops the body of a record of `type` (1..17); any other type has
-// no body and reads nothing. Inline, so that a caller that names the type
-// skips its fields with no dispatch on it.
-inline void skip_record(int type) {
+// Reads and drops the body of a record of `type`. Flattened, so that the
+// decoder's fields known at compile time leave one skip for each run of
+// fixed-size fields.
+template <int type>
+[[gnu::flatten]] void skip_record_of() {
     SkippedFields in;
-    switch (type) {
-        case File: {
-            FileRecord file;
-            read_file_record(in, file);
-            break;
-        }
-        case Class:
-        case Object:
-        case Global:
-        case Attribute:
-        case Property:
-        case FakeAction:
-        case Action:
-        case Array: {
-            SymbolRecord symbol;
-            read_symbol_record(in, static_cast<RecordType>(type), symbol);
-            break;
-        }
-        case Header:
-            in.skip(game_header_size);
-            break;
-        case SequencePoints:
-            skip_sequence_points(in, read_points_head(in).count);
-            break;
-        case Routine: {
-            RoutineStart routine;
-            read_routine_start(in, routine);
-            break;
-        }
-        case MemoryMap:
-            read_memory_map(in, [](std::string_view, std::uint32_t) {});
-            break;
-        case RoutineEnd:
-            read_routine_end(in);
-            break;
-        case ObjectDetails:
-            read_object_details(in);
-            break;
-        case DirectiveEnd:
-        case LibraryInclude:
-            read_position_record(in);
-            break;
-        default:
-            break;
+    if constexpr (type == File) {
+        FileRecord file;
+        read_file_record(in, file);
+    } else if constexpr (type == Header) {
+        in.skip(game_header_size);
+    } else if constexpr (type == SequencePoints) {
+        skip_sequence_points(in, read_points_head(in).count);
+    } else if constexpr (type == Routine) {
+        RoutineStart routine;
+        read_routine_start(in, routine);
+    } else if constexpr (type == MemoryMap) {
+        read_memory_map(in, [](std::string_view, std::uint32_t) {});
+    } else if constexpr (type == RoutineEnd) {
+        read_routine_end(in);
+    } else if constexpr (type == ObjectDetails) {
+        read_object_details(in);
+    } else if constexpr (type == DirectiveEnd || type == LibraryInclude) {
+        read_position_record(in);
+    } else {
+        static_assert(record_kinds[type].bears_name);
+        SymbolRecord symbol;
+        read_symbol_record(in, static_cast<RecordType>(type), symbol);
     }
+    in.finish();
+}
+
+constexpr RecordHandler record_skippers[last_record_type + 1] = {
+    nullptr,
+    skip_record_of<1>,
+    skip_record_of<2>,
+    skip_record_of<3>,
+    skip_record_of<4>,
+    skip_record_of<5>,
+    skip_record_of<6>,
+    skip_record_of<7>,
+    skip_record_of<8>,
+    skip_record_of<9>,
+    skip_record_of<10>,
+    skip_record_of<11>,
+    skip_record_of<12>,
+    skip_record_of<13>,
+    skip_record_of<14>,
+    skip_record_of<15>,
+    skip_record_of<16>,
+    skip_record_of<17>,
+};
+
+// The same for a type known only at run time; any type but 1..17 has no
+// body and reads nothing.
+inline void skip_record(int type) {
+    if (type >= 1 && type <= last_record_type) record_skippers[type]();
 }
 
 // Direction property names for the indices 1..12 of a direction entry.

@@ -501,6 +501,7 @@ def check_readme_examples(arguments, of_symbolize=False):
     symbolize.py run with its other checks."""
     if not of_symbolize:
         require_tool("dot")  # one example renders the room map
+        require_tool("jq")  # one example filters JSON Lines with it
     readme = (arguments.source_dir / "README.md").read_text()
     examples = [example for example in readme_examples(readme) if ("symbolize.py" in example[0]) == of_symbolize]
     expect(len(examples) >= (1 if of_symbolize else 5), f"found only {len(examples)} examples in README.md")
