@@ -21,11 +21,6 @@
 
 namespace {
 
-void check_magic_number() {
-    if (read_magic_byte() != 0xDE || read_magic_byte() != 0xBF)
-        fatal_error("Debugging info file does not begin with magic number DEBF.");
-}
-
 void print_version_line() {
     int major = read_byte();
     int minor = read_byte();

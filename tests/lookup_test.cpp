@@ -120,15 +120,52 @@ TEST(Lookup, WithoutACodeAreaOnlyCodeOffsetsAreAnswered) {
     EXPECT_EQ(result.status, 1);
 }
 
-TEST(Lookup, MalformedLookupsAreAnsweredInTheirPlace) {
-    const std::vector<std::string> values = {"",  "0xZZ", "main:", "main:0",     "0x1000000",  "object x",
-                                             "+", ":3",   "-5",    "main:65536", "global 256", "array 0x"};
-    std::string expected;
-    for (const std::string& value : values)
-        expected += "Bad lookup " + value + ": give an address, +offset or FILE:LINE\n";
+// How a lookup is read, the same from the command line and from standard
+// input: every bad form the manual lists, and the text around a lookup.
+TEST(Lookup, ReadingRulesAreTheSameFromBothInputs) {
+    const std::string bad = ": give an address, +offset or FILE:LINE\n";
+    const std::string main_routine = "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n";
+    const std::string long_lookup = std::string(4097, 'a');
+    struct Case {
+        std::string lookup;
+        std::string answer;
+    };
+    const Case cases[] = {
+        {"", "Bad lookup " + bad},
+        {"0xZZ", "Bad lookup 0xZZ" + bad},
+        {"0x1000000", "Bad lookup 0x1000000" + bad},
+        {"+", "Bad lookup +" + bad},
+        {"-5", "Bad lookup -5" + bad},
+        {"main:", "Bad lookup main:" + bad},
+        {"main:0", "Bad lookup main:0" + bad},
+        {"main:65536", "Bad lookup main:65536" + bad},
+        {":3", "Bad lookup :3" + bad},
+        {"object x", "Bad lookup object x" + bad},
+        {"object 65536", "Bad lookup object 65536" + bad},
+        {"global 256", "Bad lookup global 256" + bad},
+        {"array 0x", "Bad lookup array 0x" + bad},
+        {long_lookup, "Bad lookup " + long_lookup.substr(0, 4096) + bad},
+        {"ROUTINE 1", main_routine},
+        {"Routine 0x1", main_routine},
+        {" \tmain\t ", main_routine},
+        {"main\r", main_routine},
+        {"main \r", main_routine},
+        {std::string(4092, ' ') + "main\r", main_routine},  // 4,096 bytes before the carriage return
+    };
+    std::vector<std::string> values;
+    std::string input, expected, expected_from_input;
+    for (const Case& c : cases) {
+        values.push_back(c.lookup);
+        input += c.lookup + "\n";
+        expected += c.answer;
+        expected_from_input += c.answer + "\n";
+    }
     RunResult result = look_up(values);
     EXPECT_EQ(result.out, expected);
     EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(run_vardex({"-lookup"}, game_with_routines(), input).out, expected_from_input);
+    // A last line without its newline reads the same.
+    EXPECT_EQ(run_vardex({"-lookup"}, game_with_routines(), "main\r").out, main_routine + "\n");
     // Help and notices come first; there is no banner and no listing.
     EXPECT_EQ(run_vardex({"-lookup=0x1100", "-xyz"}, game_with_routines()).out,
               "Switch -xyz unknown\ngames/tale/main.src:11:5: 0x1100 is in routine Main (1), 0 bytes in\n");
@@ -365,6 +402,7 @@ TEST(Lookup, PointsOfARoutineInSeveralRecords) {
                          .routine(8, {1, 30, 1}, 0x200, "Eight")
                          .sequence_points(8, {{{1, 21, 2}, 0}})
                          .sequence_points(9, {{{1, 22, 1}, 4}, {{1, 21, 3}, 12}})
+                         .sequence_points(7, {{{1, 21, 4}, 2}})  // of a routine without its Routine record
                          .routine_end(9, {1, 23, 1}, 0x120)
                          .routine_end(8, {1, 31, 1}, 0x210)
                          .end();
@@ -374,7 +412,17 @@ TEST(Lookup, PointsOfARoutineInSeveralRecords) {
               "games/tale/main.src:21:3: +0x10c is in routine Nine (9), 12 bytes in\n"
               "games/tale/main.src:21:1: +0x108 in routine Nine (9)\n"
               "games/tale/main.src:21:2: +0x200 in routine Eight (8)\n"
-              "games/tale/main.src:21:3: +0x10c in routine Nine (9)\n");
+              "games/tale/main.src:21:3: +0x10c in routine Nine (9)\n"
+              "games/tale/main.src:21:4: routine 7, 2 bytes in\n");
+    EXPECT_EQ(look_up({"main:21:4"}, file, "-json").out,
+              R"({"kind":"lookup","lookup":"main:21:4","found":true,"code":[{"code_offset":264,"routine":"Nine",)"
+              R"("routine_number":9,"offset_in_routine":8,"file":1,"path":"games/tale/main.src","line":21,"char":1},)"
+              R"({"code_offset":512,"routine":"Eight","routine_number":8,"offset_in_routine":0,"file":1,)"
+              R"("path":"games/tale/main.src","line":21,"char":2},{"code_offset":268,"routine":"Nine",)"
+              R"("routine_number":9,"offset_in_routine":12,"file":1,"path":"games/tale/main.src",)"
+              R"("line":21,"char":3},{"routine":null,"routine_number":7,"offset_in_routine":2,"file":1,)"
+              R"("path":"games/tale/main.src","line":21,"char":4}]})"
+              "\n");
 }
 
 // More source lines than the line index holds, and names after them: the

@@ -108,6 +108,14 @@ void text_address(const GameModel& game, const Lookup& lookup, const AddressAnsw
 
 void text_code_row(const GameModel& game, const Lookup&, const CodeRow& row, bool) {
     put_text_position(game, row.at);
+    if (row.routine == nullptr) {
+        out.put("routine ");
+        out.put_decimal(row.routine_number);
+        out.put(", ");
+        out.put_decimal(row.offset_in_routine);
+        out.put(" bytes in\n");
+        return;
+    }
     put_text_code_address(game, row.code_offset);
     put_text_routine(row.routine->name.view(), row.routine->number);
     out.put('\n');
@@ -218,8 +226,13 @@ void open_json_list(const Lookup& lookup, bool first, std::string_view member) {
 
 void json_code_row(const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first) {
     open_json_list(lookup, first, ",\"code\":[");
-    open_json_code(game, row.code_offset);
-    put_json_routine(row.routine->name.view(), row.routine->number);
+    if (row.routine == nullptr) {
+        out.put("{\"routine\":null");
+        put_json_number("routine_number", row.routine_number);
+    } else {
+        open_json_code(game, row.code_offset);
+        put_json_routine(row.routine->name.view(), row.routine->number);
+    }
     put_json_number("offset_in_routine", row.offset_in_routine);
     put_json_position(game, row.at);
     out.put('}');

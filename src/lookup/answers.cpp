@@ -88,7 +88,7 @@ Lookup read_lookup(const LookupIndex& index, std::string_view text) {
     }
     for (const RecordKind& kind : record_kinds) {
         const std::string_view word = kind.json_kind;
-        if (kind.greatest_number != 0 && text.size() > word.size() && text.starts_with(word) &&
+        if (kind.greatest_number != 0 && text.size() > word.size() && same_name(text.substr(0, word.size()), word) &&
             text[word.size()] == ' ') {
             if (read_number_text(text.substr(word.size() + 1), kind.greatest_number, lookup.value)) {
                 lookup.kind = LookupKind::Symbol;
@@ -146,10 +146,11 @@ struct ListAnswer {
 
 void write_code_row(void* list, const PointOnLine& found) {
     ListAnswer& answer = *static_cast<ListAnswer*>(list);
-    const std::uint32_t start = answer.game->routines.span[found.routine->number].start;
-    answer.writer->code_row(*answer.game, *answer.lookup,
-                            {found.point.at, start + found.point.code_offset, found.point.code_offset, found.routine},
-                            !answer.found);
+    const std::uint32_t start = answer.game->routines.span[found.routine_number].start;
+    answer.writer->code_row(
+        *answer.game, *answer.lookup,
+        {found.point.at, start + found.point.code_offset, found.point.code_offset, found.routine_number, found.routine},
+        !answer.found);
     answer.found = true;
 }
 

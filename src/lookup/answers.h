@@ -32,12 +32,14 @@ struct AddressAnswer {
     RoutineStart routine;
 };
 
-// One sequence point of a source line.
+// One sequence point of a source line; its code offset is known when its
+// routine's Routine record is there.
 struct CodeRow {
     LineRef at;
     std::uint32_t code_offset;
     std::uint32_t offset_in_routine;
-    const RoutineStart* routine;
+    unsigned routine_number;
+    const RoutineStart* routine;  // nullptr when there is none
 };
 
 // The writers of one output form, over the model whose files and code area

@@ -47,13 +47,6 @@ namespace {
 
 unsigned char fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
-bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
 std::uint32_t fnv_hash(std::string_view text, bool folded) {
     std::uint32_t hash = 2166136261u;
     for (char c : text) {
@@ -154,7 +147,7 @@ Entries entries_with_key(const std::uint64_t* first, const std::uint64_t* last, 
 }
 
 void go_to(std::uint64_t offset) {
-    if (!seek_input(offset)) fatal_error("I/O failure: can't read from debugging info file");
+    if (!seek_input(offset)) input_failure("I/O failure: can't read from debugging info file");
 }
 
 // Reads the record at `offset`, which bears a name; false for a record of
@@ -228,13 +221,9 @@ void consider_points_record() {
 // walked; its routine's record is read at the first of them.
 void visit_points_on_line(LineWalk& walk, const PointsHead& head) {
     StreamFields in;
-    const RoutineSpan& span = walk.index->model->routines.span[head.routine];
-    if (!span.has_start) {
-        skip_sequence_points(in, head.count);
-        return;
-    }
+    const bool has_routine = walk.index->model->routines.span[head.routine].has_start;
     RoutineStart routine;
-    bool routine_read = false;
+    bool routine_read = !has_routine;
     for (unsigned entry = 0; entry < head.count; ++entry) {
         const SequencePointEntry point = read_sequence_point(in);
         if (unsigned(point.at.line) != walk.line || !walk.files->has(point.at.file)) continue;
@@ -244,7 +233,7 @@ void visit_points_on_line(LineWalk& walk, const PointsHead& head) {
             go_to(resume);
             routine_read = true;
         }
-        walk.visit(walk.answer, {point, &routine});
+        walk.visit(walk.answer, {point, head.routine, has_routine ? &routine : nullptr});
     }
 }
 
@@ -263,6 +252,13 @@ constexpr bool only_points[last_record_type + 1] = {false, false, false, false, 
                                                     false, false, false, false, true};
 
 }  // namespace
+
+bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold(static_cast<unsigned char>(a[i])) != fold(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
 
 LookupIndex::~LookupIndex() {
     release_game_model(model);

@@ -55,14 +55,15 @@ void read_routine_of(const LookupIndex& index, unsigned number, RoutineStart& ro
 // `offset_in_routine` (the first of equal ones); false when there is none.
 bool point_of_offset(const LookupIndex& index, unsigned routine, unsigned offset_in_routine, SequencePointEntry& point);
 
-// A sequence point on a source line, with its routine's Routine record.
+// A sequence point on a source line, with its routine's Routine record
+// (none when the routine number has no Routine record).
 struct PointOnLine {
     SequencePointEntry point;
+    unsigned routine_number;
     const RoutineStart* routine;
 };
 using PointVisit = void (*)(void* answer, const PointOnLine& found);
-// Visits, in file order, each sequence point on `line` in one of `files`,
-// of a routine whose start is known.
+// Visits, in file order, each sequence point on `line` in one of `files`.
 void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned line, PointVisit visit, void* answer);
 
 // A record that bears a name: a symbol record, or a routine's, whose code
@@ -71,6 +72,9 @@ struct FoundSymbol {
     SymbolRecord symbol;
     std::uint32_t code_offset;
 };
+// Whether two names are the same with ASCII letters compared case-insensitively.
+bool same_name(std::string_view a, std::string_view b);
+
 using SymbolVisit = void (*)(void* answer, const FoundSymbol& found);
 // Visits, in file order, each record that counts named `name`, with ASCII
 // letters compared case-insensitively.

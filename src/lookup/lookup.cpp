@@ -29,19 +29,25 @@ const lookup::AnswerWriter& answer_writer() {
     return options.mode == OutputMode::Json ? lookup::json_answers : lookup::text_answers;
 }
 
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// One reading of a lookup, from the command line or a line of standard
+// input: a carriage return at its end is dropped; longer than longest_lookup
+// it is one bad lookup, cut to them; spaces and tabs around it are ignored.
+bool answer_text(lookup::LookupIndex& index, std::string_view text) {
+    if (text.ends_with('\r')) text.remove_suffix(1);
+    if (text.size() > longest_lookup) return lookup::answer_bad(text.substr(0, longest_lookup), answer_writer());
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return lookup::answer(index, text, answer_writer());
+}
+
 // One line of standard input, without its newline; in text mode an empty
 // line follows its answer, so that a reader knows the answer is complete.
 bool answer_line(lookup::LookupIndex& index, const char* line, std::size_t length) {
-    bool found = length > longest_lookup ? lookup::answer_bad({line, longest_lookup}, answer_writer())
-                                         : lookup::answer(index, {line, length}, answer_writer());
+    const bool found = answer_text(index, {line, length});
     if (options.mode != OutputMode::Json) out.put('\n');
     return found;
-}
-
-// A line that the buffer holds whole: a carriage return before its newline is dropped.
-bool answer_whole_line(lookup::LookupIndex& index, const char* line, std::size_t length) {
-    if (length != 0 && line[length - 1] == '\r') --length;
-    return answer_line(index, line, length);
 }
 
 // Reads lookups from standard input up to its end. Every answer is written
@@ -55,7 +61,7 @@ bool answer_lookups_from_standard_input(lookup::LookupIndex& index) {
     for (;;) {
         while (const void* newline = std::memchr(stdin_buffer + begin, '\n', end - begin)) {
             auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - (stdin_buffer + begin));
-            if (!dropping_rest_of_line) all_found = answer_whole_line(index, stdin_buffer + begin, length) && all_found;
+            if (!dropping_rest_of_line) all_found = answer_line(index, stdin_buffer + begin, length) && all_found;
             dropping_rest_of_line = false;
             begin += length + 1;
         }
@@ -92,7 +98,7 @@ int answer_lookups(lookup::LookupIndex& index) {
     for (int i = 1; i < options.argument_count; ++i) {
         std::string_view argument = options.arguments[i];
         if (argument.starts_with(lookup_prefix))
-            all_found = lookup::answer(index, argument.substr(lookup_prefix.size()), answer_writer()) && all_found;
+            all_found = answer_text(index, argument.substr(lookup_prefix.size())) && all_found;
     }
     if (options.lookups_from_standard_input) all_found = answer_lookups_from_standard_input(index) && all_found;
     return all_found ? 0 : 1;
