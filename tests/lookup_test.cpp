@@ -445,15 +445,19 @@ TEST(Lookup, MoreLinesThanTheIndexHolds) {
     EXPECT_EQ(look_up({"main:7", "lamp"}, file).out, expected + "games/tale/main.src:2:3: object 1 \"lamp\"\n");
 }
 
-// A program that writes one lookup and waits for its answer gets it at once.
-TEST(Lookup, ACoProcessGetsEachAnswerBeforeItAsksAgain) {
+// A program that writes one lookup and waits for its answer gets it at
+// once, from the file as it stands: written again in place (the same size
+// or shorter), replaced by another renamed over it, removed and back.
+TEST(Lookup, ACoProcessFollowsItsFileAsItIsWrittenAgain) {
     std::string directory = make_temporary_directory();
     std::string path = directory + "/game.dbg";
-    std::FILE* stream = std::fopen(path.c_str(), "wb");
-    DebugFile game = game_with_routines();
-    const std::string& bytes = game.bytes();
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-    std::fclose(stream);
+    auto write_file = [](const std::string& name, const std::string& bytes) {
+        std::FILE* stream = std::fopen(name.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+        std::fclose(stream);
+    };
+    const std::string game = game_with_routines().bytes();
+    write_file(path, game);
     int to_vardex[2], from_vardex[2];
     ASSERT_EQ(pipe(to_vardex), 0);
     ASSERT_EQ(pipe(from_vardex), 0);
@@ -490,9 +494,38 @@ TEST(Lookup, ACoProcessGetsEachAnswerBeforeItAsksAgain) {
     EXPECT_EQ(answer_to("main:12\n"),
               "games/tale/main.src:12:5: 0x1107 in routine Main (1)\n"
               "games/tale/main.src:12:9: 0x1107 in routine Main (1)\n\n");
+
+    std::string renamed = game;
+    renamed.replace(renamed.find("Main"), 4, "Mian");
+    write_file(path, renamed);  // in place, the same size
+    EXPECT_EQ(answer_to("0x1100\n"), "games/tale/main.src:11:5: 0x1100 is in routine Mian (1), 0 bytes in\n\n");
+    EXPECT_EQ(answer_to("mian\n"), "games/tale/main.src:10:1: routine 1 \"Mian\" at 0x1100\n\n");
+
+    const DebugFile shorter = debug_file()
+                                  .file(1, "main", "games/tale/main.src")
+                                  .routine(4, {1, 5, 1}, 0x100, "Wide")
+                                  .routine_end(4, {1, 6, 1}, 0x110)
+                                  .memory_map({{"code area", 0x1000}})
+                                  .end();
+    write_file(path, shorter.bytes());  // in place, shorter
+    EXPECT_EQ(answer_to("0x1100\n0x1150\n"),
+              "games/tale/main.src:5:1: 0x1100 is in routine Wide (4), 0 bytes in\n\n0x1150: not in any routine\n\n");
+
+    write_file(path + ".new", game);
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    EXPECT_EQ(answer_to("routine 4\n"), "lib/parser.h:60:1: routine 4 \"Wide\" at 0x1140\n\n");
+
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(answer_to("routine 4\n"),
+              path + ": debugging file changed and could not be read again: No such file or directory\n\n");
+    write_file(path, game.substr(0, game.size() - 5));
+    EXPECT_EQ(answer_to("main\n"),
+              path + ": debugging file changed and could not be read again: Unexpected end of debugging info file\n\n");
+    write_file(path, game);
+    EXPECT_EQ(answer_to("main\n"), "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n\n");
     close(to_vardex[1]);
     int status = 0;
     waitpid(child, &status, 0);
     close(from_vardex[0]);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);  // two lookups could not be answered
 }

@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::string_view bad_lookup_advice = ": give an address, +offset or FILE:LINE";
 constexpr std::string_view no_code_area_advice = "no code area in the memory map; give +OFFSET";
+constexpr std::string_view changed_file = ": debugging file changed and could not be read again: ";
 
 // --- Text ---------------------------------------------------------------------
 
@@ -145,6 +146,13 @@ void text_close_list(const Lookup& lookup, bool found) {
     out.put(lookup.kind == LookupKind::SourceLine ? ": no code\n" : ": not found\n");
 }
 
+void text_unreadable(std::string_view, std::string_view path, std::string_view reason) {
+    put_answer_text(path);
+    out.put(changed_file);
+    put_answer_text(reason);
+    out.put('\n');
+}
+
 // --- JSON -----------------------------------------------------------------------
 
 void put_json_number(std::string_view member, unsigned long value) {
@@ -264,9 +272,21 @@ void json_close_list(const Lookup& lookup, bool found) {
     out.put("}\n");
 }
 
+void json_unreadable(std::string_view lookup, std::string_view path, std::string_view reason) {
+    out.put("{\"kind\":\"lookup\",\"lookup\":");
+    json::put_string(lookup);
+    out.put(",\"found\":false,\"error\":\"");
+    json::put_string_contents(path);
+    json::put_string_contents(changed_file);
+    json::put_string_contents(reason);
+    out.put("\"}\n");
+}
+
 }  // namespace
 
-const AnswerWriter text_answers = {text_bad, text_address, text_code_row, text_symbol_row, text_close_list};
-const AnswerWriter json_answers = {json_bad, json_address, json_code_row, json_symbol_row, json_close_list};
+const AnswerWriter text_answers = {text_bad,        text_address,    text_code_row,
+                                   text_symbol_row, text_close_list, text_unreadable};
+const AnswerWriter json_answers = {json_bad,        json_address,    json_code_row,
+                                   json_symbol_row, json_close_list, json_unreadable};
 
 }  // namespace lookup

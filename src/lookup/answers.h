@@ -51,6 +51,8 @@ struct AnswerWriter {
     void (*code_row)(const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first);
     void (*symbol_row)(const GameModel& game, const Lookup& lookup, const FoundSymbol& row, bool first);
     void (*close_list)(const Lookup& lookup, bool found);
+    // The answer to `lookup` when the file changed and could not be read again.
+    void (*unreadable)(std::string_view lookup, std::string_view path, std::string_view reason);
 };
 
 extern const AnswerWriter text_answers;

@@ -150,23 +150,28 @@ void go_to(std::uint64_t offset) {
     if (!seek_input(offset)) input_failure("I/O failure: can't read from debugging info file");
 }
 
-// Reads the record at `offset`, which bears a name; false for a record of
-// another kind.
-bool read_symbol_at(std::uint64_t offset, FoundSymbol& found) {
+// Reads the type byte at `offset`, which must be `type`.
+void go_to_record(std::uint64_t offset, RecordType type) {
     go_to(offset);
     StreamFields in;
-    const auto type = static_cast<RecordType>(in.byte());
+    if (in.byte() != type) throw IndexStale{};
+}
+
+// Reads the record at `offset`, which bears a name.
+void read_symbol_at(std::uint64_t offset, FoundSymbol& found) {
+    go_to(offset);
+    StreamFields in;
+    const int type = in.byte();
     found.code_offset = 0;
     if (type == Routine) {
         RoutineStart routine;
         read_routine_start(in, routine);
         found.symbol = {Routine, routine.number, routine.name, true, routine.at};
         found.code_offset = routine.code_offset;
-        return true;
+        return;
     }
-    if (type > last_record_type || !record_kinds[type].bears_name) return false;
-    read_symbol_record(in, type, found.symbol);
-    return true;
+    if (type > last_record_type || !record_kinds[type].bears_name) throw IndexStale{};
+    read_symbol_record(in, static_cast<RecordType>(type), found.symbol);
 }
 
 // --- Walks over the records ---------------------------------------------------
@@ -180,6 +185,7 @@ struct PointSearch {
     bool found;
     SequencePointEntry best;
     std::uint64_t last_record;
+    bool last_record_read;
 };
 
 struct LineWalk {
@@ -214,16 +220,20 @@ void consider_points_record() {
         consider_points(*point_search, head.count);
     else
         skip_sequence_points(in, head.count);
-    if (offset >= point_search->last_record) go_to(walked_index->model->end_record);
+    if (offset < point_search->last_record) return;
+    point_search->last_record_read = offset == point_search->last_record && head.routine == point_search->routine;
+    go_to(walked_index->model->end_record);
 }
 
 // The points of a SequencePoints record, whose head is read, on the line
-// walked; its routine's record is read at the first of them.
-void visit_points_on_line(LineWalk& walk, const PointsHead& head) {
+// walked; its routine's record is read at the first of them. Returns how
+// many there were.
+unsigned visit_points_on_line(LineWalk& walk, const PointsHead& head) {
     StreamFields in;
     const bool has_routine = walk.index->model->routines.span[head.routine].has_start;
     RoutineStart routine;
     bool routine_read = !has_routine;
+    unsigned visited = 0;
     for (unsigned entry = 0; entry < head.count; ++entry) {
         const SequencePointEntry point = read_sequence_point(in);
         if (unsigned(point.at.line) != walk.line || !walk.files->has(point.at.file)) continue;
@@ -234,7 +244,9 @@ void visit_points_on_line(LineWalk& walk, const PointsHead& head) {
             routine_read = true;
         }
         walk.visit(walk.answer, {point, head.routine, has_routine ? &routine : nullptr});
+        ++visited;
     }
+    return visited;
 }
 
 void walk_points_on_line() {
@@ -304,9 +316,11 @@ long routine_holding(LookupIndex& index, std::uint32_t code_offset) {
 }
 
 void read_routine_of(const LookupIndex& index, unsigned number, RoutineStart& routine) {
-    go_to(index.model->routines.span[number & 0xFFFF].record() + 1);
+    const RoutineSpan& span = index.model->routines.span[number & 0xFFFF];
+    go_to_record(span.record(), Routine);
     StreamFields in;
     read_routine_start(in, routine);
+    if (routine.number != number || routine.code_offset != span.start) throw IndexStale{};
 }
 
 bool point_of_offset(const LookupIndex& index, unsigned routine, unsigned offset_in_routine,
@@ -315,17 +329,20 @@ bool point_of_offset(const LookupIndex& index, unsigned routine, unsigned offset
     const std::uint64_t first = routines.first_points.get(routine);
     const std::uint64_t last = routines.last_points.get(routine);
     if (first == 0) return false;
-    PointSearch search{routine, offset_in_routine, false, {}, last};
+    PointSearch search{routine, offset_in_routine, false, {}, last, false};
     if (first == last) {
         // The usual file: one record of points per routine.
-        go_to(first + 1);
+        go_to_record(first, SequencePoints);
         StreamFields in;
-        consider_points(search, read_points_head(in).count);
+        const PointsHead head = read_points_head(in);
+        if (head.routine != routine) throw IndexStale{};
+        consider_points(search, head.count);
     } else {
         walked_index = &index;
         point_search = &search;
         go_to(first);
         run_record_loop({point_search_handlers, only_points, nullptr});
+        if (!search.last_record_read) throw IndexStale{};
     }
     point = search.best;
     return search.found;
@@ -356,12 +373,13 @@ void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned l
         const std::uint64_t offset = *next->begin++ & offset_mask;
         if (offset == previous) continue;  // a record holding the line in two of the files
         previous = offset;
-        go_to(offset + 1);
+        go_to_record(offset, SequencePoints);
         StreamFields in;
-        visit_points_on_line(walk, read_points_head(in));
+        if (visit_points_on_line(walk, read_points_head(in)) == 0) throw IndexStale{};
     }
     if (index.lines_unindexed_from != no_offset) {
         line_walk = &walk;
+        go_to_record(index.lines_unindexed_from, SequencePoints);
         go_to(index.lines_unindexed_from);
         run_record_loop({line_walk_handlers, only_points, nullptr});
     }
@@ -372,14 +390,19 @@ void for_each_symbol_named(LookupIndex& index, std::string_view name, SymbolVisi
     const Entries records =
         entries_with_key(names_begin(index), index.tables->arena + arena_size, name_hash(name) << record_offset_bits);
     FoundSymbol found;
-    for (const std::uint64_t* entry = records.begin; entry != records.end; ++entry)
-        if (read_symbol_at(*entry & offset_mask, found) && same_name(found.symbol.name.view(), name))
-            visit(answer, found);
+    for (const std::uint64_t* entry = records.begin; entry != records.end; ++entry) {
+        read_symbol_at(*entry & offset_mask, found);
+        if (name_hash(found.symbol.name.view()) != *entry >> record_offset_bits) throw IndexStale{};
+        if (same_name(found.symbol.name.view(), name)) visit(answer, found);
+    }
 }
 
 bool read_symbol_of(const LookupIndex& index, RecordType type, unsigned number, FoundSymbol& found) {
     const std::uint64_t offset = first_record_of(*index.model, type, number);
-    return offset != 0 && read_symbol_at(offset, found);
+    if (offset == 0) return false;
+    read_symbol_at(offset, found);
+    if (found.symbol.type != type || found.symbol.number != number) throw IndexStale{};
+    return true;
 }
 
 }  // namespace lookup

@@ -33,6 +33,10 @@ struct LookupIndex {
     ~LookupIndex();
 };
 
+// Thrown by a query when a record it reads is not the one the index holds
+// there: the file changed after the index was built.
+struct IndexStale {};
+
 // Reads the records from the version numbers to the End record into the
 // index, forgetting what it held before.
 void build_index(LookupIndex& index);
