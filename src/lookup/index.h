@@ -21,8 +21,18 @@ struct LookupIndex {
     std::size_t line_count = 0;
     std::size_t name_count = 0;
     // The first SequencePoints record that the line index does not hold (it
-    // had no more room); ~0 when it holds them all.
+    // had no more room); ~0 when it holds them all. The records from there
+    // on are summarized, each summary standing for `records_per_summary`.
     std::uint64_t lines_unindexed_from = ~std::uint64_t{0};
+    unsigned line_summary_count = 0;
+    unsigned records_per_summary = 1;
+    unsigned records_in_last_summary = 0;
+    std::uint64_t last_summarized_record = 0;
+    unsigned points_range_count = 0;
+    bool points_ranges_full = false;
+    // Drawn for each reading, so that no file can be written whose names
+    // share one hash.
+    std::uint64_t hash_seed = 0;
     // The tables are put in the order that answers search them when the
     // first answer needs them, so that the reading itself does no more than read.
     bool in_order = false;
