@@ -1,7 +1,7 @@
 // Micro-benchmarks of the hot paths, so that a change to one of them can be
 // judged on its own: the field reader's string and number reads, the copying
-// of names into the output, the number and address formatting, and whole
-// record printers on a typical record.
+// of names into the output, the number formatting, and whole record
+// printers on a typical record.
 //
 //   build/bench/bench/hot_paths_bench [--benchmark_filter=REGEX]
 #include <benchmark/benchmark.h>
@@ -114,8 +114,7 @@ void BM_CopyNames(benchmark::State& state) {
     for (auto _ : state) {
         input.restart();
         for (int i = 0; i < names_per_pass; ++i) {
-            out.put_field(read_string_view());
-            out.put(' ');
+            StreamOutput().put(Raw{read_string_view()}, ' ');
         }
     }
     out.flush_buffer();
@@ -158,31 +157,11 @@ void BM_PutDecimal(benchmark::State& state) {
     discard_output();
     std::vector<unsigned> numbers = mixed_numbers();
     for (auto _ : state)
-        for (unsigned number : numbers) out.put_decimal(number);
+        for (unsigned number : numbers) StreamOutput().put(Number{number});
     out.flush_buffer();
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * numbers.size()));
 }
 BENCHMARK(BM_PutDecimal);
-
-void BM_PutAddress(benchmark::State& state) {
-    discard_output();
-    std::vector<unsigned> numbers = mixed_numbers();
-    for (unsigned& number : numbers) number = (number * 167) & 0xFFFFFF;
-    for (auto _ : state)
-        for (unsigned number : numbers) out.put_address(number);
-    out.flush_buffer();
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * numbers.size()));
-}
-BENCHMARK(BM_PutAddress);
-
-void BM_PutHexByte(benchmark::State& state) {
-    discard_output();
-    for (auto _ : state)
-        for (unsigned byte = 0; byte < 256; ++byte) out.put_hex_byte_and_space(byte);
-    out.flush_buffer();
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 256));
-}
-BENCHMARK(BM_PutHexByte);
 
 // Whole records through their printer or handler; `records` copies of one
 // record, each without its type byte, which the record loop consumes.
@@ -228,9 +207,10 @@ void BM_TextObjectDetails(benchmark::State& state) {
 BENCHMARK(BM_TextObjectDetails);
 
 void BM_PythonObjectDetails(benchmark::State& state) {
-    reset_source_files();
-    reset_python_emitter();
-    selection.include_all = true;
+    static PythonExport python;
+    python = {};
+    python.selection.include_all = true;
+    begin_python_export(python);
     // An Object record makes the details that follow belong to a selected object.
     MemoryInput object(DebugFile().object(27, "hall", {1, 4, 1}, {1, 11, 2}).bytes().substr(1));
     object.restart();

@@ -12,14 +12,16 @@
 //       lookups of each kind, one per line, for piping into vardex -lookup:
 //       OUTPUT.addresses, OUTPUT.names (names in any case, and KIND NUMBER)
 //       and OUTPUT.lines (FILE:LINE).
-//   make_bench_file -hostile points|lines|repeats|collisions|names OUTPUT MEGABYTES
-//       files made to blow up an index or the cost of a lookup: routines of
-//       65,535 sequence points each, on lines spread over 200 files; routines
-//       as a compiler writes them, with more source lines than the line
-//       index holds; one routine number in every Routine and SequencePoints
-//       record (millions of records of one routine); 524,288 records whose
-//       names share one 32-bit FNV-1a hash; objects and classes that all
-//       share one name. Beside it, OUTPUT.lookups: 1,000 lookups that such a
+//   make_bench_file -hostile points|lines|repeats|collisions|names|long-names OUTPUT MEGABYTES
+//       files made to blow up an index, the cost of a lookup or a size
+//       profile: routines of 65,535 sequence points each, on lines spread
+//       over 200 files; routines as a compiler writes them, with more source
+//       lines than the line index holds; one routine number in every Routine
+//       and SequencePoints record (millions of records of one routine);
+//       524,288 records whose names share one 32-bit FNV-1a hash; objects and
+//       classes that all share one name; 65,536 routines, classes and objects
+//       of distinct 255-byte names (then the same again, up to the size; 52
+//       MiB at least). Beside it, OUTPUT.lookups: 1,000 lookups that such a
 //       file makes costly (FILE:LINE, addresses of the repeated routine,
 //       names of the colliding hash that are not there).
 #include <algorithm>
@@ -263,7 +265,8 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
     }
     unsigned count = 0;
     std::uint64_t written = 0;
-    while (written + file.size() < target) {
+    // Every name of a long-names file is there, whatever the size asked.
+    while (written + file.size() < target || (kind == "long-names" && count < 65536)) {
         if (file.size() > (1u << 22)) {
             written += std::fwrite(file.bytes().data(), 1, file.size(), output);
             file.clear();
@@ -289,6 +292,15 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
             for (unsigned i = 0; i < 100; ++i) points[i] = {{source, first_line + i, 5}, i * 8};
             file.sequence_points(number, points);
             file.routine_end(number, {source, first_line + 100, 1}, number * 0x400ul + 0x400);
+        } else if (kind == "long-names") {
+            // Every number once, then again: only the first of each counts.
+            unsigned number = count++ & 0xFFFF;
+            std::string name = std::string("r").append(std::to_string(number));
+            name.resize(255, static_cast<char>('a' + number % 26));
+            file.routine(number, {1, number, 1}, number * 200ul, name)
+                .routine_end(number, {1, number, 2}, number * 200ul + number % 199)
+                .class_(name, {1, number, 3}, {1, number, 4})
+                .object(number, name, {1, number, 5}, {1, number, 6});
         } else if (kind == "names") {
             // Objects and classes that all share one name.
             file.object(count++ & 0xFFFF, "lamp", {1, 2, 3}, {1, 4, 5}).class_("Lamp", {1, 6, 7}, {1, 8, 9});

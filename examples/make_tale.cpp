@@ -238,8 +238,11 @@ int main(int argc, char** argv) {
         std::fputs("usage: make_tale OUTPUT\n", stderr);
         return 2;
     }
+    // A story file of version 5, whose length (in 4-byte units at 0x1A) is
+    // the map's end of file.
     std::vector<unsigned char> game_header(64);
     for (unsigned i = 0; i < 64; ++i) game_header[i] = static_cast<unsigned char>(i * 29 + 3);
+    game_header[0] = 5;
 
     file.header(6, 42, 1641)
         .file(Tale, "tale", "games/tale/tale.src")
@@ -253,11 +256,13 @@ int main(int argc, char** argv) {
     add_library();
     add_game();
     add_compiler_routines();
-    file.game_header(game_header);
-
-    // The compiler writes the map in the order it builds the sections, not by address.
+    // The compiler writes the map in the order of the addresses.
     const unsigned long code_area = 0x5a3c;
     const unsigned long strings_area = code_area + code_offset;
+    const unsigned long end_of_file = strings_area + 0x9a3c;
+    game_header[0x1a] = static_cast<unsigned char>(end_of_file / 4 >> 8);
+    game_header[0x1b] = static_cast<unsigned char>(end_of_file / 4);
+    file.game_header(game_header);
     file.memory_map({{"abbreviations table", 0x40},
                      {"header extension", 0x102},
                      {"property defaults", 0x10e},
@@ -267,11 +272,11 @@ int main(int argc, char** argv) {
                      {"global variables", 0x2d12},
                      {"arrays", 0x2f20},
                      {"grammar table", 0x3a8e},
-                     {"code area", code_area},
-                     {"strings area", strings_area},
                      {"actions table", 0x4416},
                      {"dictionary", 0x4580},
-                     {"end of file", strings_area + 0x9a3c}})
+                     {"code area", code_area},
+                     {"strings area", strings_area},
+                     {"end of file", end_of_file}})
         .end();
 
     return file.write_to(argv[1]) ? 0 : 1;

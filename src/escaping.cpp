@@ -13,6 +13,26 @@ bool is_plain(std::string_view text, char first, char second) {
     return true;
 }
 
+char* write_one_line_text(char* next, const unsigned char* bytes, std::size_t size, bool python_quotes) {
+    for (std::size_t i = 0; i < size; ++i) {
+        unsigned char byte = bytes[i];
+        if (byte < 0x20 || byte == 0x7F) {
+            next = write_hex_escape(next, byte);
+            continue;
+        }
+        if (python_quotes && (byte == '\\' || byte == '"')) *next++ = '\\';
+        *next++ = static_cast<char>(byte);
+    }
+    return next;
+}
+
+std::size_t one_line_width(std::string_view text) {
+    std::size_t width = text.size();
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) width += 3;
+    return width;
+}
+
 std::size_t utf8_sequence_length(const unsigned char* bytes, std::size_t available) {
     unsigned lead = bytes[0];
     std::size_t length;

@@ -67,6 +67,21 @@ inline char* write_hex_escape(char* next, unsigned char byte) {
     return digits::write_hex_pair(next + 2, byte);
 }
 
+// --- Texts kept to one line -----------------------------------------------------
+
+// At most four bytes ("\xNN") are written for a byte of a one-line text.
+constexpr std::size_t one_line_bytes_per_byte = 4;
+
+// `size` bytes with each byte 0x00..0x1F and 0x7F written as \xNN, so that a
+// name or a path cannot break the line it stands in (an answer, a report, a
+// fatal-error line); with `python_quotes`, a backslash before \ and " too, so
+// that it cannot close the docstring it stands in. Other bytes pass unchanged.
+char* write_one_line_text(char* next, const unsigned char* bytes, std::size_t size, bool python_quotes);
+
+// How many bytes write_one_line_text writes for `text` without python_quotes:
+// its width in a column of a text report.
+std::size_t one_line_width(std::string_view text);
+
 // Length of the well-formed UTF-8 sequence that starts at `bytes` (2 to 4),
 // or 0 when no well-formed sequence of more than one byte starts there:
 // overlong forms, surrogates and code points above U+10FFFF are not.

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 // Number writers for pieces of output: each writes at `next` and returns the
@@ -16,6 +17,12 @@
 // may store up to 8 bytes past the end they return, and a piece keeps room
 // for that.
 namespace digits {
+
+// The most digits of a value of an unsigned type, in decimal and in hexadecimal.
+template <typename Value>
+constexpr std::size_t most_decimal_digits = std::numeric_limits<Value>::digits10 + 1;
+template <typename Value>
+constexpr std::size_t most_hex_digits = 2 * sizeof(Value);
 
 struct Table {
     char decimal_pairs[200];     // "00" .. "99"
@@ -153,6 +160,14 @@ constexpr BytePartTable<size> make_byte_parts(std::string_view before, std::stri
     return table;
 }
 
+// The length of the longest text of a BytePartTable.
+template <std::size_t size>
+constexpr std::size_t longest_part(const BytePartTable<size>& table) {
+    std::size_t longest = 0;
+    for (const auto& part : table.part) longest = longest > std::size_t(part[size - 1]) ? longest : part[size - 1];
+    return longest;
+}
+
 // Copies the part of a BytePartTable (all `size` bytes of its slot); returns
 // the end of its text.
 template <std::size_t size>
@@ -168,6 +183,15 @@ char* write_any_address(char* next, unsigned long value);
 inline char* write_hex_pair(char* next, unsigned byte) {
     std::memcpy(next, table.hex_pairs + 2 * (byte & 0xFF), 2);
     return next + 2;
+}
+
+// "%0*lx": the lower-case hexadecimal digits of `value`, at least `least`
+// of them (at least 1).
+inline char* write_hex(char* next, unsigned long value, int least) {
+    const int needed = (std::bit_width(value) + 3) / 4;
+    const int count = needed > least ? needed : least;
+    for (int i = count - 1; i >= 0; --i, value >>= 4) next[i] = table.hex_pairs[2 * (value & 0xF) + 1];
+    return next + count;
 }
 
 // "%lu" for an address field (below 2^24) with no branch on the number of

@@ -70,6 +70,9 @@ struct OutputWriter {
     static constexpr std::size_t capacity = output_capacity;
     // Room for one small formatted piece (a number, an address).
     static constexpr std::size_t piece_reserve = 64;
+    // The most room one put asks for: a longer text goes out in parts
+    // (StreamOutput), since room beyond the buffer's capacity is never found.
+    static constexpr std::size_t largest_piece = 16 * 1024;
 
     std::size_t used = 0;
     std::FILE* sink = nullptr;  // stdout unless a harness redirects it
@@ -91,8 +94,6 @@ struct OutputWriter {
             put_long(text);
         }
     }
-    // A string that the field reader handed out, copied as one block when short.
-    void put_field(std::string_view text) { end_piece(copy_field(begin_piece(text.size() + output_overstore), text)); }
     // "%ld".
     void put_decimal(long value) {
         char* next = begin_piece();
@@ -103,14 +104,6 @@ struct OutputWriter {
             next = digits::write_decimal(next, static_cast<unsigned long>(value));
         }
         end_piece(next);
-    }
-    // "%05lx (%ld)".
-    void put_address(unsigned long value) { end_piece(digits::write_address(begin_piece(), value)); }
-    // "%02x " for one byte.
-    void put_hex_byte_and_space(unsigned value) {
-        char* next = digits::write_hex_pair(begin_piece(), value);
-        *next = ' ';
-        end_piece(next + 1);
     }
 
     // Writes the buffer to the sink. A write that fails ends the run with
@@ -124,6 +117,7 @@ struct OutputWriter {
     char* begin_piece() { return begin_piece(piece_reserve); }
     // Room for a larger piece, of at most `size` bytes (at most the capacity).
     char* begin_piece(std::size_t size) {
+        assert(size <= capacity);
         while (capacity - used < size) flush_buffer();
         return output_buffer + used;
     }
@@ -164,13 +158,22 @@ inline char* write_piece(char* next, const Piece& piece) {
     return piece.write(next);
 }
 
-// A text of known bound that may stand anywhere (a table's name, a path).
+// How many bytes of a text of any length one part holds, where a piece that
+// writes such a text is put in parts.
+constexpr std::size_t text_part_size = 1024;
+
+// A text of any length that may stand anywhere (a table's name, a path, a
+// message), with nothing readable past it.
 struct Text {
     std::string_view text;
     std::size_t max_size() const { return text.size(); }
     char* write(char* next) const {
         copy_text(next, text.data(), text.size());
         return next + text.size();
+    }
+    template <typename Out>
+    void put_in_parts(Out& o) const {
+        for (std::size_t at = 0; at < text.size(); at += text_part_size) o.put(Text{text.substr(at, text_part_size)});
     }
 };
 
@@ -225,15 +228,35 @@ struct ReservedOutput {
 };
 
 // Writes piece by piece, each put with room of its own, so that what was put
-// before a failed read stays.
+// before a failed read stays. A put that would ask for more than
+// OutputWriter::largest_piece writes its pieces one by one instead, and a
+// piece over a text of any length (one with put_in_parts) in parts.
 struct StreamOutput {
     template <typename... Pieces>
     void put(const Pieces&... pieces) {
         const std::size_t room = (max_size_of(pieces) + ... + output_overstore);
+        if (room > OutputWriter::largest_piece) [[unlikely]]
+            (put_alone(pieces), ...);
+        else
+            put_within(room, pieces...);
+    }
+
+  private:
+    template <typename... Pieces>
+    void put_within(std::size_t room, const Pieces&... pieces) {
         char* const start = out.begin_piece(room);
         char* next = start;
         ((next = write_piece(next, pieces)), ...);
         assert(static_cast<std::size_t>(next - start) <= room - output_overstore);
         out.end_piece(next);
+    }
+
+    template <typename Piece>
+    void put_alone(const Piece& piece) {
+        const std::size_t room = max_size_of(piece) + output_overstore;
+        if constexpr (requires { piece.put_in_parts(*this); }) {
+            if (room > OutputWriter::largest_piece) return piece.put_in_parts(*this);
+        }
+        put_within(room, piece);
     }
 };

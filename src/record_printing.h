@@ -33,40 +33,52 @@ struct OutputBound {
 // with the whole output buffer before it is printed piece by piece.
 constexpr std::size_t record_reservation = 8 * 1024;
 
+// The input bytes a printer given `bytes` of a record may have written
+// output for beyond them: the type byte, read before it; the byte past the
+// end where a failed string or count leaves the reader; and the fixed-size
+// fields read after that, before the failure is tested.
+constexpr std::size_t unread_allowance = 1 + 1 + BufferedFields::max_read_past_failure;
+
+// A Header record's bytes are the longest run of fixed-size fields.
+static_assert(BufferedFields::max_read_past_failure >= game_header_size);
+
+// The output room for a printer given `bytes` of a record.
+template <typename Mode>
+constexpr std::size_t room_for(std::size_t bytes) {
+    return Mode::output_bound.fixed + Mode::output_bound.per_input_byte * (bytes + unread_allowance);
+}
+
 // How many bytes of a record the buffered reader may take for an output
-// reservation of `reservation` bytes: room is kept for the type byte and for
-// the bytes the reader may read past them before it fails.
+// reservation of `reservation` bytes: the inverse of room_for.
 template <typename Mode>
 constexpr std::size_t bytes_for(std::size_t reservation) {
-    constexpr OutputBound bound = Mode::output_bound;
-    constexpr std::size_t unread_bytes = 1 + BufferedFields::max_read_past_failure + 1;
-    return (reservation - bound.fixed) / bound.per_input_byte - unread_bytes;
+    return (reservation - Mode::output_bound.fixed) / Mode::output_bound.per_input_byte - unread_allowance;
 }
 
 // The record is first tried within the room the output buffer has left, when
-// that room holds at least 64 bytes of it, so that the buffer goes out full
-// rather than as soon as a whole reservation no longer fits; a record longer
-// than that room is tried again after a flush.
+// that room holds at least this many bytes of it, so that the buffer goes
+// out full rather than as soon as a whole reservation no longer fits; a
+// record longer than that room is tried again after a flush.
+constexpr std::size_t least_bytes_within_room_left = 64;
+
 template <typename Mode, typename Printer>
 [[gnu::always_inline]] inline bool print_in_one_piece(Printer printer, std::size_t limit, bool within_room_left) {
-    constexpr OutputBound bound = Mode::output_bound;
     const auto window = static_cast<std::size_t>(input.end - input.next);
     std::size_t bytes = window < limit ? window : limit;
     if (within_room_left) {
-        constexpr std::size_t unread_bytes = 2 + BufferedFields::max_read_past_failure;
-        constexpr std::size_t least_room = bound.fixed + bound.per_input_byte * (unread_bytes + 64);
         const std::size_t room = OutputWriter::capacity - out.used;
-        if (room >= least_room && room < bound.fixed + bound.per_input_byte * (bytes + unread_bytes))
+        if (room >= room_for<Mode>(least_bytes_within_room_left) && room < room_for<Mode>(bytes))
             bytes = bytes_for<Mode>(room);
     }
-    char* const start =
-        out.begin_piece(bound.fixed + bound.per_input_byte * (bytes + 1 + BufferedFields::max_read_past_failure + 1));
+    char* const start = out.begin_piece(room_for<Mode>(bytes));
     BufferedFields in{input.next, input.next + bytes};
     ReservedOutput o{start};
     printer(in, o);
     if (in.failed()) return false;
+    // Within the bound for the bytes read and the type byte.
     assert(static_cast<std::size_t>(o.next - start) + output_overstore <=
-           bound.fixed + bound.per_input_byte * static_cast<std::size_t>(in.next - input.next + 1));
+           Mode::output_bound.fixed +
+               Mode::output_bound.per_input_byte * static_cast<std::size_t>(in.next - input.next + 1));
     take_up_to(in.next);
     out.end_piece(o.next);
     return true;

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "messages.h"
-#include "reader/records.h"
+#include "record_kinds.h"
 
 RunOptions options;
 
@@ -36,7 +36,7 @@ constexpr std::string_view help_text =
     "\n"
     "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
-    "    -help  -all\n"
+    "    -help  -all  -diff=OLD  -svg\n"
     "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
 
 void set_all_section_flags(bool value) {
@@ -47,10 +47,16 @@ bool is_mode_switch(std::string_view name) { return name == "text" || name == "p
 
 constexpr std::string_view lookup_prefix = "lookup=";
 
-bool is_lookup_switch(std::string_view name) { return name.starts_with(lookup_prefix) || name == "lookup"; }
+bool is_lookup_value(std::string_view name) { return name.starts_with(lookup_prefix); }
 
-// -stats chooses a report, not the kinds listed.
-bool is_stats_switch(std::string_view name) { return name == "stats"; }
+bool is_lookup_switch(std::string_view name) { return is_lookup_value(name) || name == "lookup"; }
+
+constexpr std::string_view diff_prefix = "diff=";
+
+// -stats, -diff=OLD and -svg choose a report, not the kinds listed.
+bool is_stats_switch(std::string_view name) {
+    return name == "stats" || name == "svg" || name.starts_with(diff_prefix);
+}
 
 void set_mode(std::string_view name) {
     options.mode = name == "python" ? OutputMode::Python : name == "json" ? OutputMode::Json : OutputMode::Text;
@@ -75,10 +81,10 @@ void apply_switch(const char* argument) {
         // Set before, by the last of them.
     } else if (is_stats_switch(name)) {
         options.stats_report = true;
+        if (name == "svg") options.stats_picture = true;
+        if (name.starts_with(diff_prefix)) options.stats_old_file_name = argument + diff_prefix.size();
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;
-    } else if (is_lookup_switch(name)) {
-        ++options.lookup_count;
     } else {
         print_notice({"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
     }
@@ -91,11 +97,14 @@ void set_default_options() {
     options.section_flags[SequencePoints] = false;
     options.section_flags[Array] = false;
     options.debug_file_name = "gameinfo.dbg";
+    options.file_names_given[0] = options.file_names_given[1] = nullptr;
+    options.file_name_count = 0;
     options.mode = OutputMode::Text;
-    options.arguments = nullptr;
-    options.argument_count = 0;
+    options.lookups = nullptr;
     options.lookup_count = 0;
     options.stats_report = false;
+    options.stats_old_file_name = nullptr;
+    options.stats_picture = false;
     options.lookups_from_standard_input = false;
 }
 
@@ -113,14 +122,18 @@ void parse_switches(int argc, char** argv) {
         else if (!is_lookup_switch(name) && !is_stats_switch(name))
             section_switches_given = true;
     }
-    options.arguments = argv;
-    options.argument_count = argc;
     if (argc <= 1) return;
     if (section_switches_given) set_all_section_flags(false);
+    options.lookups = argv;
     for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-')
-            apply_switch(argv[i] + 1);
-        else
+        std::string_view argument = argv[i];
+        if (!argument.starts_with('-')) {
+            if (options.file_name_count < 2) options.file_names_given[options.file_name_count] = argv[i];
+            ++options.file_name_count;
             options.debug_file_name = argv[i];
+        } else if (is_lookup_value(argument.substr(1)))
+            argv[options.lookup_count++] = argv[i] + 1 + lookup_prefix.size();  // a slot already read
+        else
+            apply_switch(argv[i] + 1);
     }
 }

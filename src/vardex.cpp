@@ -6,47 +6,35 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "json_export/json_printers.h"
 #include "json_export/json_writer.h"
 #include "lookup/lookup.h"
-#include "output_writer.h"
+#include "output_pieces.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
 #include "reader/field_reader.h"
 #include "run_exit.h"
 #include "run_options.h"
+#include "stats/size_profile.h"
 #include "stats/stats.h"
 #include "text_listing/text_printers.h"
 
 namespace {
 
 void print_version_line() {
-    int major = read_byte();
-    int minor = read_byte();
-    unsigned revision = read_word();
-    out.put("Debugging file from Ostrel ");
-    out.put_decimal(major);
-    out.put('.');
-    out.put_decimal(minor);
-    out.put(" (v ");
-    out.put_decimal(revision);
-    out.put(")\n");
+    StreamFields in;
+    const std::uint8_t major = in.byte();
+    const std::uint8_t minor = in.byte();
+    StreamOutput().put(VersionLine{major, minor, in.word()});
 }
 
 void report_unknown_type(int type) {
-    out.put("Unknown type ");
-    out.put_decimal(type);
-    out.put('\n');
+    StreamOutput().put("Unknown type ", Number{static_cast<std::uint8_t>(type)}, '\n');
 }
 
 void nothing() {}
-
-void open_python_text() {
-    out.flush();  // help and notices show before input is awaited
-    read_selection_lines(stdin);
-    print_docstring_opening();
-}
 
 // The steps of a listing that differ between the output modes.
 struct ListingSteps {
@@ -61,9 +49,9 @@ struct ListingSteps {
 ListingSteps listing_steps(OutputMode mode) {
     switch (mode) {
         case OutputMode::Python:
-            return {open_python_text,      print_version_line,
-                    print_python_preamble, {python_handlers, nullptr, report_unknown_type},
-                    print_sources_list,    1};
+            return {print_docstring_opening, print_version_line,
+                    print_python_preamble,   {python_handlers, nullptr, report_unknown_type},
+                    print_sources_list,      1};
         case OutputMode::Json:
             return {json::start_json_output,
                     print_json_version_line,
@@ -124,15 +112,80 @@ int report_stats_of_file() {
     return status;
 }
 
+// One build of -diff=OLD, read whole and closed, its fatal errors naming it.
+SizeProfileHandle read_build(const char* path) {
+    name_file_in_fatal_errors(path);
+    open_debug_file(path);
+    check_magic_number();
+    SizeProfileHandle profile = read_size_profile(true);
+    close_debug_file();
+    return profile;
+}
+
+// The changes since an old build: the field reader reads one file at a
+// time, so OLD is read whole first, then NEW; then the answers to any
+// lookups, from NEW.
+int report_stats_changes() {
+    if (options.mode == OutputMode::Json) json::start_json_output();
+    int status;
+    {
+        const SizeProfileHandle old_profile = read_build(options.stats_old_file_name);
+        const SizeProfileHandle new_profile = read_build(options.debug_file_name);
+        name_file_in_fatal_errors(nullptr);
+        status = print_stats_changes(*old_profile, *new_profile);
+    }
+    if (options.lookup_count != 0 || options.lookups_from_standard_input) {
+        open_debug_file(options.debug_file_name);
+        check_magic_number();
+        lookup::LookupIndex index;
+        status = answer_lookups(index) == 0 ? status : 1;
+        close_debug_file();
+    }
+    out.flush();
+    return status;
+}
+
+// A lookup typed with a space (-lookup 0x6bc0 game.dbg), or two builds given
+// to one report, would otherwise lose a file name silently, as the last one
+// counts; the listing modes keep that rule, which callers rely on.
+void refuse_several_file_names() {
+    const bool lookups = options.lookup_count != 0 || options.lookups_from_standard_input;
+    if (options.file_name_count < 2 || !(lookups || options.stats_report)) return;
+    const MessagePart first{options.file_names_given[0], true};
+    const MessagePart second{options.file_names_given[1], true};
+    if (lookups)
+        fatal_error_of({{"Lookups take one debugging file, but \""},
+                        first,
+                        {"\" and \""},
+                        second,
+                        {"\" were given (write a lookup as -lookup=VALUE)"}});
+    fatal_error_of({{"The size profile takes one debugging file, but \""},
+                    first,
+                    {"\" and \""},
+                    second,
+                    {options.stats_old_file_name != nullptr ? "\" were given"
+                                                            : "\" were given (compare two builds with -diff=OLD)"}});
+}
+
 }  // namespace
 
 int run_vardex(int argc, char** argv) {
+    set_message_form(OutputMode::Json, json::message_form);
     set_default_options();
     parse_switches(argc, argv);
+    refuse_several_file_names();
     refuse_output_onto_the_debug_file();
+    if (options.stats_old_file_name != nullptr) return report_stats_changes();
     if (options.stats_report) return report_stats_of_file();
     if (options.lookup_count != 0 || options.lookups_from_standard_input) return answer_lookups_of_file();
     const ListingSteps steps = listing_steps(options.mode);
+    std::unique_ptr<PythonExport> python;
+    if (options.mode == OutputMode::Python) {
+        python = std::make_unique<PythonExport>();
+        begin_python_export(*python);
+        out.flush();  // help and notices show before input is awaited
+        read_selection_lines(stdin, python->selection);
+    }
     steps.print_opening();
     open_debug_file(options.debug_file_name);
     check_magic_number();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "debug_file_builder.h"
-#include "output_writer.h"
+#include "output_pieces.h"
 #include "reader/records.h"
 #include "run_options.h"
 
@@ -109,10 +109,10 @@ TEST(FieldReader, SkippingStringsAndListsCrossesRefills) {
     close_debug_file();
 }
 
-// Lists and strings found ahead in the window must end where the window
-// ends, even where the buffer beyond it still holds the 0 bytes of an
-// earlier, longer file; and must agree with reading item by item.
-TEST(FieldReader, ListsAndStringsFoundAheadStopAtTheWindowEnd) {
+// Lists found ahead in the window must end where the window ends, even where
+// the buffer beyond it still holds the 0 bytes of an earlier, longer file;
+// and must agree with reading item by item.
+TEST(FieldReader, ListsFoundAheadStopAtTheWindowEnd) {
     attach_bytes(std::string(64 * 1024, '\0'));
     skip_bytes(64 * 1024);
     close_debug_file();
@@ -140,46 +140,17 @@ TEST(FieldReader, ListsAndStringsFoundAheadStopAtTheWindowEnd) {
         encoded += '\0';
         for (std::size_t kept = encoded.size() - 1; kept <= encoded.size(); ++kept) {
             attach_bytes(encoded.substr(0, kept));
-            if (read_magic_byte() != -1) take_up_to(look_ahead() - 1);  // fills the window
+            if (read_magic_byte() != -1) take_up_to(input.next - 1);  // fills the window
             ListAhead found;
             bool whole = kept == encoded.size() && encoded.size() <= 64;
-            ASSERT_EQ(list_ahead(look_ahead(), found), whole) << encoded.size() << " bytes, " << kept << " in the file";
+            ASSERT_EQ(list_ahead(input.next, found), whole) << encoded.size() << " bytes, " << kept << " in the file";
             if (whole) {
                 EXPECT_EQ(found.end, encoded.size() - 1);
                 std::vector<std::string> seen;
-                for_each_item(look_ahead(), found, [&](std::string_view item) { seen.emplace_back(item); });
+                for_each_item(input.next, found, [&](std::string_view item) { seen.emplace_back(item); });
                 EXPECT_EQ(seen, items);
             }
             release_debug_file();
-        }
-    }
-
-    // A string of `size` bytes with a byte to escape at `marked` (or none).
-    auto quote_marks = [](const unsigned char* bytes) {
-        std::uint32_t marks = 0;
-        for (int i = 0; i < 32; ++i)
-            if (bytes[i] == 0 || bytes[i] == '"') marks |= std::uint32_t{1} << i;
-        return marks;
-    };
-    for (std::size_t size : {0, 1, 30, 31, 32, 40}) {
-        for (std::size_t marked : {std::string::npos, std::size_t{0}, size - 1}) {
-            if (marked != std::string::npos && marked >= size) continue;
-            std::string text(size, 's');
-            if (marked != std::string::npos) text[marked] = '"';
-            for (bool cut : {false, true}) {
-                attach_bytes(cut ? text : text + '\0' + 'z');
-                if (read_magic_byte() != -1) take_up_to(look_ahead() - 1);
-                const unsigned char* cursor = look_ahead();
-                std::string_view value;
-                bool plain = !cut && size < 32 && marked == std::string::npos;
-                ASSERT_EQ(unmarked_string_ahead(cursor, value, quote_marks), plain)
-                    << size << " " << marked << " " << cut;
-                if (plain) {
-                    EXPECT_EQ(value, text);
-                    EXPECT_EQ(*cursor, 'z');
-                }
-                release_debug_file();
-            }
         }
     }
 }
@@ -222,7 +193,7 @@ TEST(FieldReaderDeathTest, OpenFailureQuotesTheWholePath) {
         testing::ExitedWithCode(1), "^Fatal error: Couldn't open debugging info file \"" + long_path + "\"\n$");
 }
 
-TEST(FieldReader, PathsInFatalLinesHaveControlBytesEscapedAndInPythonQuotesToo) {
+TEST(OutputPieces, EscapedTextsHaveControlBytesEscapedAndWithPythonQuotesQuotesToo) {
     struct Case {
         std::string path, text, python;
     };
@@ -238,8 +209,9 @@ TEST(FieldReader, PathsInFatalLinesHaveControlBytesEscapedAndInPythonQuotesToo) 
         {"/x\"\"\"\nimport os#", R"(/x"""\x0aimport os#)", R"(/x\"\"\"\x0aimport os#)"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(captured_output([&] { put_escaped_path(c.path, OutputMode::Text); }), c.text) << c.path;
-        EXPECT_EQ(captured_output([&] { put_escaped_path(c.path, OutputMode::Python); }), c.python) << c.path;
+        EXPECT_EQ(captured_output([&] { StreamOutput().put(Escaped{c.path}); }), c.text) << c.path;
+        EXPECT_EQ(captured_output([&] { StreamOutput().put(Escaped{c.path, true}); }), c.python) << c.path;
+        EXPECT_EQ(one_line_width(c.path), c.text.size()) << c.path;
     }
 }
 
@@ -287,22 +259,52 @@ TEST(DirectionNames, TableIndicesAndNumberedFallback) {
     EXPECT_EQ(direction_name(255, scratch), "dir255_to");
 }
 
-TEST(OutputWriter, FormatsNumbersAddressesAndHexBytes) {
-    EXPECT_EQ(captured_output([] {
-                  out.put_address(418);
-                  out.put(' ');
-                  out.put_address(0);
-                  out.put(' ');
-                  out.put_address(0xFFFFFF);
-                  out.put(' ');
-                  out.put_decimal(-1);
-                  out.put(' ');
-                  out.put_decimal(65535);
-                  out.put(' ');
-                  out.put_hex_byte_and_space(0xFF);
-                  out.put_hex_byte_and_space(0x0A);
-              }),
-              "001a2 (418) 00000 (0) ffffff (16777215) -1 65535 ff 0a ");
+TEST(OutputPieces, WriteNumbersMembersAndCells) {
+    struct Case {
+        std::string written, expected;
+    };
+    const Case cases[] = {
+        {captured_output([] { StreamOutput().put(Hex{0x6bc0}, ' ', Hex{0}, ' ', Hex{0xFFFFFFFFFFFFFFFF}); }),
+         "0x6bc0 0x0 0xffffffffffffffff"},
+        {captured_output([] {
+             StreamOutput().put(Hex{0x3c, 5}, ' ', Hex{0xabcdef, 5});
+         }),
+         "0x0003c 0xabcdef"},
+        {captured_output([] {
+             StreamOutput().put('{', JsonMember{"a", 0, true}, JsonMember{"bytes", 4294967296});
+         }),
+         R"({"a":0,"bytes":4294967296)"},
+        {captured_output([] { StreamOutput().put(JsonText{"a\"\n\xff"}, JsonNull{}, JsonContents{"\\"}); }),
+         R"("a\"\nÿ"null\\)"},
+        {captured_output([] {
+             StreamOutput().put('|', LeftAligned{Escaped{"a\tb"}, 8}, '|', RightAligned{Number{42u}, 5}, '|',
+                                RightAligned{Text{"wide"}, 2}, '|', Repeated{'#', 3}, '|');
+         }),
+         R"(|a\x09b  |   42|wide|###|)"},
+        {captured_output([] {
+             StreamOutput().put(VersionLine{6, 36, 65535});
+         }),
+         "Debugging file from Ostrel 6.36 (v 65535)\n"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.written, c.expected);
+}
+
+// A text longer than the output buffer goes out in parts, none of them
+// asking for more room than the buffer has, and no UTF-8 sequence split.
+TEST(OutputPieces, TextsOfAnyLengthGoOutWhole) {
+    std::string long_text;
+    while (long_text.size() < 3 * 64 * 1024)
+        long_text +=
+            "\x01"
+            "caf\xc3\xa9 ";
+    std::string escaped, json;
+    for (char c : long_text) {
+        escaped += c == '\x01' ? std::string("\\x01") : std::string(1, c);
+        json += c == '\x01' ? std::string("\\u0001") : std::string(1, c);
+    }
+    EXPECT_EQ(captured_output([&] { StreamOutput().put('<', Text{long_text}, '>'); }), '<' + long_text + '>');
+    EXPECT_EQ(captured_output([&] { StreamOutput().put(Escaped{long_text}, '\n'); }), escaped + '\n');
+    EXPECT_EQ(captured_output([&] { StreamOutput().put(JsonText{long_text}); }), '"' + json + '"');
 }
 
 TEST(OutputWriter, DecimalsAgreeWithToCharsAtEveryLength) {
@@ -327,8 +329,7 @@ TEST(OutputWriter, KeepsOrderAcrossManyFlushes) {
     std::string text = captured_output([&] {
         const std::string big(200000, 'z');
         for (int i = 0; i < 50000; ++i) {
-            out.put_decimal(i);
-            out.put(',');
+            StreamOutput().put(Number{i}, ',');
             expected += std::to_string(i) + ",";
         }
         out.put(big);

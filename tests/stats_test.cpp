@@ -14,12 +14,10 @@
 
 namespace {
 
-// The report of `file` from its first line after the version line's blank
-// line up to the end.
+// The report of `file` after its version line.
 std::string report_parts(const RunResult& result) {
-    const std::string opening = version_line + "\n";
-    if (result.out.rfind(opening, 0) != 0) return "no version line: " + result.out;
-    return result.out.substr(opening.size());
+    if (result.out.rfind(version_line, 0) != 0) return "no version line: " + result.out;
+    return result.out.substr(version_line.size());
 }
 
 // The part of a text report that begins with a line starting `first`, up to
@@ -111,23 +109,72 @@ TEST(Stats, CountsAndBytesOfEveryRecordKindAddUpToTheFile) {
     EXPECT_EQ(part_of(report_parts(result), "Records"), expected + "\n");
 }
 
-TEST(Stats, SectionsInAddressOrderWithTheDistanceToTheNext) {
+// A Header record of a story file of `version` whose length field is `length`.
+DebugFile story_header(unsigned version, unsigned length) {
+    std::vector<unsigned char> header(64);
+    header[0] = static_cast<unsigned char>(version);
+    header[0x1a] = static_cast<unsigned char>(length >> 8);
+    header[0x1b] = static_cast<unsigned char>(length);
+    return DebugFile().game_header(header);
+}
+
+TEST(Stats, StorySizeAgainstTheLimitOfItsVersion) {
+    struct Case {
+        DebugFile header;
+        std::string line;
+        std::string json;
+    };
+    const Case cases[] = {
+        {story_header(3, 0x8000), "version 3, 65536 bytes of 131072 (50.0%), 65536 bytes left",
+         "{\"version\":3,\"bytes\":65536,\"limit\":131072}"},
+        {story_header(5, 0x8ea3), "version 5, 146060 bytes of 262144 (55.7%), 116084 bytes left",
+         "{\"version\":5,\"bytes\":146060,\"limit\":262144}"},
+        {story_header(8, 0xffff), "version 8, 524280 bytes of 524288 (100.0%), 8 bytes left",
+         "{\"version\":8,\"bytes\":524280,\"limit\":524288}"},
+        {story_header(1, 0), "version 1, 0 bytes of 131072 (0.0%), 131072 bytes left",
+         "{\"version\":1,\"bytes\":0,\"limit\":131072}"},
+        {story_header(9, 0x8000), "size unknown (no version 1 to 8 in the header)", "null"},
+        {story_header(0, 0x8000), "size unknown (no version 1 to 8 in the header)", "null"},
+        {DebugFile(), "size unknown (no version 1 to 8 in the header)", "null"},
+    };
+    for (const Case& each : cases) {
+        // Only the first Header record counts.
+        DebugFile file = debug_file().raw(each.header.bytes());
+        if (each.header.size() != 0) file.raw(story_header(4, 1).bytes());
+        file.end();
+        EXPECT_EQ(part_of(report_parts(run_vardex({"-stats"}, file)), "Story"), "Story file: " + each.line + "\n\n");
+        const std::string json = run_vardex({"-stats", "-json"}, file).out;
+        EXPECT_NE(json.find("},\"story\":" + each.json + ",\"records\":"), std::string::npos) << json;
+    }
+}
+
+TEST(Stats, SectionsInFileOrderSizedOnlyWhenTheAddressesRise) {
     struct Case {
         std::string name;
         DebugFile maps;
         std::string sections;
     };
     const Case cases[] = {
-        {"out of order and at the same address",
-         DebugFile()
-             .memory_map({{"objects", 0x2b6}, {"code area", 0x1a0}, {"a", 0x40}, {"b", 0x40}, {"end of file", 0x12f00}})
+        {"rising, the last up to the story's end",
+         story_header(5, 0x4c00)
+             .memory_map({{"a", 0x40}, {"b", 0x40}, {"code area", 0x1a0}, {"strings area", 0x12f00}})
              .memory_map({{"ignored", 0}}),
-         "Sections     address   size\n"
-         "a            0x00040      0\n"
-         "b            0x00040    352\n"
-         "code area    0x001a0    278\n"
-         "objects      0x002b6  76874\n"
-         "end of file  0x12f00      -\n"},
+         "Sections      address   size\n"
+         "a             0x00040      0\n"
+         "b             0x00040    352\n"
+         "code area     0x001a0  77152\n"
+         "strings area  0x12f00    256\n"},
+        {"rising, a story that ends before the last", story_header(5, 1).memory_map({{"a", 0x40}, {"b", 0x80}}),
+         "Sections  address  size\n"
+         "a         0x00040    64\n"
+         "b         0x00080     -\n"},
+        {"separate regions",
+         story_header(5, 0x4bc0).memory_map({{"code area", 0x3c}, {"global variables", 0}, {"strings", 0x800}}),
+         "Sections          address  size\n"
+         "code area         0x0003c     -\n"
+         "global variables  0x00000     -\n"
+         "strings           0x00800     -\n"
+         "No sizes: the addresses fall back in file order (entries of separate regions)\n"},
         {"several at the last address", DebugFile().memory_map({{"z", 0xffffff}, {"y", 0xffffff}}),
          "Sections   address  size\n"
          "z         0xffffff     0\n"
@@ -186,8 +233,8 @@ TEST(Stats, JsonIsOneLineThatReadsBack) {
                                 "[tuple(f.values()) for f in r['files']], [tuple(x.values()) for x in r['routines']]"),
               "stats {'major': 6, 'minor': 36, 'revision': 1632} "
               "[{'kind': 'memory_map', 'count': 1, 'bytes': 32}, {'kind': 'routine_end', 'count': 7, 'bytes': 70}] "
-              "[{'name': 'end \"of\" file', 'address': 2048, 'size': 2048}, "
-              "{'name': 'code area', 'address': 4096, 'size': None}] "
+              "[{'name': 'code area', 'address': 4096, 'size': None}, "
+              "{'name': 'end \"of\" file', 'address': 2048, 'size': None}] "
               "{'bytes': 176, 'routines': 5, 'without_end': 2} "
               "[(255, None, 1, 80), (1, 'games/tale/main.src', 2, 64), (0, None, 1, 16), (2, 'lib/parser.h', 1, 16)] "
               "[(3, 'Veneer', 80, 255, None, 1, 1, 336), (1, 'Ma\\tin', 64, 1, 'games/tale/main.src', 10, 1, 256), "
@@ -264,4 +311,17 @@ TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
     full.debug_file = &game.bytes();
     full.stdout_to = Stdout::DevFull;
     EXPECT_EQ(run_vardex(full).status, 2);
+}
+
+TEST(Stats, AFileReadOnceGivesTheSameReport) {
+    // A pipe cannot be read again for the names, so they are kept as read.
+    const DebugFile game = game_with_routines();
+    const std::string directory = make_temporary_directory();
+    ASSERT_TRUE(game.write_to((directory + "/game.dbg").c_str()));
+    for (std::string mode : {"-text", "-json"}) {
+        std::string command =
+            "cd " + directory + " && cat game.dbg | " VARDEX_BINARY " -stats " + mode + " /dev/stdin > piped.txt";
+        EXPECT_EQ(std::system(command.c_str()), 0) << mode;
+        EXPECT_EQ(read_whole_file(directory + "/piped.txt"), run_vardex({"-stats", mode}, game).out) << mode;
+    }
 }

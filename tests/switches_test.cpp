@@ -19,7 +19,7 @@ const std::string help_text =
     "\n"
     "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
-    "    -help  -all\n"
+    "    -help  -all  -diff=OLD  -svg\n"
     "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
 
 std::string listing_of(const std::set<int>& types) {
@@ -109,4 +109,41 @@ TEST(Switches, AMissingFileFollowsTheOpeningLines) {
                               "\n"
                               "Fatal error: Couldn't open debugging info file \"missing file.dbg\"\n");
     EXPECT_EQ(python.status, 1);
+}
+
+// A run that answers from one file refuses several file names before it
+// reads anything (a lookup typed with a space); the listing modes keep the
+// rule that the last one counts.
+TEST(Switches, SeveralFileNamesWhereOneIsRead) {
+    const std::string lookups =
+        "Lookups take one debugging file, but \"0x6bc0\" and \"gameinfo.dbg\" were given "
+        "(write a lookup as -lookup=VALUE)";
+    const std::string profile =
+        "The size profile takes one debugging file, but \"a\\x0ab\" and \"gameinfo.dbg\" were given";
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        int status;
+    };
+    const Case cases[] = {
+        {{"-lookup", "0x6bc0", "gameinfo.dbg"}, "Fatal error: " + lookups + "\n", 1},
+        {{"-json", "-lookup=main", "0x6bc0", "gameinfo.dbg"},
+         "{\"kind\":\"fatal_error\",\"message\":\"" +
+             std::string("Lookups take one debugging file, but \\\"0x6bc0\\\" "
+                         "and \\\"gameinfo.dbg\\\" were given (write a lookup "
+                         "as -lookup=VALUE)") +
+             "\"}\n",
+         1},
+        {{"-stats", "a\nb", "gameinfo.dbg"}, "Fatal error: " + profile + " (compare two builds with -diff=OLD)\n", 1},
+        {{"-diff=gameinfo.dbg", "a\nb", "gameinfo.dbg", "c"}, "Fatal error: " + profile + "\n", 1},
+        {{"-objects", "missing.dbg", "gameinfo.dbg"},
+         banner + version_line + "Object 3 \"lamp\" from 1:10:2 to 1:14:1\n",
+         1},
+    };
+    const std::string file = debug_file().object(3, "lamp", {1, 10, 2}, {1, 14, 1}).end().bytes();
+    for (const Case& c : cases) {
+        RunResult result = run_vardex(c.args, file);
+        EXPECT_EQ(result.out, c.out) << testing::PrintToString(c.args);
+        EXPECT_EQ(result.status, c.status) << testing::PrintToString(c.args);
+    }
 }

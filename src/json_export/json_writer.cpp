@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "output_pieces.h"
+
 namespace json {
 
 OpenRecord record;
@@ -36,13 +38,14 @@ void follow_nesting(const char* text, std::size_t size) {
 // in the record's own object, and ends the line.
 void close_cut_record() {
     follow_nesting(output_buffer + record.output_mark, out.used - record.output_mark);
+    StreamOutput o;
     if (record.in_string) {
-        out.put('"');
+        o.put('"');
         record.last = '"';
     }
-    if (record.last == ':' || (record.last == ',' && record.depth > 1)) out.put("null");
-    for (; record.depth > 1; --record.depth) out.put(record.nesting[record.depth - 1] == '{' ? '}' : ']');
-    out.put(record.last == '{' || record.last == ',' ? "\"cut\":true}\n" : ",\"cut\":true}\n");
+    if (record.last == ':' || (record.last == ',' && record.depth > 1)) o.put(JsonNull{});
+    for (; record.depth > 1; --record.depth) o.put(record.nesting[record.depth - 1] == '{' ? '}' : ']');
+    o.put(Text{record.last == '{' || record.last == ',' ? "\"cut\":true}\n" : ",\"cut\":true}\n"});
 }
 
 // Before the buffer is written out in the middle of a record's line: the
@@ -73,48 +76,36 @@ void open_record_line() {
 
 void close_record_line() { record.open = false; }
 
-void write_fatal_error_line(std::string_view message, const std::string_view* path) {
+namespace {
+
+void write_fatal_error_line(std::initializer_list<MessagePart> message) {
     if (record.open) {
+        record.open = false;  // so that a flush while it is closed writes what it holds
         if (record.partly_out)
             close_cut_record();
         else
             out.used = record.output_mark;
-        record.open = false;
     }
-    out.put("{\"kind\":\"fatal_error\",\"message\":\"");
-    put_string_contents(message);
-    if (path != nullptr) {  // the message as "MESSAGE \"PATH\""
-        put_string_contents(" \"");
-        put_string_contents(*path);
-        put_string_contents("\"");
-    }
-    out.put("\"}\n");
-}
-
-void put_string_contents(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    // Pieces end only between characters, so that no sequence is split.
-    constexpr std::size_t piece_bytes = 1024;
-    for (std::size_t i = 0; i < text.size();) {
-        std::size_t end = text.size() - i <= piece_bytes ? text.size() : i + piece_bytes;
-        while (end < text.size() && (bytes[end] & 0xC0) == 0x80 && end - i < piece_bytes + 3) ++end;
-        char* next = out.begin_piece(json_bytes_per_byte * (end - i) + output_overstore);
-        out.end_piece(write_json_string_contents(next, bytes + i, end - i));
-        i = end;
-    }
-}
-
-void put_string(std::string_view text) {
-    out.put('"');
-    put_string_contents(text);
-    out.put('"');
+    StreamOutput o;
+    o.put("{\"kind\":\"fatal_error\",\"message\":\"");
+    for (const MessagePart& part : message) o.put(JsonContents{part.text});  // a path as it is: JSON escapes it
+    o.put("\"}\n");
 }
 
 void write_notice(std::initializer_list<std::string_view> message_parts) {
-    out.put("{\"kind\":\"notice\",\"message\":\"");
-    for (std::string_view part : message_parts) put_string_contents(part);
-    out.put("\"}\n");
+    StreamOutput o;
+    o.put("{\"kind\":\"notice\",\"message\":\"");
+    for (std::string_view part : message_parts) o.put(JsonContents{part});
+    o.put("\"}\n");
 }
+
+}  // namespace
+
+const MessageForm message_form = {write_fatal_error_line, write_notice};
+
+void put_string_contents(std::string_view text) { StreamOutput().put(JsonContents{text}); }
+
+void put_string(std::string_view text) { StreamOutput().put(JsonText{text}); }
 
 void start_json_output() { out.before_flush = hold_open_record; }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "escaping.h"
+#include "messages.h"
 #include "output_writer.h"
 #include "reader/field_reader.h"  // LineRef
 
@@ -24,7 +25,10 @@ inline constexpr auto characters_then_close = digits::make_byte_parts<16>(",\"ch
 // {"file":F,"line":L,"char":C} for a source position.
 struct Position {
     LineRef at;
-    static constexpr std::size_t max_size() { return 40; }
+    static constexpr std::size_t max_size() {
+        return digits::longest_part(files_then_line) + digits::most_decimal_digits<std::uint16_t> +
+               digits::longest_part(characters_then_close);
+    }
     char* write(char* next) const {
         next = digits::copy_byte_part(next, files_then_line.part[static_cast<std::uint8_t>(at.file)]);
         next = digits::write_word_decimal(next, static_cast<std::uint16_t>(at.line));
@@ -53,19 +57,17 @@ extern OpenRecord record;
 void open_record_line();
 void close_record_line();
 
-// The fatal_error line; a record's line cut by it is taken back, or closed.
-void write_fatal_error_line(std::string_view message, const std::string_view* path);
+// The fatal_error line (a record's line cut by it is taken back, or closed)
+// and the notice line: {"kind":"notice","message":"..."}.
+extern const MessageForm message_form;
 
 // Makes the writing out of the buffer keep back an open record's line;
 // called once, before anything is written in this mode.
 void start_json_output();
 
 // Writes `text` of any length as a quoted JSON string, or only what stands
-// between the quotes.
+// between the quotes (output_pieces.h: JsonText, JsonContents).
 void put_string(std::string_view text);
 void put_string_contents(std::string_view text);
-
-// {"kind":"notice","message":"..."} with the parts of the message one after another.
-void write_notice(std::initializer_list<std::string_view> message_parts);
 
 }  // namespace json

@@ -181,7 +181,7 @@ void note_points_range(LookupIndex& index, std::uint64_t record, unsigned routin
 
 // --- The readers beside the model's reading ------------------------------------
 
-void index_symbol(void* query, std::string_view name, std::uint64_t offset) {
+void index_symbol(void* query, const SymbolRecord& symbol, std::uint64_t offset) {
     LookupIndex& index = *static_cast<LookupIndex*>(query);
     // Room for one more name: the line index gives way, its last records
     // first. The names that count never fill the arena alone.
@@ -190,7 +190,7 @@ void index_symbol(void* query, std::string_view name, std::uint64_t offset) {
         stop_indexing_lines_from(index, index.tables->arena[kept] & offset_mask);
     }
     ++index.name_count;
-    *names_begin(index) = name_hash(index, name) << record_offset_bits | offset;
+    *names_begin(index) = name_hash(index, symbol.name.view()) << record_offset_bits | offset;
 }
 
 template <typename In>

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr std::string_view lookup_prefix = "-lookup=";
-
 // A lookup holds at most this many bytes; a longer one is one bad lookup,
 // cut to them.
 constexpr std::size_t longest_lookup = 4096;
@@ -192,11 +190,7 @@ int answer_lookups(lookup::LookupIndex& index) {
     Server server{index, options.debug_file_name, false, {}, false, {}, {}};
     note_indexed_file(server);
     bool all_found = true;
-    for (int i = 1; i < options.argument_count; ++i) {
-        std::string_view argument = options.arguments[i];
-        if (argument.starts_with(lookup_prefix))
-            all_found = answer_text(server, argument.substr(lookup_prefix.size())) && all_found;
-    }
+    for (int i = 0; i < options.lookup_count; ++i) all_found = answer_text(server, options.lookups[i]) && all_found;
     if (options.lookups_from_standard_input) {
         // The server's own reading of the file may fail without ending it.
         input_failure_handler = throw_input_failed;

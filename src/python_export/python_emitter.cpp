@@ -13,37 +13,15 @@
 
 namespace {
 
-struct CurrentObject {
-    // The latest Object record was written, so its details complete it. Kept
-    // from the Object record: a File record between the two must not make the
-    // details of an unwritten object complete the previous one.
-    bool selected;
-    bool nameless;
-    int file;
-    StringField name;
-    std::size_t name_length;
-};
-
-CurrentObject current;
-
-// What every object asks of its file, found once per file number: whether
-// it is selected, and whether its relative path shows as it is between
-// single quotes. Forgotten at every File record, which may change a file's
-// names.
-struct FileFacts {
-    bool known;
-    bool selected;
-    bool plain_path;
-};
-
-FileFacts file_facts[source_file_count];
+// The state of the run, which the driver made (begin_python_export).
+PythonExport* python;
 
 const FileFacts& facts_of(int file) {
-    FileFacts& facts = file_facts[static_cast<unsigned char>(file)];
+    FileFacts& facts = python->file_facts[static_cast<unsigned char>(file)];
     if (!facts.known) {
         facts.known = true;
-        facts.selected = is_selected(file);
-        facts.plain_path = is_plain(relative_path_of(file), '\\', '\'');
+        facts.selected = is_selected(python->selection, python->source_files, file);
+        facts.plain_path = is_plain(relative_path_of(python->source_files, file), '\\', '\'');
     }
     return facts;
 }
@@ -59,7 +37,7 @@ struct ZeroBasedLine {
 };
 
 // The relative path of a file between single quotes.
-PythonPath path_of(int file) { return {relative_path_of(file), facts_of(file).plain_path}; }
+PythonPath path_of(int file) { return {relative_path_of(python->source_files, file), facts_of(file).plain_path}; }
 
 // The two lines of a position, unless it has no file: its zero-based line
 // and its character plus 3.
@@ -82,19 +60,19 @@ template <typename In, typename Out>
 void print_object_start(In& in, Out& o) {
     in.word();
     std::string_view read_name = in.string();  // kept before the next read, which may refill the buffer
-    std::memcpy(current.name, read_name.data(), read_name.size());
-    current.name[read_name.size()] = '\0';
-    current.name_length = read_name.size();
-    const std::string_view name(current.name, current.name_length);
+    std::memcpy(python->current.name, read_name.data(), read_name.size());
+    python->current.name[read_name.size()] = '\0';
+    python->current.name_length = read_name.size();
+    const std::string_view name(python->current.name, python->current.name_length);
     LineRef start = in.line_ref();
     in.line_ref();
-    current.file = start.file;
-    current.selected = facts_of(current.file).selected;
-    if (!current.selected) return;
-    current.nameless = name.substr(0, 14) == "nameless_obj__";
+    python->current.file = start.file;
+    python->current.selected = facts_of(python->current.file).selected;
+    if (!python->current.selected) return;
+    python->current.nameless = name.substr(0, 14) == "nameless_obj__";
     o.put("o=qivobj()\n");
-    if (!current.nameless) o.put("o.obj_id='", PythonText{name, '\''}, "'\n");
-    o.put("o.obj_source='", path_of(current.file), "'\no.obj_line=", ZeroBasedLine{start.line}, '\n');
+    if (!python->current.nameless) o.put("o.obj_id='", PythonText{name, '\''}, "'\n");
+    o.put("o.obj_source='", path_of(python->current.file), "'\no.obj_line=", ZeroBasedLine{start.line}, '\n');
 }
 
 template <typename In, typename Out>
@@ -102,7 +80,7 @@ void print_object_completion(In& in, Out& o) {
     in.word();
     std::string_view short_name = in.string();
     o.put("o.obj_short_name=\"", PythonText{short_name, '"'}, "\"\n");
-    if (current.nameless) o.put("o.obj_id='\"", PythonText{short_name, '\''}, "\"'\n");
+    if (python->current.nameless) o.put("o.obj_id='\"", PythonText{short_name, '\''}, "\"'\n");
     o.put(PositionLines{in.line_ref(), "o.obj_with_line=", "o.obj_with_line_pos="});
     o.put(PositionLines{in.line_ref(), "o.obj_name_line=", "o.obj_name_line_pos="}, "o.obj_name_list=[");
     in.for_each_string([&](std::string_view word) { o.put('"', PythonText{word, '"'}, "\","); });
@@ -113,7 +91,7 @@ void print_object_completion(In& in, Out& o) {
         is_room = true;
     });
     o.put("}\no.obj_is_room=", is_room ? '1' : '0', "\nl.append(o)\nd['",
-          PythonText{{current.name, current.name_length}, '\''}, "']=o\n");
+          PythonText{{python->current.name, python->current.name_length}, '\''}, "']=o\n");
 }
 
 // Clearing bit 0x20 folds the letters to upper case and turns a space into
@@ -157,12 +135,12 @@ template <int type, auto printer>
 constexpr RecordHandler in_python = print_record<PythonMode, type, printer>;
 
 void read_file_record_and_forget_facts() {
-    note_source_file();
-    std::memset(file_facts, 0, sizeof file_facts);
+    note_source_file(python->source_files);
+    std::memset(python->file_facts, 0, sizeof python->file_facts);
 }
 
 void print_object_completion_if_selected() {
-    if (!current.selected) {
+    if (!python->current.selected) {
         skip_record_of<ObjectDetails>();
         return;
     }
@@ -209,14 +187,11 @@ void print_python_preamble() {
 
 void print_sources_list() {
     out.put("Zkelm_qivSources=[");
-    for (int file = 1; file <= source_files.last_file_number; ++file) {
-        if (!is_listed_in_sources(file)) continue;
+    for (int file = 1; file <= python->source_files.last_file_number; ++file) {
+        if (!is_listed_in_sources(python->selection, python->source_files, file)) continue;
         StreamOutput().put('\'', path_of(file), "',");
     }
     out.put("]\n");
 }
 
-void reset_python_emitter() {
-    std::memset(&current, 0, sizeof current);
-    std::memset(file_facts, 0, sizeof file_facts);
-}
+void begin_python_export(PythonExport& state) { python = &state; }

@@ -5,9 +5,6 @@
 
 #include "reader/field_reader.h"
 
-SelectionLists selection;
-SourceFileTable source_files;
-
 namespace {
 
 // Reads one line into `line` (at most the limit, the rest of a longer line is
@@ -47,7 +44,7 @@ std::size_t after_last_slash(std::string_view text) {
 
 }  // namespace
 
-void read_selection_lines(std::FILE* stream) {
+void read_selection_lines(std::FILE* stream, SelectionLists& selection) {
     make_name_list(selection.exclude_list, read_line(stream, selection.exclude_list));
     std::size_t length = read_line(stream, selection.include_list);
     selection.include_all = length != 0 && selection.include_list[0] == '*';
@@ -65,25 +62,25 @@ bool in_name_list(std::string_view name, const char* list) {
     return false;
 }
 
-std::string_view short_name_of(int file_number) {
-    return source_files.files[file_number & 0xFF].include_name.view().substr(
-        source_files.starts[file_number & 0xFF].short_name);
+std::string_view short_name_of(const SourceFileTable& files, int file_number) {
+    return files.files[file_number & 0xFF].include_name.view().substr(files.starts[file_number & 0xFF].short_name);
 }
 
-std::string_view relative_path_of(int file_number) {
-    return source_files.files[file_number & 0xFF].file_name.view().substr(
-        source_files.starts[file_number & 0xFF].relative_path);
+std::string_view relative_path_of(const SourceFileTable& files, int file_number) {
+    return files.files[file_number & 0xFF].file_name.view().substr(files.starts[file_number & 0xFF].relative_path);
 }
 
-bool is_selected(int file_number) {
-    std::string_view short_name = short_name_of(file_number);
+bool is_selected(const SelectionLists& selection, const SourceFileTable& files, int file_number) {
+    std::string_view short_name = short_name_of(files, file_number);
     if (in_name_list(short_name, selection.exclude_list)) return false;
     return selection.include_all || in_name_list(short_name, selection.include_list);
 }
 
-bool is_listed_in_sources(int file_number) { return !in_name_list(short_name_of(file_number), selection.exclude_list); }
+bool is_listed_in_sources(const SelectionLists& selection, const SourceFileTable& files, int file_number) {
+    return !in_name_list(short_name_of(files, file_number), selection.exclude_list);
+}
 
-void note_source_file() {
+void note_source_file(SourceFileTable& source_files) {
     StreamFields in;
     FileRecord file;
     read_file_record(in, file);
@@ -103,9 +100,4 @@ void note_source_file() {
     std::size_t start = std::min(source_files.base_offset, path.size());
     while (path.size() - start >= 2 && path[start] == '.' && path[start + 1] == '/') start += 2;
     starts.relative_path = static_cast<unsigned char>(start);
-}
-
-void reset_source_files() {
-    std::memset(&selection, 0, sizeof selection);
-    std::memset(&source_files, 0, sizeof source_files);
 }

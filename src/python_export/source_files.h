@@ -19,8 +19,6 @@ struct SelectionLists {
     bool include_all;
 };
 
-extern SelectionLists selection;
-
 // Python mode keeps at most this much of an include name.
 constexpr std::size_t include_name_limit = 63;
 constexpr int source_file_count = 256;
@@ -39,24 +37,19 @@ struct SourceFileTable {
     int last_file_number;
 };
 
-extern SourceFileTable source_files;
-
 // Reads the exclude line and the include line from `stream`.
-void read_selection_lines(std::FILE* stream);
+void read_selection_lines(std::FILE* stream, SelectionLists& selection);
 
 // True when `name` equals one of the names of `list`; the empty name never does.
 bool in_name_list(std::string_view name, const char* list);
 
-std::string_view short_name_of(int file_number);
-std::string_view relative_path_of(int file_number);
+std::string_view short_name_of(const SourceFileTable& files, int file_number);
+std::string_view relative_path_of(const SourceFileTable& files, int file_number);
 
 // An object of the file is written: not excluded, and included or all are.
-bool is_selected(int file_number);
+bool is_selected(const SelectionLists& selection, const SourceFileTable& files, int file_number);
 // The file is named in the sources list: not excluded.
-bool is_listed_in_sources(int file_number);
+bool is_listed_in_sources(const SelectionLists& selection, const SourceFileTable& files, int file_number);
 
 // Python-mode handler of a File record: updates the table, prints nothing.
-void note_source_file();
-
-// Empties the lists and the table (for a new run in the same process).
-void reset_source_files();
+void note_source_file(SourceFileTable& files);

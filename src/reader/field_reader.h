@@ -233,28 +233,6 @@ inline std::size_t skip_string() {
     return length;
 }
 
-// Looking ahead in the window: a caller that decodes a whole record, or the
-// head of one, at once walks a cursor over its fields with these and takes
-// them as read with take_up_to only when the window holds them all;
-// otherwise it reads them field by field, with nothing read yet.
-inline const unsigned char* look_ahead() { return input.next; }
-
-// The string at `cursor` when the window holds it, it is shorter than 32
-// bytes and `marks_of` (a bit for each of 32 bytes that is of some kind, the
-// 0 byte among them) marks none of its bytes: one look at its bytes then
-// finds both its end, the first mark, and that it holds no marked byte. The
-// cursor moves past its terminator; false, with nothing changed, otherwise.
-// 32 bytes are readable from the start of the value.
-template <typename MarksOf>
-inline bool unmarked_string_ahead(const unsigned char*& cursor, std::string_view& value, MarksOf marks_of) {
-    std::uint32_t marks = marks_of(cursor);
-    auto length = static_cast<unsigned>(std::countr_zero(marks));
-    if (marks == 0 || cursor[length] != 0 || cursor + length >= input.end) return false;
-    value = {reinterpret_cast<const char*>(cursor), length};
-    cursor += length + 1;
-    return true;
-}
-
 // A list of non-empty strings ended by an empty one, as found ahead in the
 // window by one look at 64 bytes: a bit for each item's terminator, bit i
 // for the byte at offset i, and the offset of the list's closing 0 byte.
@@ -296,7 +274,8 @@ inline void for_each_item(const unsigned char* start, const ListAhead& list, Vis
     }
 }
 
-// Takes the bytes up to `cursor`, found in the window by looking ahead, as read.
+// Takes the bytes up to `cursor`, read in the window by a BufferedFields
+// (below), as read.
 inline void take_up_to(const unsigned char* cursor) { input.next = cursor; }
 
 // Slow path of skip_bytes.

@@ -31,12 +31,15 @@ void learn_memory_map(StreamFields& in, std::uint64_t) {
     GameModel& model = *reading.model;
     const bool first_map = !model.has_memory_map;
     model.has_memory_map = true;
+    std::uint32_t previous = 0;
     read_memory_map(in, [&](std::string_view name, std::uint32_t address) {
         if (!model.has_code_area && name == "code area") {
             model.has_code_area = true;
             model.code_area = address;
         }
         if (!first_map) return;
+        model.memory_map_falls = model.memory_map_falls || address < previous;
+        previous = address;
         if (model.memory_map_size == memory_map_capacity) {
             ++model.memory_map_left_out;
             return;
@@ -78,18 +81,35 @@ bool note_first_symbol(const SymbolRecord& symbol, std::uint64_t offset) {
     }
 }
 
+// A reading with no readers keeps no name: it reads a record's numbers and
+// drops its names, as a skipped record's.
+struct NamesDropped : StreamFields {
+    void name(Name&) { skip_string(); }
+    void skip_list() { skip_string_list(); }
+};
+
 template <RecordType type>
 void learn_symbol(StreamFields& in, std::uint64_t offset) {
     SymbolRecord symbol;
+    if (reading.readers == nullptr) {
+        NamesDropped numbers;
+        read_symbol_record(numbers, type, symbol);
+        note_first_symbol<type>(symbol, offset);
+        return;
+    }
     read_symbol_record(in, type, symbol);
-    if (note_first_symbol<type>(symbol, offset) && reading.readers != nullptr)
-        reading.readers->symbol(reading.readers->query, symbol.name.view(), offset);
+    if (note_first_symbol<type>(symbol, offset)) reading.readers->symbol(reading.readers->query, symbol, offset);
 }
 
 void learn_routine_start(StreamFields& in, std::uint64_t offset) {
     GameModel& model = *reading.model;
     RoutineStart routine;
-    read_routine_start(in, routine);
+    if (reading.readers == nullptr) {
+        NamesDropped numbers;
+        read_routine_start(numbers, routine);
+    } else {
+        read_routine_start(in, routine);
+    }
     RoutineSpan& span = model.routines.span[routine.number];
     if (span.has_start) return;
     span.has_start = true;
@@ -101,7 +121,15 @@ void learn_routine_start(StreamFields& in, std::uint64_t offset) {
     span.character = static_cast<std::uint8_t>(routine.at.character);
     span.order = static_cast<std::uint16_t>(model.routines.count);
     model.routines.in_file_order[model.routines.count++] = routine.number;
-    if (reading.readers != nullptr) reading.readers->symbol(reading.readers->query, routine.name.view(), offset);
+    if (reading.readers != nullptr) {
+        SymbolRecord symbol;  // the name's bytes copied, not its whole field
+        symbol.type = Routine;
+        symbol.number = routine.number;
+        symbol.name.assign(routine.name.view());
+        symbol.has_position = true;
+        symbol.start = routine.at;
+        reading.readers->symbol(reading.readers->query, symbol, offset);
+    }
 }
 
 void learn_routine_end(StreamFields& in, std::uint64_t) {

@@ -112,6 +112,7 @@ struct GameModel {
     bool has_memory_map;
     int memory_map_size;
     std::uint64_t memory_map_left_out;  // past memory_map_capacity
+    bool memory_map_falls;              // an address below the one before it (left-out entries too)
     MemoryMapEntry memory_map[memory_map_capacity];
 
     // The bytes of the first Header record: the first bytes of the story file.
@@ -133,13 +134,14 @@ struct GameModel {
 };
 
 // What a query learns beside the model in the same reading: called with
-// the name of each record of a name that counts (the first of its kind and
-// number, the first 65536 classes) and the offset of its type byte, and with
-// each SequencePoints record once its head is read, to read its points
+// each record of a name that counts (the first of its kind and number, the
+// first 65536 classes; a routine's as a SymbolRecord of type Routine, its
+// start its position) and the offset of its type byte, and with each
+// SequencePoints record once its head is read, to read its points
 // (read_sequence_point) or skip them (skip_sequence_points) before it returns.
 struct ModelReaders {
     void* query;
-    void (*symbol)(void* query, std::string_view name, std::uint64_t offset);
+    void (*symbol)(void* query, const SymbolRecord& symbol, std::uint64_t offset);
     void (*points)(void* query, const PointsHead& head, std::uint64_t offset);
 };
 

@@ -1,130 +1,39 @@
-// One reading of the debugging file through the record loop: every record is
-// measured by the input offsets around it, and the few kinds the report
-// needs are read on the way.
+// The size profile's reading of the file (the game model's) and the totals
+// and orders of the report.
 #include "stats/size_profile.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <string_view>
 
-#include "reader/field_reader.h"
-#include "reader/records.h"
-#include "stats/stats.h"
-#include "reader/record_loop.h"
-
-SizeProfile profile;
-char routine_names[routine_number_count * (string_field_capacity - 1) + 32];
+#include "messages.h"
 
 namespace {
 
-void learn_file_path() {
-    FilePath& file = profile.files[read_byte()];
-    skip_string();  // the include name
-    file.path_length = read_string(file.path);
-    file.named = true;
+// Where the story file's header keeps its length.
+constexpr std::size_t story_length_offset = 0x1A;
+
+// A file read once only keeps the names of its routines as it reads them.
+void keep_routine_name(void* query, const SymbolRecord& symbol, std::uint64_t) {
+    if (symbol.type != Routine) return;
+    KeptNames& names = *static_cast<KeptNames*>(query);
+    const std::string_view name = symbol.name.view();
+    names.offset[symbol.number] = static_cast<std::uint32_t>(names.used);
+    names.length[symbol.number] = static_cast<std::uint8_t>(name.size());
+    std::memcpy(names.text + names.used, name.data(), name.size());
+    names.used += name.size();
 }
 
-void learn_memory_map() {
-    if (profile.has_memory_map) {
-        skip_record(MemoryMap);
-        return;
-    }
-    profile.has_memory_map = true;
-    StringField name;
-    for (std::size_t length; (length = read_string(name)) != 0;) {
-        unsigned long address = read_address();
-        if (profile.section_count == section_capacity) {
-            ++profile.sections_left_out;
-            continue;
-        }
-        Section& section = profile.sections[profile.section_count++];
-        std::memcpy(section.name, name, length);
-        section.name_length = length;
-        section.address = address;
-    }
+void skip_points(void*, const PointsHead& head, std::uint64_t) {
+    StreamFields in;
+    skip_sequence_points(in, head.count);
 }
 
-void learn_routine_start() {
-    unsigned number = read_word();
-    LineRef at = read_line_ref();
-    unsigned long start = read_address();
-    std::string_view name = read_string_view();
-    RoutineSize& routine = profile.routines[number];
-    if (!routine.has_start) {
-        routine.has_start = true;
-        routine.file = static_cast<std::uint8_t>(at.file);
-        routine.line = static_cast<std::uint16_t>(at.line);
-        routine.character = static_cast<std::uint8_t>(at.character);
-        routine.start = static_cast<std::uint32_t>(start);
-        routine.name_offset = static_cast<std::uint32_t>(profile.routine_names_used);
-        routine.name_length = static_cast<std::uint8_t>(name.size());
-        std::memcpy(routine_names + profile.routine_names_used, name.data(), name.size());
-        profile.routine_names_used += name.size();
-        routine.file_order = static_cast<std::uint32_t>(profile.routine_count);
-        profile.routines_in_file_order[profile.routine_count++] = static_cast<std::uint16_t>(number);
-    }
-    skip_string_list();  // the local names
-}
-
-void learn_routine_end() {
-    unsigned number = read_word();
-    skip_bytes(4);  // the end position
-    unsigned long end = read_address();
-    RoutineSize& routine = profile.routines[number];
-    if (routine.has_end) return;
-    routine.has_end = true;
-    routine.end = static_cast<std::uint32_t>(end);
-}
-
-template <int type>
-void skip_body() {
-    skip_record(type);
-}
-
-// Reads a record's body with `read_body` and adds the record to the tally of
-// its type; the type byte before the body counts too.
-template <int type, void (*read_body)()>
-void measure() {
-    const std::uint64_t type_byte_offset = input_offset() - 1;
-    read_body();
-    RecordTally& tally = profile.records[type];
-    ++tally.count;
-    tally.bytes += input_offset() - type_byte_offset;
-}
-
-constexpr RecordHandler measurers[last_record_type + 1] = {
-    nullptr,
-    measure<File, learn_file_path>,
-    measure<Class, skip_body<Class>>,
-    measure<Object, skip_body<Object>>,
-    measure<Global, skip_body<Global>>,
-    measure<Attribute, skip_body<Attribute>>,
-    measure<Property, skip_body<Property>>,
-    measure<FakeAction, skip_body<FakeAction>>,
-    measure<Action, skip_body<Action>>,
-    measure<Header, skip_body<Header>>,
-    measure<SequencePoints, skip_body<SequencePoints>>,
-    measure<Routine, learn_routine_start>,
-    measure<Array, skip_body<Array>>,
-    measure<MemoryMap, learn_memory_map>,
-    measure<RoutineEnd, learn_routine_end>,
-    measure<ObjectDetails, skip_body<ObjectDetails>>,
-    measure<DirectiveEnd, skip_body<DirectiveEnd>>,
-    measure<LibraryInclude, skip_body<LibraryInclude>>,
-};
-
-// A type byte above the last type has no body: the loop goes on at the next byte.
-void tally_unknown_type(int) {
-    ++profile.unknown_types.count;
-    ++profile.unknown_types.bytes;
-}
-
-bool is_measured(const RoutineSize& routine) { return routine.has_end && routine.end >= routine.start; }
-
-void total_code() {
-    for (int i = 0; i < profile.routine_count; ++i) {
-        const unsigned number = profile.routines_in_file_order[i];
-        const RoutineSize& routine = profile.routines[number];
+void total_code(SizeProfile& profile) {
+    const RoutineTable& routines = profile.model->routines;
+    for (unsigned i = 0; i < routines.count; ++i) {
+        const unsigned number = routines.in_file_order[i];
+        const RoutineSpan& routine = routines.span[number];
         if (!is_measured(routine)) {
             ++profile.without_end;
             continue;
@@ -137,50 +46,88 @@ void total_code() {
     }
 }
 
-void sort_routines() {
+void sort_routines(SizeProfile& profile) {
+    const RoutineSpan* spans = profile.model->routines.span;
     std::sort(profile.routines_by_size, profile.routines_by_size + profile.measured_count,
-              [](unsigned a_number, unsigned b_number) {
-                  const RoutineSize& a = profile.routines[a_number];
-                  const RoutineSize& b = profile.routines[b_number];
+              [spans](unsigned a_number, unsigned b_number) {
+                  const RoutineSpan& a = spans[a_number];
+                  const RoutineSpan& b = spans[b_number];
                   if (code_bytes_of(a) != code_bytes_of(b)) return code_bytes_of(a) > code_bytes_of(b);
-                  return a.file_order < b.file_order;
+                  return a.order < b.order;
               });
 }
 
-void sort_files() {
+void sort_files(SizeProfile& profile) {
     for (int number = 0; number < file_number_count; ++number)
         if (profile.file_code[number].routines != 0)
             profile.files_by_size[profile.file_count++] = static_cast<std::uint8_t>(number);
-    std::sort(profile.files_by_size, profile.files_by_size + profile.file_count, [](unsigned a, unsigned b) {
-        const std::uint64_t a_bytes = profile.file_code[a].bytes, b_bytes = profile.file_code[b].bytes;
-        return a_bytes != b_bytes ? a_bytes > b_bytes : a < b;
+    const FileCode* code = profile.file_code;
+    std::sort(profile.files_by_size, profile.files_by_size + profile.file_count, [code](unsigned a, unsigned b) {
+        return code[a].bytes != code[b].bytes ? code[a].bytes > code[b].bytes : a < b;
     });
-}
-
-void sort_sections() {
-    for (int i = 0; i < profile.section_count; ++i) profile.sections_by_address[i] = static_cast<std::uint16_t>(i);
-    std::sort(profile.sections_by_address, profile.sections_by_address + profile.section_count,
-              [](unsigned a, unsigned b) {
-                  const unsigned long a_address = profile.sections[a].address;
-                  const unsigned long b_address = profile.sections[b].address;
-                  return a_address != b_address ? a_address < b_address : a < b;
-              });
 }
 
 }  // namespace
 
-void read_size_profile() {
-    profile.major = read_byte();
-    profile.minor = read_byte();
-    profile.revision = read_word();
-    run_record_loop({measurers, nullptr, tally_unknown_type});
+void* allocate_table(std::size_t size) {
+    void* memory = std::calloc(1, size);
+    if (memory == nullptr) fatal_error("Out of memory for the tables of the game");
+    return memory;
 }
 
-void order_size_profile() {
-    total_code();
-    sort_routines();
-    sort_files();
-    sort_sections();
+void ReleaseSizeProfile::operator()(SizeProfile* profile) const {
+    release_game_model(profile->model);
+    std::free(profile->kept_names);
+    std::free(profile);
 }
 
-void reset_stats() { std::memset(&profile, 0, sizeof profile); }
+SizeProfileHandle read_size_profile(bool keep_names) {
+    SizeProfileHandle profile(static_cast<SizeProfile*>(allocate_table(sizeof(SizeProfile))));
+    profile->model = new_game_model();
+    if (!keep_names && input_is_seekable()) {
+        read_game_model(*profile->model);
+    } else {
+        profile->kept_names = static_cast<KeptNames*>(allocate_table(sizeof(KeptNames)));
+        const ModelReaders keep_names{profile->kept_names, keep_routine_name, skip_points};
+        read_game_model(*profile->model, &keep_names);
+    }
+    total_code(*profile);
+    sort_routines(*profile);
+    sort_files(*profile);
+    profile->story = story_size_of(*profile->model);
+    return profile;
+}
+
+StorySize story_size_of(const GameModel& model) {
+    const std::uint8_t* header = model.game_header;
+    const unsigned version = header[0];
+    if (!model.has_game_header || version < 1 || version > 8) return {};
+    // The length is stored in units that grow with the version, as the limit does.
+    const std::uint32_t unit = version <= 3 ? 2 : version <= 5 ? 4 : 8;
+    const std::uint32_t length = (std::uint32_t{header[story_length_offset]} << 8) | header[story_length_offset + 1];
+    return {true, version, length * unit, unit * 64 * 1024};
+}
+
+bool section_size(const SizeProfile& profile, int position, std::uint32_t& size) {
+    const GameModel& model = *profile.model;
+    if (model.memory_map_falls) return false;
+    const std::uint32_t address = model.memory_map[position].address;
+    if (position + 1 < model.memory_map_size) {
+        size = model.memory_map[position + 1].address - address;
+        return true;
+    }
+    if (model.memory_map_left_out != 0 || !profile.story.known || profile.story.bytes <= address) return false;
+    size = profile.story.bytes - address;
+    return true;
+}
+
+std::string_view routine_name(const SizeProfile& profile, unsigned number, Name& scratch) {
+    if (const KeptNames* kept = profile.kept_names) return {kept->text + kept->offset[number], kept->length[number]};
+    if (!seek_input(profile.model->routines.span[number].record() + 1))  // past its type byte
+        fatal_error("I/O failure: can't read from debugging info file");
+    StreamFields in;
+    RoutineStart routine;
+    read_routine_start(in, routine);
+    scratch = routine.name;
+    return scratch.view();
+}

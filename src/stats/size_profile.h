@@ -1,53 +1,16 @@
-// What the size profile learns in one reading of the debugging file, and
-// the orders the report lists it in. Memory is bounded by the format, not by
-// the file: a table of the 65536 routine numbers with their names, the 256
-// file numbers and a fixed number of memory-map entries.
+// The size profile: a view of the game model that one reading learns, with
+// the totals and orders the report lists it in. Like the model it keeps
+// where records stand, not their names: a routine's name is read again from
+// its Routine record when the report shows it. Only a file that cannot be
+// read twice (a pipe) has its routines' names kept, bounded by the format.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string_view>
 
-#include "reader/field_reader.h"
-#include "reader/records.h"
-
-struct RecordTally {
-    std::uint64_t count;
-    std::uint64_t bytes;  // type bytes included
-};
-
-struct Section {
-    StringField name;
-    std::size_t name_length;
-    unsigned long address;
-};
-
-// Entries kept of the memory map: a compiler writes a few dozen.
-constexpr int section_capacity = 1024;
-
-// The last File record of each file number.
-struct FilePath {
-    bool named;
-    StringField path;
-    std::size_t path_length;
-};
-
-// The first Routine record of each routine number and the first RoutineEnd
-// of that number, wherever it stands.
-struct RoutineSize {
-    bool has_start;
-    bool has_end;
-    std::uint8_t file;  // of its start position
-    std::uint8_t character;
-    std::uint16_t line;
-    std::uint32_t start;  // code addresses
-    std::uint32_t end;
-    std::uint32_t name_offset;  // in routine_names
-    std::uint8_t name_length;
-    std::uint32_t file_order;  // of its Routine record among the routines
-};
-
-constexpr int routine_number_count = 65536;
-constexpr int file_number_count = 256;
+#include "reader/game_model.h"
 
 // The code bytes of one source file.
 struct FileCode {
@@ -55,47 +18,64 @@ struct FileCode {
     std::uint64_t bytes;
 };
 
+// The names of the first Routine record of each number, one after another.
+struct KeptNames {
+    std::uint32_t offset[word_count];
+    std::uint8_t length[word_count];
+    std::size_t used;
+    // 32 bytes more, readable from the start of each name, as from a field.
+    char text[word_count * (string_field_capacity - 1) + 32];
+};
+
+// The story file's length and its version's limit, from the first bytes of
+// the story file that the Header record holds.
+struct StorySize {
+    bool known;  // the header's byte 0 is a version from 1 to 8
+    unsigned version;
+    std::uint32_t bytes;
+    std::uint32_t limit;
+};
+
 struct SizeProfile {
-    int major;
-    int minor;
-    unsigned revision;
+    GameModel* model;
+    StorySize story;
+    KeptNames* kept_names;  // null when names are read again from the file
 
-    RecordTally records[last_record_type + 1];
-    RecordTally unknown_types;  // type bytes above the last type: one byte each
-
-    // The entries of the first MemoryMap record, in file order.
-    bool has_memory_map;
-    int section_count;
-    std::uint64_t sections_left_out;  // past section_capacity
-    Section sections[section_capacity];
-
-    FilePath files[file_number_count];
-
-    RoutineSize routines[routine_number_count];
-    std::uint16_t routines_in_file_order[routine_number_count];
-    int routine_count;
-    std::size_t routine_names_used;
-
-    // Known once the records are read (order_size_profile).
     int measured_count;  // routines with an end not below their start
     std::uint32_t without_end;
     std::uint64_t code_bytes;
     FileCode file_code[file_number_count];
-    std::uint16_t routines_by_size[routine_number_count];  // measured, largest first, ties in file order
-    std::uint8_t files_by_size[file_number_count];         // with measured routines, largest first
+    std::uint16_t routines_by_size[word_count];     // measured, largest first, ties in file order
+    std::uint8_t files_by_size[file_number_count];  // with measured routines, largest first
     int file_count;
-    std::uint16_t sections_by_address[section_capacity];  // ties in file order
 };
 
-extern SizeProfile profile;
-// The names of the routines, one after another, at most 255 bytes each, and
-// 32 bytes more, so that 32 bytes are readable from the start of each name
-// (json::write_field_string copies a short name as one block).
-extern char routine_names[routine_number_count * (string_field_capacity - 1) + 32];
+// Zeroed memory for a table bounded by the format, of which only the pages
+// used are touched; a fatal error when memory runs out. Released with free.
+void* allocate_table(std::size_t size);
 
-// Reads the version numbers and the records up to the End record.
-void read_size_profile();
-// Totals the code and sorts the routines, files and sections for the report.
-void order_size_profile();
+struct ReleaseSizeProfile {
+    void operator()(SizeProfile* profile) const;
+};
+using SizeProfileHandle = std::unique_ptr<SizeProfile, ReleaseSizeProfile>;
 
-inline std::uint64_t code_bytes_of(const RoutineSize& routine) { return routine.end - routine.start; }
+// Reads the open debugging file from its version numbers to the End record
+// and orders what it learnt; a fatal error when memory runs out. The names
+// of the routines are kept when asked, or when the file cannot be read twice.
+SizeProfileHandle read_size_profile(bool keep_names = false);
+
+inline bool is_measured(const RoutineSpan& routine) { return routine.has_end && routine.end >= routine.start; }
+inline std::uint64_t code_bytes_of(const RoutineSpan& routine) { return routine.end - routine.start; }
+
+StorySize story_size_of(const GameModel& model);
+
+// The size of the memory map's entry at `position` (in file order): up to
+// the next entry's address, the last up to the story's end when that is
+// known and higher. False when it cannot be known for sure: when an address
+// falls below the one before it (entries of separate regions), no entry can
+// be sized.
+bool section_size(const SizeProfile& profile, int position, std::uint32_t& size);
+
+// The name of routine `number`, which has a Routine record: kept, or read
+// from that record into `scratch`. Valid until `scratch` changes.
+std::string_view routine_name(const SizeProfile& profile, unsigned number, Name& scratch);

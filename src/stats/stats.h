@@ -1,12 +1,18 @@
 // -stats: a size profile of the game, telling where the story file's space
 // goes: the records of the debugging file, the sections of the story file
-// (its memory map), and the code by source file and by routine.
+// (its memory map), and the code by source file and by routine; with
+// -diff=OLD, what changed since an old build; with -svg, as a picture.
 #pragma once
 
+struct SizeProfile;
+
 // Reads the version numbers and every record of the open debugging file,
-// whose magic number has been read, then writes the report: text, or one
-// JSON line in JSON mode. Nothing of it is written before the End record has
-// been read, so a fatal error leaves no report. Returns the exit status, 0.
+// whose magic number has been read, then writes the report: text, one JSON
+// line in JSON mode, or the picture. Nothing of it is written before the
+// End record has been read, so a fatal error leaves no report. Returns the
+// exit status, 0.
 int print_stats_report();
-// Forgets what an earlier run learnt (for a new run in the same process).
-void reset_stats();
+
+// Writes what changed from `old_profile` to `new_profile`, both read whole
+// with their routines' names kept. Returns the exit status, 0.
+int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_profile);

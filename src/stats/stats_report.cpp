@@ -2,160 +2,32 @@
 // file has been read. Text columns are aligned: each part measures its
 // widest cell before it writes a line.
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <string_view>
 
-#include "json_export/json_writer.h"
-#include "output_writer.h"
 #include "run_options.h"
-#include "stats/size_profile.h"
+#include "stats/report_pieces.h"
+#include "stats/size_picture.h"
 #include "stats/stats.h"
 
 namespace {
+
+using namespace stats;
 
 // The routines listed by name in the text report.
 constexpr int largest_routines_shown = 20;
 // The bar of a source file that holds all the code.
 constexpr int full_bar = 40;
 
-// Record kinds as JSON mode names them, by type.
-constexpr std::string_view record_kind_names[last_record_type + 1] = {
-    "end",      "file",        "class",       "object",         "global",          "attribute",
-    "property", "fake_action", "action",      "header",         "sequence_points", "routine",
-    "array",    "memory_map",  "routine_end", "object_details", "directive_end",   "library_include",
-};
-constexpr std::string_view unknown_type_name = "unknown_type";
-
-std::string_view routine_name(const RoutineSize& routine) {
-    return {routine_names + routine.name_offset, routine.name_length};
-}
-
-std::string_view section_name(const Section& section) { return {section.name, section.name_length}; }
-
-// A number or a short text, formatted to be measured before it is written.
-struct Cell {
-    char text[32];
-    int size;
-    std::string_view view() const { return {text, static_cast<std::size_t>(size)}; }
-};
-
-Cell decimal_cell(std::uint64_t value) {
-    Cell cell;
-    cell.size = static_cast<int>(std::to_chars(cell.text, cell.text + sizeof cell.text, value).ptr - cell.text);
-    return cell;
-}
-
-Cell text_cell(std::string_view text) {
-    Cell cell;
-    text.copy(cell.text, sizeof cell.text);
-    cell.size = static_cast<int>(std::min(text.size(), sizeof cell.text));
-    return cell;
-}
-
-// "0x" and at least five hexadecimal digits, as the listing writes addresses.
-Cell address_cell(unsigned long address) {
-    Cell cell;
-    char digits[16];
-    int size = static_cast<int>(std::to_chars(digits, digits + sizeof digits, address, 16).ptr - digits);
-    cell.text[0] = '0';
-    cell.text[1] = 'x';
-    cell.size = 2;
-    for (int zeros = 5 - size; zeros > 0; --zeros) cell.text[cell.size++] = '0';
-    for (int i = 0; i < size; ++i) cell.text[cell.size++] = digits[i];
-    return cell;
-}
-
-// `part` of `total` in tenths of a percent, rounded half up, with integers
-// only, so that the report is the same on every machine: "52.3%".
-Cell percent_cell(std::uint64_t part, std::uint64_t total) {
-    std::uint64_t tenths = total == 0 ? 0 : (part * 2000 + total) / (2 * total);
-    Cell cell = decimal_cell(tenths / 10);
-    cell.text[cell.size++] = '.';
-    cell.text[cell.size++] = static_cast<char>('0' + tenths % 10);
-    cell.text[cell.size++] = '%';
-    return cell;
-}
-
 int bar_length(std::uint64_t part, std::uint64_t total) {
     return total == 0 ? 0 : static_cast<int>((part * 2 * full_bar + total) / (2 * total));
 }
 
-// --- Text --------------------------------------------------------------------
-
-bool is_control(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
-
-// Names and paths keep their line whole: a control byte is written as \xNN.
-int text_width(std::string_view text) {
-    int width = static_cast<int>(text.size());
-    for (char c : text)
-        if (is_control(static_cast<unsigned char>(c))) width += 3;
-    return width;
-}
-
-void put_text(std::string_view text) {
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (!is_control(byte)) {
-            out.put(c);
-            continue;
-        }
-        const char escape[4] = {'\\', 'x', "0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 0xF]};
-        out.put({escape, 4});
-    }
-}
-
-void put_spaces(int count) {
-    for (; count > 0; --count) out.put(' ');
-}
-
-// A left-aligned first column, padded to `width`.
-void put_left(std::string_view text, int width) {
-    put_text(text);
-    put_spaces(width - text_width(text));
-}
-
-// A right-aligned column, two spaces after the one before it.
-void put_right(const Cell& cell, int width) {
-    put_spaces(2 + width - cell.size);
-    out.put(cell.view());
-}
-
-int widest(int width, const Cell& cell) { return std::max(width, cell.size); }
-
-// The name of a file number: its File record's file name, or "file N".
-std::string_view file_path(int number, Cell& scratch) {
-    const FilePath& file = profile.files[number];
-    if (file.named) return {file.path, file.path_length};
-    scratch = text_cell("file ");
-    scratch.size = static_cast<int>(std::to_chars(scratch.text + 5, scratch.text + sizeof scratch.text, number).ptr -
-                                    scratch.text);
-    return scratch.view();
-}
-
-void print_version_line() {
-    out.put("Debugging file from Ostrel ");
-    out.put_decimal(profile.major);
-    out.put('.');
-    out.put_decimal(profile.minor);
-    out.put(" (v ");
-    out.put_decimal(profile.revision);
-    out.put(")\n");
-}
-
-// Calls `visit(name, tally)` for each record kind present, in type order.
-template <typename Visit>
-void for_each_record_kind(Visit visit) {
-    for (int type = 1; type <= last_record_type; ++type)
-        if (profile.records[type].count != 0) visit(record_kind_names[type], profile.records[type]);
-    if (profile.unknown_types.count != 0) visit(unknown_type_name, profile.unknown_types);
-}
-
-void print_records() {
+void print_records(const GameModel& model) {
     RecordTally total{};
     int name_width = 7;  // "Records"
     int count_width = 5, bytes_width = 5;
-    for_each_record_kind([&](std::string_view name, const RecordTally& tally) {
+    for_each_record_kind(model, [&](std::string_view name, const RecordTally& tally) {
         name_width = std::max(name_width, static_cast<int>(name.size()));
         total.count += tally.count;
         total.bytes += tally.bytes;
@@ -169,74 +41,74 @@ void print_records() {
         out.put('\n');
     };
     put_row("Records", text_cell("count"), text_cell("bytes"));
-    for_each_record_kind([&](std::string_view name, const RecordTally& tally) {
+    for_each_record_kind(model, [&](std::string_view name, const RecordTally& tally) {
         put_row(name, decimal_cell(tally.count), decimal_cell(tally.bytes));
     });
     put_row("total", decimal_cell(total.count), decimal_cell(total.bytes));
 }
 
-// A section's size: the distance to the next start in address order, which
-// is 0 when the next entry has the same address; "-" for the last.
-Cell section_size_cell(int position) {
-    if (position + 1 == profile.section_count) return text_cell("-");
-    return decimal_cell(profile.sections[profile.sections_by_address[position + 1]].address -
-                        profile.sections[profile.sections_by_address[position]].address);
+Cell section_size_cell(const SizeProfile& p, int position) {
+    std::uint32_t size;
+    return section_size(p, position, size) ? decimal_cell(size) : text_cell("-");
 }
 
-void print_sections() {
-    if (!profile.has_memory_map) {
+void print_sections(const SizeProfile& p) {
+    const GameModel& model = *p.model;
+    if (!model.has_memory_map) {
         out.put("Sections: no memory map\n");
         return;
     }
-    if (profile.section_count == 0) {
+    if (model.memory_map_size == 0) {
         out.put("Sections: the memory map has no entries\n");
         return;
     }
     int name_width = 8, address_width = 7, size_width = 4;  // "Sections", "address", "size"
-    for (int i = 0; i < profile.section_count; ++i) {
-        const Section& section = profile.sections[profile.sections_by_address[i]];
-        name_width = std::max(name_width, text_width(section_name(section)));
+    for (int i = 0; i < model.memory_map_size; ++i) {
+        const MemoryMapEntry& section = model.memory_map[i];
+        name_width = std::max(name_width, text_width(section.name.view()));
         address_width = widest(address_width, address_cell(section.address));
-        size_width = widest(size_width, section_size_cell(i));
+        size_width = widest(size_width, section_size_cell(p, i));
     }
     put_left("Sections", name_width);
     put_right(text_cell("address"), address_width);
     put_right(text_cell("size"), size_width);
     out.put('\n');
-    for (int i = 0; i < profile.section_count; ++i) {
-        const Section& section = profile.sections[profile.sections_by_address[i]];
-        put_left(section_name(section), name_width);
+    for (int i = 0; i < model.memory_map_size; ++i) {
+        const MemoryMapEntry& section = model.memory_map[i];
+        put_left(section.name.view(), name_width);
         put_right(address_cell(section.address), address_width);
-        put_right(section_size_cell(i), size_width);
+        put_right(section_size_cell(p, i), size_width);
         out.put('\n');
     }
-    if (profile.sections_left_out != 0) {
-        out.put_decimal(static_cast<long>(profile.sections_left_out));
+    if (model.memory_map_left_out != 0) {
+        out.put_decimal(static_cast<long>(model.memory_map_left_out));
         out.put(" more entries left out\n");
     }
+    if (model.memory_map_falls)
+        out.put("No sizes: the addresses fall back in file order (entries of separate regions)\n");
 }
 
 constexpr std::string_view without_end_label = "(no end, or end below start)";
 
-void print_code() {
+void print_code(const SizeProfile& p) {
     out.put("Code: ");
-    out.put_decimal(static_cast<long>(profile.code_bytes));
+    out.put_decimal(static_cast<long>(p.code_bytes));
     out.put(" bytes in ");
-    out.put_decimal(profile.measured_count);
-    out.put(profile.measured_count == 1 ? " routine\n" : " routines\n");
-    if (profile.file_count == 0 && profile.without_end == 0) return;
+    out.put_decimal(p.measured_count);
+    out.put(p.measured_count == 1 ? " routine\n" : " routines\n");
+    if (p.file_count == 0 && p.without_end == 0) return;
 
     int path_width = 11, routines_width = 8, bytes_width = 5, percent_width = 7;  // the column names
-    for (int i = 0; i < profile.file_count; ++i) {
-        const int number = profile.files_by_size[i];
+    for (int i = 0; i < p.file_count; ++i) {
+        const int number = p.files_by_size[i];
         Cell scratch;
-        path_width = std::max(path_width, text_width(file_path(number, scratch)));
-        routines_width = widest(routines_width, decimal_cell(profile.file_code[number].routines));
-        bytes_width = widest(bytes_width, decimal_cell(profile.file_code[number].bytes));
+        path_width = std::max(path_width, text_width(file_path(*p.model, number, scratch)));
+        routines_width = widest(routines_width, decimal_cell(p.file_code[number].routines));
+        bytes_width = widest(bytes_width, decimal_cell(p.file_code[number].bytes));
     }
-    if (profile.without_end != 0) {
+    if (p.without_end != 0) {
         path_width = std::max(path_width, static_cast<int>(without_end_label.size()));
-        routines_width = widest(routines_width, decimal_cell(profile.without_end));
+        routines_width = widest(routines_width, decimal_cell(p.without_end));
     }
     auto put_row = [&](std::string_view path, const Cell& routines, const Cell& bytes, const Cell& percent) {
         put_left(path, path_width);
@@ -246,31 +118,33 @@ void print_code() {
     };
     put_row("Source file", text_cell("routines"), text_cell("bytes"), text_cell("percent"));
     out.put('\n');
-    for (int i = 0; i < profile.file_count; ++i) {
-        const int number = profile.files_by_size[i];
-        const FileCode& code = profile.file_code[number];
+    for (int i = 0; i < p.file_count; ++i) {
+        const int number = p.files_by_size[i];
+        const FileCode& code = p.file_code[number];
         Cell scratch;
-        put_row(file_path(number, scratch), decimal_cell(code.routines), decimal_cell(code.bytes),
-                percent_cell(code.bytes, profile.code_bytes));
-        if (int length = bar_length(code.bytes, profile.code_bytes); length != 0) {
+        put_row(file_path(*p.model, number, scratch), decimal_cell(code.routines), decimal_cell(code.bytes),
+                percent_cell(code.bytes, p.code_bytes));
+        if (int length = bar_length(code.bytes, p.code_bytes); length != 0) {
             put_spaces(2);
             for (; length > 0; --length) out.put('#');
         }
         out.put('\n');
     }
-    if (profile.without_end != 0) {
-        put_row(without_end_label, decimal_cell(profile.without_end), text_cell("-"), text_cell("-"));
+    if (p.without_end != 0) {
+        put_row(without_end_label, decimal_cell(p.without_end), text_cell("-"), text_cell("-"));
         out.put('\n');
     }
 }
 
-void print_largest_routines() {
-    const int shown = std::min(profile.measured_count, largest_routines_shown);
+void print_largest_routines(const SizeProfile& p) {
+    const int shown = std::min(p.measured_count, largest_routines_shown);
+    Name names[largest_routines_shown], scratch;
     int bytes_width = 5, percent_width = 7, name_width = 7;  // "bytes", "percent", "routine"
     for (int i = 0; i < shown; ++i) {
-        const RoutineSize& routine = profile.routines[profile.routines_by_size[i]];
-        bytes_width = widest(bytes_width, decimal_cell(code_bytes_of(routine)));
-        name_width = std::max(name_width, text_width(routine_name(routine)));
+        const unsigned number = p.routines_by_size[i];
+        names[i].assign(routine_name(p, number, scratch));
+        bytes_width = widest(bytes_width, decimal_cell(code_bytes_of(p.model->routines.span[number])));
+        name_width = std::max(name_width, text_width(names[i].view()));
     }
     out.put("Largest routines\n");
     put_spaces(bytes_width - 5);
@@ -280,58 +154,52 @@ void print_largest_routines() {
     put_left("routine", name_width);
     out.put("  start\n");
     for (int i = 0; i < shown; ++i) {
-        const RoutineSize& routine = profile.routines[profile.routines_by_size[i]];
+        const RoutineSpan& routine = p.model->routines.span[p.routines_by_size[i]];
         const Cell bytes = decimal_cell(code_bytes_of(routine));
         put_spaces(bytes_width - bytes.size);
         out.put(bytes.view());
-        put_right(percent_cell(code_bytes_of(routine), profile.code_bytes), percent_width);
+        put_right(percent_cell(code_bytes_of(routine), p.code_bytes), percent_width);
         out.put("  ");
-        put_left(routine_name(routine), name_width);
+        put_left(names[i].view(), name_width);
         out.put("  ");
         Cell scratch;
-        put_text(file_path(routine.file, scratch));
+        put_text(file_path(*p.model, routine.file, scratch));
         out.put(':');
         out.put_decimal(routine.line);
         out.put('\n');
     }
 }
 
-void print_text_report() {
-    print_version_line();
+void print_text_report(const SizeProfile& p) {
+    print_version_line(*p.model);
+    print_story(p.story);
     out.put('\n');
-    print_records();
+    print_records(*p.model);
     out.put('\n');
-    print_sections();
+    print_sections(p);
     out.put('\n');
-    print_code();
-    if (profile.measured_count == 0) return;
+    print_code(p);
+    if (p.measured_count == 0) return;
     out.put('\n');
-    print_largest_routines();
+    print_largest_routines(p);
 }
 
 // --- JSON --------------------------------------------------------------------
 
-void put_member(std::string_view name, std::uint64_t value) {
-    out.put('"');
-    out.put(name);
-    out.put("\":");
-    out.put_decimal(static_cast<long>(value));
-}
-
 // The File record's file name, or null for a number no File record names.
-void put_json_path(int number) {
-    const FilePath& file = profile.files[number];
+void put_json_path(const GameModel& model, int number) {
+    const SourceFileNames& file = model.files[number];
     out.put(",\"path\":");
-    if (file.named)
-        json::put_string({file.path, file.path_length});
+    if (file.declared)
+        json::put_string(file.file_name.view());
     else
         out.put("null");
 }
 
-void put_json_records() {
+void put_json_records(const GameModel& model) {
     out.put(",\"records\":[");
     bool first = true;
-    for_each_record_kind([&](std::string_view name, const RecordTally& tally) {
+    for_each_record_kind(model, [&](std::string_view name, const RecordTally& tally) {
         out.put(first ? "{\"kind\":\"" : ",{\"kind\":\"");
         first = false;
         out.put(name);
@@ -344,72 +212,69 @@ void put_json_records() {
     out.put(']');
 }
 
-void put_json_sections() {
+void put_json_sections(const SizeProfile& p) {
+    const GameModel& model = *p.model;
     out.put(",\"sections\":[");
-    for (int i = 0; i < profile.section_count; ++i) {
-        const Section& section = profile.sections[profile.sections_by_address[i]];
+    for (int i = 0; i < model.memory_map_size; ++i) {
+        const MemoryMapEntry& section = model.memory_map[i];
         out.put(i == 0 ? "{\"name\":" : ",{\"name\":");
-        json::put_string(section_name(section));
+        json::put_string(section.name.view());
         out.put(',');
         put_member("address", section.address);
-        const Cell size = section_size_cell(i);
+        const Cell size = section_size_cell(p, i);
         out.put(",\"size\":");
         out.put(size.view() == "-" ? "null" : size.view());
         out.put('}');
     }
     out.put(']');
-    if (profile.sections_left_out != 0) {
+    if (model.memory_map_left_out != 0) {
         out.put(',');
-        put_member("sections_left_out", profile.sections_left_out);
+        put_member("sections_left_out", model.memory_map_left_out);
     }
 }
 
-void put_json_code() {
+void put_json_code(const SizeProfile& p) {
     out.put(",\"code\":{");
-    put_member("bytes", profile.code_bytes);
+    put_member("bytes", p.code_bytes);
     out.put(',');
-    put_member("routines", static_cast<std::uint64_t>(profile.measured_count));
+    put_member("routines", static_cast<std::uint64_t>(p.measured_count));
     out.put(',');
-    put_member("without_end", profile.without_end);
+    put_member("without_end", p.without_end);
     out.put('}');
 }
 
-void put_json_files() {
+void put_json_files(const SizeProfile& p) {
     out.put(",\"files\":[");
-    for (int i = 0; i < profile.file_count; ++i) {
-        const int number = profile.files_by_size[i];
+    for (int i = 0; i < p.file_count; ++i) {
+        const int number = p.files_by_size[i];
         out.put(i == 0 ? "{" : ",{");
         put_member("file", static_cast<std::uint64_t>(number));
-        put_json_path(number);
+        put_json_path(*p.model, number);
         out.put(',');
-        put_member("routines", profile.file_code[number].routines);
+        put_member("routines", p.file_code[number].routines);
         out.put(',');
-        put_member("bytes", profile.file_code[number].bytes);
+        put_member("bytes", p.file_code[number].bytes);
         out.put('}');
     }
     out.put(']');
 }
 
 // Every measured routine, largest first.
-void put_json_routines() {
+void put_json_routines(const SizeProfile& p) {
     out.put(",\"routines\":[");
-    for (int i = 0; i < profile.measured_count; ++i) {
-        const unsigned number = profile.routines_by_size[i];
-        const RoutineSize& routine = profile.routines[number];
-        const FilePath& file = profile.files[routine.file];
+    Name scratch;
+    for (int i = 0; i < p.measured_count; ++i) {
+        const unsigned number = p.routines_by_size[i];
+        const RoutineSpan& routine = p.model->routines.span[number];
         out.put(i == 0 ? "{" : ",{");
         put_member("number", number);
         out.put(",\"name\":");
-        json::put_string(routine_name(routine));
+        json::put_string(routine_name(p, number, scratch));
         out.put(',');
         put_member("bytes", code_bytes_of(routine));
         out.put(',');
         put_member("file", routine.file);
-        out.put(",\"path\":");
-        if (file.named)
-            json::put_string({file.path, file.path_length});
-        else
-            out.put("null");
+        put_json_path(*p.model, routine.file);
         out.put(',');
         put_member("line", routine.line);
         out.put(',');
@@ -421,30 +286,34 @@ void put_json_routines() {
     out.put(']');
 }
 
-void print_json_report() {
+void print_json_report(const SizeProfile& p) {
+    const GameModel& model = *p.model;
     out.put("{\"kind\":\"stats\",\"version\":{");
-    put_member("major", static_cast<std::uint64_t>(profile.major));
+    put_member("major", model.version_major);
     out.put(',');
-    put_member("minor", static_cast<std::uint64_t>(profile.minor));
+    put_member("minor", model.version_minor);
     out.put(',');
-    put_member("revision", profile.revision);
+    put_member("revision", model.version_revision);
     out.put('}');
-    put_json_records();
-    put_json_sections();
-    put_json_code();
-    put_json_files();
-    put_json_routines();
+    out.put(",\"story\":");
+    put_json_story(p.story);
+    put_json_records(model);
+    put_json_sections(p);
+    put_json_code(p);
+    put_json_files(p);
+    put_json_routines(p);
     out.put("}\n");
 }
 
 }  // namespace
 
 int print_stats_report() {
-    read_size_profile();
-    order_size_profile();
-    if (options.mode == OutputMode::Json)
-        print_json_report();
+    const SizeProfileHandle profile = read_size_profile();
+    if (options.stats_picture)
+        print_size_picture(*profile, nullptr);
+    else if (options.mode == OutputMode::Json)
+        print_json_report(*profile);
     else
-        print_text_report();
+        print_text_report(*profile);
     return 0;
 }

@@ -13,7 +13,10 @@ constexpr auto colons_then_character = digits::make_byte_parts<8>(":", "");
 // "%d:%d:%d" for a source position.
 struct Position {
     LineRef at;
-    static constexpr std::size_t max_size() { return 3 + 1 + 5 + 1 + 3; }
+    static constexpr std::size_t max_size() {
+        return digits::longest_part(files_then_colon) + digits::most_decimal_digits<std::uint16_t> +
+               digits::longest_part(colons_then_character);
+    }
     char* write(char* next) const {
         next = digits::copy_byte_part(next, files_then_colon.part[static_cast<std::uint8_t>(at.file)]);
         next = digits::write_word_decimal(next, static_cast<std::uint16_t>(at.line));
@@ -24,7 +27,9 @@ struct Position {
 // "%05lx (%ld)" for an address.
 struct Address {
     std::uint32_t value;
-    static constexpr std::size_t max_size() { return 8 + 2 + 10 + 1; }
+    static constexpr std::size_t max_size() {
+        return digits::most_hex_digits<std::uint32_t> + 2 + digits::most_decimal_digits<std::uint32_t> + 1;
+    }
     char* write(char* next) const { return digits::write_address(next, value); }
 };
 

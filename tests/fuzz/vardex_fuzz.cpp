@@ -20,7 +20,6 @@
 #include "reader/field_reader.h"
 #include "run_exit.h"
 #include "run_options.h"
-#include "stats/stats.h"
 #include "vardex.h"
 
 namespace {
@@ -286,9 +285,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv[argc] = nullptr;
 
     // Process-wide state starts afresh, as in a new process.
-    reset_source_files();
-    reset_python_emitter();
-    reset_stats();
     out.used = 0;
     out.sink = output_sink();
     tail.size = tail.total = 0;
