@@ -121,7 +121,8 @@ TEST(Lookup, WithoutACodeAreaOnlyCodeOffsetsAreAnswered) {
 }
 
 // How a lookup is read, the same from the command line and from standard
-// input: every bad form the manual lists, and the text around a lookup.
+// input: every kind of bad lookup the manual lists, in its order, and the
+// text around a lookup.
 TEST(Lookup, ReadingRulesAreTheSameFromBothInputs) {
     const std::string bad = ": give an address, +offset or FILE:LINE\n";
     const std::string main_routine = "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n";
@@ -132,6 +133,8 @@ TEST(Lookup, ReadingRulesAreTheSameFromBothInputs) {
     };
     const Case cases[] = {
         {"", "Bad lookup " + bad},
+        {" \t", "Bad lookup " + bad},
+        {"#x", "Bad lookup #x" + bad},
         {"0xZZ", "Bad lookup 0xZZ" + bad},
         {"0x1000000", "Bad lookup 0x1000000" + bad},
         {"+", "Bad lookup +" + bad},
