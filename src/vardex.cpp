@@ -14,6 +14,7 @@
 #include "output_pieces.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
+#include "reader/debug_file.h"
 #include "reader/field_reader.h"
 #include "run_exit.h"
 #include "run_options.h"

@@ -13,6 +13,7 @@
 
 #include "lookup/answers.h"
 #include "output_writer.h"
+#include "reader/debug_file.h"
 #include "reader/field_reader.h"
 #include "run_options.h"
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "lookup/index_tables.h"
+#include "reader/debug_file.h"
 #include "reader/record_loop.h"
 
 namespace lookup {

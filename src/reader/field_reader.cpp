@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "reader/debug_file.h"
+
 InputWindow input;
 
 namespace {
