@@ -4,19 +4,27 @@
 //       the largest realistic game: 65,536 routines as a compiler writes
 //       them (Routine, SequencePoints, RoutineEnd; 1 to 24 points each, now
 //       and then two on one line; names like Food::before and
-//       nameless_obj__12.after), 24 source files and file 255 for the
+//       nameless_obj__12.after), spread over 248 source files (as a game
+//       built from many library and scene files is) and file 255 for the
 //       compiler's own routines, 8,000 objects, and the globals, attributes,
 //       properties, actions and arrays of a large game; a memory map whose
 //       code area is as large as the routines' code. Beside it, 100,000
 //       lookups of each kind, one per line, for piping into vardex -lookup:
 //       OUTPUT.addresses, OUTPUT.names (names in any case, and KIND NUMBER)
 //       and OUTPUT.lines (FILE:LINE).
-//   make_bench_file -hostile points|names|repeats|long-names OUTPUT MEGABYTES
-//       files made to blow up an index or a size profile: routines of 65,535
-//       sequence points each; objects and classes that all share one name;
-//       one routine number repeated in every Routine and SequencePoints
-//       record; 65,536 routines, classes and objects of distinct 255-byte
-//       names (then the same again, up to the size; 52 MiB at least).
+//   make_bench_file -hostile points|lines|repeats|collisions|names|long-names OUTPUT MEGABYTES
+//       files made to blow up an index, the cost of a lookup or a size
+//       profile: routines of 65,535 sequence points each, on lines spread
+//       over 200 files; routines as a compiler writes them, with more source
+//       lines than the line index holds; one routine number in every Routine
+//       and SequencePoints record (millions of records of one routine);
+//       524,288 records whose names share one 32-bit FNV-1a hash; objects and
+//       classes that all share one name; 65,536 routines, classes and objects
+//       of distinct 255-byte names (then the same again, up to the size; 52
+//       MiB at least). Beside it, OUTPUT.lookups: 1,000 lookups that such a
+//       file makes costly (FILE:LINE, addresses of the repeated routine,
+//       names of the colliding hash that are not there).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -67,7 +75,8 @@ bool write_file(const std::string& path, const std::string& bytes) {
     return true;
 }
 
-constexpr unsigned game_file_count = 24;
+constexpr unsigned game_file_count = 248;
+constexpr unsigned library_file_count = 40;
 constexpr unsigned routine_count = 65536;
 constexpr unsigned lookups_per_kind = 100000;
 constexpr unsigned long code_area = 0x14a30;
@@ -84,10 +93,11 @@ int make_game_file(const char* path) {
     file.header(6, 36, 1632);
     std::vector<std::string> include_names;
     for (unsigned i = 1; i <= game_file_count; ++i) {
-        std::string include_name = i == 1 ? "main" : i <= 6 ? "lib" : "part";
+        const bool library = i > 1 && i <= library_file_count;
+        std::string include_name = i == 1 ? "main" : library ? "lib" : "part";
         if (i > 1) include_name.append(std::to_string(i));
-        std::string path = i > 1 && i <= 6 ? "game/lib/" : "game/";
-        path.append(include_name).append(i <= 6 ? ".h" : ".src");
+        std::string path = library ? "game/lib/" : "game/";
+        path.append(include_name).append(library ? ".h" : ".src");
         file.file(i, include_name, path);
         include_names.push_back(include_name);
     }
@@ -180,6 +190,52 @@ int make_game_file(const char* path) {
                : 1;
 }
 
+namespace {
+
+// A name of 20 blocks of 6 letters, one of two for each block, all of which
+// the 32-bit FNV-1a hash of lower-cased bytes takes to one state: 2^20 names
+// with one hash, found block by block by the birthday paradox (a
+// multicollision), as a file made to defeat a name index that trusts that
+// hash can have them.
+constexpr unsigned block_letters = 6;
+constexpr unsigned blocks_tried = 400000;  // about 18 pairs of one state among them
+
+struct CollidingNames {
+    char blocks[20][2][block_letters];
+    std::string name(unsigned choice) const {
+        std::string text = "n_";  // a name begins with a letter
+        for (unsigned block = 0; block < 20; ++block) text.append(blocks[block][(choice >> block) & 1], block_letters);
+        return text;
+    }
+};
+
+CollidingNames colliding_names() {
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
+    CollidingNames names{};
+    std::uint32_t state = ((2166136261u ^ 'n') * 16777619u ^ '_') * 16777619u;
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> states(blocks_tried);
+    for (unsigned stage = 0; stage < 20; ++stage) {
+        for (auto& [hash, block] : states) {
+            block = (std::uint64_t{next_random()} << 32 | next_random()) % 2565726409u;  // 37^6
+            hash = state;
+            for (std::uint64_t rest = block, i = 0; i < block_letters; ++i, rest /= 37)
+                hash = (hash ^ static_cast<unsigned char>(letters[rest % 37])) * 16777619u;
+        }
+        std::sort(states.begin(), states.end());
+        for (std::size_t i = 1; i < states.size(); ++i) {
+            if (states[i].first != states[i - 1].first || states[i].second == states[i - 1].second) continue;
+            for (unsigned side = 0; side < 2; ++side)
+                for (std::uint64_t rest = states[i - side].second, j = 0; j < block_letters; ++j, rest /= 37)
+                    names.blocks[stage][side][j] = letters[rest % 37];
+            state = states[i].first;
+            break;
+        }
+    }
+    return names;
+}
+
+}  // namespace
+
 int make_hostile_file(std::string_view kind, const char* path, double megabytes) {
     const auto target = static_cast<std::uint64_t>(megabytes * 1024 * 1024);
     std::FILE* output = std::fopen(path, "wb");
@@ -188,7 +244,26 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
         return 1;
     }
     DebugFile file;
-    file.header(6, 36, 1632).file(1, "main", "game/main.src").memory_map({{"code area", 0x1000}});
+    file.header(6, 36, 1632);
+    for (unsigned i = 1; i <= 250; ++i)
+        file.file(i, "part" + std::to_string(i), "game/part" + std::to_string(i) + ".src");
+    file.memory_map({{"code area", 0x1000}});
+    const CollidingNames names = kind == "collisions" ? colliding_names() : CollidingNames{};
+    std::string lookups;  // beside the file, for piping into vardex -lookup
+    char text[160];
+    // A points file's lookups each read all of it: a few tell the cost.
+    for (unsigned i = 0; i < (kind == "points" ? 20 : 1000); ++i) {
+        if (kind == "lines" || kind == "points") {
+            std::snprintf(text, sizeof text, "part%u:%u\n", between(1, 250), between(1, 65000));
+        } else if (kind == "repeats") {
+            std::snprintf(text, sizeof text, "0x%x\n", 0x1001 + next_random() % 0x10000);
+        } else if (kind == "collisions") {
+            std::snprintf(text, sizeof text, "%s\n", names.name((1u << 19) + between(0, (1u << 19) - 1)).c_str());
+        } else {
+            std::snprintf(text, sizeof text, "%s\n", i % 2 ? "lamb" : "Lamp::before");
+        }
+        lookups += text;
+    }
     unsigned count = 0;
     std::uint64_t written = 0;
     // Every name of a long-names file is there, whatever the size asked.
@@ -205,6 +280,19 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
             for (unsigned i = 0; i < 65535; ++i) points[i] = {{1 + i % 200, (i * 7 + number) & 0xFFFF, 1}, i};
             file.sequence_points(number, points);
             file.routine_end(number, {1, 2, 1}, number * 16ul + 16);
+        } else if (kind == "lines") {
+            // Routines as a compiler writes them, file after file, each of
+            // 100 points on consecutive lines: more lines than the line index holds.
+            unsigned number = count & 0xFFFF;
+            unsigned source = 1 + count / 260 % 250;
+            unsigned first_line = 1 + count % 260 * 250;
+            ++count;
+            file.routine(number, {source, first_line, 1}, number * 0x400ul,
+                         std::string("r").append(std::to_string(count)));
+            std::vector<SequencePoint> points(100);
+            for (unsigned i = 0; i < 100; ++i) points[i] = {{source, first_line + i, 5}, i * 8};
+            file.sequence_points(number, points);
+            file.routine_end(number, {source, first_line + 100, 1}, number * 0x400ul + 0x400);
         } else if (kind == "long-names") {
             // Every number once, then again: only the first of each counts.
             unsigned number = count++ & 0xFFFF;
@@ -217,6 +305,42 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
         } else if (kind == "names") {
             // Objects and classes that all share one name.
             file.object(count++ & 0xFFFF, "lamp", {1, 2, 3}, {1, 4, 5}).class_("Lamp", {1, 6, 7}, {1, 8, 9});
+        } else if (kind == "collisions") {
+            // 524,288 records that count, of eight kinds, with names of one
+            // hash; then objects that do not count.
+            if (count < (1u << 19)) {
+                const std::string name = names.name(count);
+                const unsigned number = count & 0xFFFF;
+                switch (count >> 16) {
+                    case 0:
+                        file.class_(name, {1, 1, 1}, {1, 2, 1});
+                        break;
+                    case 1:
+                        file.object(number, name, {1, 1, 1}, {1, 2, 1});
+                        break;
+                    case 2:
+                        file.attribute(number, name);
+                        break;
+                    case 3:
+                        file.property(number, name);
+                        break;
+                    case 4:
+                        file.fake_action(number, name);
+                        break;
+                    case 5:
+                        file.action(number, name);
+                        break;
+                    case 6:
+                        file.array(number, name);
+                        break;
+                    default:
+                        file.routine(number, {1, 1, 1}, number * 4ul, name);
+                        break;
+                }
+                ++count;
+            } else {
+                file.object(0, "later", {1, 1, 1}, {1, 2, 1});
+            }
         } else {
             // One routine number in every record, routines overlapping.
             ++count;
@@ -232,5 +356,5 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
         return 1;
     }
     std::printf("%s: %llu bytes\n", path, static_cast<unsigned long long>(written));
-    return 0;
+    return write_file(std::string(path) + ".lookups", lookups) ? 0 : 1;
 }

@@ -378,7 +378,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: make_bench_file [-objects] OUTPUT [MEGABYTES]\n"
                      "       make_bench_file -game OUTPUT\n"
-                     "       make_bench_file -hostile points|names|repeats|long-names OUTPUT MEGABYTES\n");
+                     "       make_bench_file -hostile points|lines|repeats|collisions|names|long-names OUTPUT "
+                     "MEGABYTES\n");
         return 2;
     }
     double megabytes = argc == 3 ? std::atof(argv[2]) : 1024;

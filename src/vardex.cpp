@@ -14,6 +14,7 @@
 #include "output_pieces.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
+#include "reader/debug_file.h"
 #include "reader/field_reader.h"
 #include "run_exit.h"
 #include "run_options.h"
@@ -22,11 +23,6 @@
 #include "text_listing/text_printers.h"
 
 namespace {
-
-void check_magic_number() {
-    if (read_magic_byte() != 0xDE || read_magic_byte() != 0xBF)
-        fatal_error("Debugging info file does not begin with magic number DEBF.");
-}
 
 void print_version_line() {
     StreamFields in;
@@ -90,8 +86,8 @@ int answer_lookups_of_file() {
     if (options.mode == OutputMode::Json) json::start_json_output();
     open_debug_file(options.debug_file_name);
     check_magic_number();
-    skip_bytes(4);  // the version numbers
-    int status = answer_lookups();
+    lookup::LookupIndex index;
+    int status = answer_lookups(index);
     out.flush();
     close_debug_file();
     return status;
@@ -105,11 +101,12 @@ int report_stats_of_file() {
     const std::uint64_t version_offset = input_offset();
     // Lookups that cannot be answered (from a pipe) fail before the report.
     const bool lookups_given = options.lookup_count != 0 || options.lookups_from_standard_input;
-    if (lookups_given && !input_is_seekable()) return answer_lookups();
+    lookup::LookupIndex index;
+    if (lookups_given && !input_is_seekable()) return answer_lookups(index);
     int status = print_stats_report();
     if (lookups_given) {
-        seek_input(version_offset + 4);  // to the first record
-        status = answer_lookups() == 0 ? status : 1;
+        seek_input(version_offset);
+        status = answer_lookups(index) == 0 ? status : 1;
     }
     out.flush();
     close_debug_file();
@@ -154,8 +151,8 @@ int report_stats_changes() {
     if (options.lookup_count != 0 || options.lookups_from_standard_input) {
         open_debug_file(options.debug_file_name);
         check_magic_number();
-        skip_bytes(4);  // the version numbers
-        status = answer_lookups() == 0 ? status : 1;
+        lookup::LookupIndex index;
+        status = answer_lookups(index) == 0 ? status : 1;
         close_debug_file();
     }
     out.flush();

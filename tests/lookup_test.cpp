@@ -120,15 +120,55 @@ TEST(Lookup, WithoutACodeAreaOnlyCodeOffsetsAreAnswered) {
     EXPECT_EQ(result.status, 1);
 }
 
-TEST(Lookup, MalformedLookupsAreAnsweredInTheirPlace) {
-    const std::vector<std::string> values = {"",  "0xZZ", "main:", "main:0",     "0x1000000",  "object x",
-                                             "+", ":3",   "-5",    "main:65536", "global 256", "array 0x"};
-    std::string expected;
-    for (const std::string& value : values)
-        expected += "Bad lookup " + value + ": give an address, +offset or FILE:LINE\n";
+// How a lookup is read, the same from the command line and from standard
+// input: every kind of bad lookup the manual lists, in its order, and the
+// text around a lookup.
+TEST(Lookup, ReadingRulesAreTheSameFromBothInputs) {
+    const std::string bad = ": give an address, +offset or FILE:LINE\n";
+    const std::string main_routine = "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n";
+    const std::string long_lookup = std::string(4097, 'a');
+    struct Case {
+        std::string lookup;
+        std::string answer;
+    };
+    const Case cases[] = {
+        {"", "Bad lookup " + bad},
+        {" \t", "Bad lookup " + bad},
+        {"#x", "Bad lookup #x" + bad},
+        {"0xZZ", "Bad lookup 0xZZ" + bad},
+        {"0x1000000", "Bad lookup 0x1000000" + bad},
+        {"+", "Bad lookup +" + bad},
+        {"-5", "Bad lookup -5" + bad},
+        {"main:", "Bad lookup main:" + bad},
+        {"main:0", "Bad lookup main:0" + bad},
+        {"main:65536", "Bad lookup main:65536" + bad},
+        {":3", "Bad lookup :3" + bad},
+        {"object x", "Bad lookup object x" + bad},
+        {"object 65536", "Bad lookup object 65536" + bad},
+        {"global 256", "Bad lookup global 256" + bad},
+        {"array 0x", "Bad lookup array 0x" + bad},
+        {long_lookup, "Bad lookup " + long_lookup.substr(0, 4096) + bad},
+        {"ROUTINE 1", main_routine},
+        {"Routine 0x1", main_routine},
+        {" \tmain\t ", main_routine},
+        {"main\r", main_routine},
+        {"main \r", main_routine},
+        {std::string(4092, ' ') + "main\r", main_routine},  // 4,096 bytes before the carriage return
+    };
+    std::vector<std::string> values;
+    std::string input, expected, expected_from_input;
+    for (const Case& c : cases) {
+        values.push_back(c.lookup);
+        input += c.lookup + "\n";
+        expected += c.answer;
+        expected_from_input += c.answer + "\n";
+    }
     RunResult result = look_up(values);
     EXPECT_EQ(result.out, expected);
     EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(run_vardex({"-lookup"}, game_with_routines(), input).out, expected_from_input);
+    // A last line without its newline reads the same.
+    EXPECT_EQ(run_vardex({"-lookup"}, game_with_routines(), "main\r").out, main_routine + "\n");
     // Help and notices come first; there is no banner and no listing.
     EXPECT_EQ(run_vardex({"-lookup=0x1100", "-xyz"}, game_with_routines()).out,
               "Switch -xyz unknown\ngames/tale/main.src:11:5: 0x1100 is in routine Main (1), 0 bytes in\n");
@@ -365,6 +405,7 @@ TEST(Lookup, PointsOfARoutineInSeveralRecords) {
                          .routine(8, {1, 30, 1}, 0x200, "Eight")
                          .sequence_points(8, {{{1, 21, 2}, 0}})
                          .sequence_points(9, {{{1, 22, 1}, 4}, {{1, 21, 3}, 12}})
+                         .sequence_points(7, {{{1, 21, 4}, 2}})  // of a routine without its Routine record
                          .routine_end(9, {1, 23, 1}, 0x120)
                          .routine_end(8, {1, 31, 1}, 0x210)
                          .end();
@@ -374,7 +415,17 @@ TEST(Lookup, PointsOfARoutineInSeveralRecords) {
               "games/tale/main.src:21:3: +0x10c is in routine Nine (9), 12 bytes in\n"
               "games/tale/main.src:21:1: +0x108 in routine Nine (9)\n"
               "games/tale/main.src:21:2: +0x200 in routine Eight (8)\n"
-              "games/tale/main.src:21:3: +0x10c in routine Nine (9)\n");
+              "games/tale/main.src:21:3: +0x10c in routine Nine (9)\n"
+              "games/tale/main.src:21:4: routine 7, 2 bytes in\n");
+    EXPECT_EQ(look_up({"main:21:4"}, file, "-json").out,
+              R"({"kind":"lookup","lookup":"main:21:4","found":true,"code":[{"code_offset":264,"routine":"Nine",)"
+              R"("routine_number":9,"offset_in_routine":8,"file":1,"path":"games/tale/main.src","line":21,"char":1},)"
+              R"({"code_offset":512,"routine":"Eight","routine_number":8,"offset_in_routine":0,"file":1,)"
+              R"("path":"games/tale/main.src","line":21,"char":2},{"code_offset":268,"routine":"Nine",)"
+              R"("routine_number":9,"offset_in_routine":12,"file":1,"path":"games/tale/main.src",)"
+              R"("line":21,"char":3},{"routine":null,"routine_number":7,"offset_in_routine":2,"file":1,)"
+              R"("path":"games/tale/main.src","line":21,"char":4}]})"
+              "\n");
 }
 
 // More source lines than the line index holds, and names after them: the
@@ -397,15 +448,19 @@ TEST(Lookup, MoreLinesThanTheIndexHolds) {
     EXPECT_EQ(look_up({"main:7", "lamp"}, file).out, expected + "games/tale/main.src:2:3: object 1 \"lamp\"\n");
 }
 
-// A program that writes one lookup and waits for its answer gets it at once.
-TEST(Lookup, ACoProcessGetsEachAnswerBeforeItAsksAgain) {
+// A program that writes one lookup and waits for its answer gets it at
+// once, from the file as it stands: written again in place (the same size
+// or shorter), replaced by another renamed over it, removed and back.
+TEST(Lookup, ACoProcessFollowsItsFileAsItIsWrittenAgain) {
     std::string directory = make_temporary_directory();
     std::string path = directory + "/game.dbg";
-    std::FILE* stream = std::fopen(path.c_str(), "wb");
-    DebugFile game = game_with_routines();
-    const std::string& bytes = game.bytes();
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-    std::fclose(stream);
+    auto write_file = [](const std::string& name, const std::string& bytes) {
+        std::FILE* stream = std::fopen(name.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+        std::fclose(stream);
+    };
+    const std::string game = game_with_routines().bytes();
+    write_file(path, game);
     int to_vardex[2], from_vardex[2];
     ASSERT_EQ(pipe(to_vardex), 0);
     ASSERT_EQ(pipe(from_vardex), 0);
@@ -442,9 +497,38 @@ TEST(Lookup, ACoProcessGetsEachAnswerBeforeItAsksAgain) {
     EXPECT_EQ(answer_to("main:12\n"),
               "games/tale/main.src:12:5: 0x1107 in routine Main (1)\n"
               "games/tale/main.src:12:9: 0x1107 in routine Main (1)\n\n");
+
+    std::string renamed = game;
+    renamed.replace(renamed.find("Main"), 4, "Mian");
+    write_file(path, renamed);  // in place, the same size
+    EXPECT_EQ(answer_to("0x1100\n"), "games/tale/main.src:11:5: 0x1100 is in routine Mian (1), 0 bytes in\n\n");
+    EXPECT_EQ(answer_to("mian\n"), "games/tale/main.src:10:1: routine 1 \"Mian\" at 0x1100\n\n");
+
+    const DebugFile shorter = debug_file()
+                                  .file(1, "main", "games/tale/main.src")
+                                  .routine(4, {1, 5, 1}, 0x100, "Wide")
+                                  .routine_end(4, {1, 6, 1}, 0x110)
+                                  .memory_map({{"code area", 0x1000}})
+                                  .end();
+    write_file(path, shorter.bytes());  // in place, shorter
+    EXPECT_EQ(answer_to("0x1100\n0x1150\n"),
+              "games/tale/main.src:5:1: 0x1100 is in routine Wide (4), 0 bytes in\n\n0x1150: not in any routine\n\n");
+
+    write_file(path + ".new", game);
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    EXPECT_EQ(answer_to("routine 4\n"), "lib/parser.h:60:1: routine 4 \"Wide\" at 0x1140\n\n");
+
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(answer_to("routine 4\n"),
+              path + ": debugging file changed and could not be read again: No such file or directory\n\n");
+    write_file(path, game.substr(0, game.size() - 5));
+    EXPECT_EQ(answer_to("main\n"),
+              path + ": debugging file changed and could not be read again: Unexpected end of debugging info file\n\n");
+    write_file(path, game);
+    EXPECT_EQ(answer_to("main\n"), "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n\n");
     close(to_vardex[1]);
     int status = 0;
     waitpid(child, &status, 0);
     close(from_vardex[0]);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);  // two lookups could not be answered
 }

@@ -1,11 +1,8 @@
-// The two forms of the answers: text lines and JSON lines. A text answer
-// takes a line per row; a JSON answer takes exactly one line.
-#include <charconv>
-#include <cstdint>
-
-#include "json_export/json_writer.h"
+// The two forms of the answers: text lines and JSON lines, written with the
+// pieces of every output. A text answer takes a line per row, its names and
+// paths kept to one line; a JSON answer takes exactly one line.
 #include "lookup/answers.h"
-#include "output_writer.h"
+#include "output_pieces.h"
 
 namespace lookup {
 
@@ -13,251 +10,203 @@ namespace {
 
 constexpr std::string_view bad_lookup_advice = ": give an address, +offset or FILE:LINE";
 constexpr std::string_view no_code_area_advice = "no code area in the memory map; give +OFFSET";
+constexpr std::string_view changed_file = ": debugging file changed and could not be read again: ";
 
-constexpr std::string_view kind_words[] = {"class",       "object", "global",  "attribute", "property",
-                                           "fake_action", "action", "routine", "array"};
-
-std::string_view word_of(SymbolKind kind) { return kind_words[static_cast<int>(kind)]; }
+// The file name of a file number's File record; empty for a number without one.
+std::string_view path_of(const GameModel& game, int file) {
+    const SourceFileNames& names = game.files[file & 0xFF];
+    return names.declared ? names.file_name.view() : std::string_view{};
+}
 
 // --- Text ---------------------------------------------------------------------
 
-// Names and paths in a text answer keep it one line: control bytes are
-// written as \xNN.
-void put_answer_text(std::string_view text) {
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out.put(c);
-            continue;
-        }
-        char escape[4] = {'\\', 'x', "0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 0xF]};
-        out.put({escape, 4});
-    }
-}
-
-void put_hex(unsigned long value) {
-    char* next = out.begin_piece();
-    *next++ = '0';
-    *next++ = 'x';
-    out.end_piece(std::to_chars(next, next + 24, value, 16).ptr);
-}
-
-// The file name of a file number's File record, or the number.
-std::string_view path_of(int file, char (&number)[4]) {
-    const SourceFile& names = source_file(file);
-    if (names.declared) return {names.file_name, names.file_name_length};
-    return {number, static_cast<std::size_t>(std::to_chars(number, number + 4, file).ptr - number)};
-}
-
-// PATH:LINE:CHAR and the colon after it.
-void put_text_position(LineRef at) {
-    char number[4];
-    put_answer_text(path_of(at.file, number));
-    out.put(':');
-    out.put_decimal(at.line);
-    out.put(':');
-    out.put_decimal(at.character);
-    out.put(": ");
+// PATH:LINE:CHAR and the colon after it; the file number stands for a path
+// that no File record gives.
+void put_text_position(const GameModel& game, LineRef at) {
+    StreamOutput o;
+    if (game.files[at.file & 0xFF].declared)
+        o.put(Escaped{path_of(game, at.file)});
+    else
+        o.put(Number{static_cast<unsigned>(at.file)});
+    o.put(':', Number{static_cast<unsigned>(at.line)}, ':', Number{static_cast<unsigned>(at.character)}, ": ");
 }
 
 // A code address: absolute, or +OFFSET when the file has no code area.
-void put_text_code_address(unsigned long code_offset) {
-    if (!has_code_area()) {
-        out.put('+');
-        put_hex(code_offset);
-    } else {
-        put_hex(code_area_start() + code_offset);
-    }
+void put_text_code_address(const GameModel& game, std::uint32_t code_offset) {
+    if (game.has_code_area)
+        StreamOutput().put(Hex{game.code_area + code_offset});
+    else
+        StreamOutput().put('+', Hex{code_offset});
 }
 
-void put_text_routine(std::string_view name, unsigned number) {
-    out.put(" in routine ");
-    put_answer_text(name);
-    out.put(" (");
-    out.put_decimal(number);
-    out.put(')');
+void put_text_routine(const RoutineStart& routine) {
+    StreamOutput().put(" in routine ", Escaped{routine.name.view()}, " (", Number{routine.number}, ')');
 }
 
 void put_address_as_given(const Lookup& lookup) {
-    if (lookup.kind == LookupKind::CodeOffset) out.put('+');
-    put_hex(lookup.value);
+    if (lookup.kind == LookupKind::CodeOffset)
+        StreamOutput().put('+', Hex{lookup.value});
+    else
+        StreamOutput().put(Hex{lookup.value});
 }
 
 void text_bad(const Lookup& lookup) {
-    out.put("Bad lookup ");
-    put_answer_text(lookup.text);
-    out.put(bad_lookup_advice);
-    out.put('\n');
+    StreamOutput().put("Bad lookup ", Escaped{lookup.text}, Text{bad_lookup_advice}, '\n');
 }
 
-void text_address(const Lookup& lookup, const AddressAnswer& answer) {
+void text_address(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer) {
     if (!answer.found) {
         put_address_as_given(lookup);
-        if (answer.no_code_area) {
-            out.put(": ");
-            out.put(no_code_area_advice);
-        } else {
-            out.put(": not in any routine");
-        }
-        out.put('\n');
+        if (answer.no_code_area)
+            StreamOutput().put(": ", Text{no_code_area_advice}, '\n');
+        else
+            StreamOutput().put(": not in any routine\n");
         return;
     }
-    put_text_position(answer.at);
+    put_text_position(game, answer.at);
     put_address_as_given(lookup);
-    out.put(" is");
-    put_text_routine(answer.head.name_view(), answer.routine);
-    out.put(", ");
-    out.put_decimal(static_cast<long>(answer.offset_in_routine));
-    out.put(" bytes in\n");
+    StreamOutput().put(" is");
+    put_text_routine(answer.routine);
+    StreamOutput().put(", ", Number{answer.offset_in_routine}, " bytes in\n");
 }
 
-void text_code_row(const Lookup&, const CodeRow& row, bool) {
-    put_text_position(row.at);
-    put_text_code_address(row.code_offset);
-    put_text_routine(row.head->name_view(), row.routine);
-    out.put('\n');
+void text_code_row(const GameModel& game, const Lookup&, const CodeRow& row, bool) {
+    put_text_position(game, row.at);
+    if (row.routine == nullptr) {
+        StreamOutput().put("routine ", Number{row.routine_number}, ", ", Number{row.offset_in_routine}, " bytes in\n");
+        return;
+    }
+    put_text_code_address(game, row.code_offset);
+    put_text_routine(*row.routine);
+    StreamOutput().put('\n');
 }
 
-void text_symbol_row(const Lookup&, const SymbolRow& row, bool) {
-    if (row.has_position) put_text_position(row.at);
-    out.put(word_of(row.kind));
-    if (row.kind != SymbolKind::Class) {
-        out.put(' ');
-        out.put_decimal(row.number);
+void text_symbol_row(const GameModel& game, const Lookup&, const FoundSymbol& row, bool) {
+    const SymbolRecord& symbol = row.symbol;
+    if (symbol.has_position) put_text_position(game, symbol.start);
+    StreamOutput o;
+    o.put(Text{record_kinds[symbol.type].json_kind});
+    if (symbol.type != Class) o.put(' ', Number{symbol.number});
+    o.put(" \"", Escaped{symbol.name.view()}, '"');
+    if (symbol.type == Routine) {
+        o.put(" at ");
+        put_text_code_address(game, row.code_offset);
     }
-    out.put(" \"");
-    put_answer_text(row.name);
-    out.put('"');
-    if (row.kind == SymbolKind::Routine) {
-        out.put(" at ");
-        put_text_code_address(row.code_offset);
-    }
-    out.put('\n');
+    o.put('\n');
 }
 
 void text_close_list(const Lookup& lookup, bool found) {
     if (found) return;
-    put_answer_text(lookup.text);
-    out.put(lookup.kind == LookupKind::SourceLine ? ": no code\n" : ": not found\n");
+    StreamOutput().put(Escaped{lookup.text},
+                       Text{lookup.kind == LookupKind::SourceLine ? ": no code\n" : ": not found\n"});
+}
+
+void text_unreadable(std::string_view, std::string_view path, std::string_view reason) {
+    StreamOutput().put(Escaped{path}, Text{changed_file}, Escaped{reason}, '\n');
 }
 
 // --- JSON -----------------------------------------------------------------------
 
-void put_json_number(std::string_view member, unsigned long value) {
-    out.put(',');
-    out.put('"');
-    out.put(member);
-    out.put("\":");
-    out.put_decimal(static_cast<long>(value));
+void open_json_answer(std::string_view lookup, bool found) {
+    StreamOutput().put("{\"kind\":\"lookup\",\"lookup\":", JsonText{lookup},
+                       found ? Text{",\"found\":true"} : Text{",\"found\":false"});
 }
 
-void open_json_answer(const Lookup& lookup, bool found) {
-    out.put("{\"kind\":\"lookup\",\"lookup\":");
-    json::put_string(lookup.text);
-    out.put(found ? ",\"found\":true" : ",\"found\":false");
+void put_json_position(const GameModel& game, LineRef at) {
+    StreamOutput o;
+    o.put(JsonMember{"file", static_cast<unsigned>(at.file)}, ",\"path\":");
+    if (game.files[at.file & 0xFF].declared)
+        o.put(JsonText{path_of(game, at.file)});
+    else
+        o.put('"', Number{static_cast<unsigned>(at.file)}, '"');
+    o.put(JsonMember{"line", static_cast<unsigned>(at.line)}, JsonMember{"char", static_cast<unsigned>(at.character)});
 }
 
-void put_json_position(LineRef at) {
-    char number[4];
-    put_json_number("file", static_cast<unsigned>(at.file));
-    out.put(",\"path\":");
-    json::put_string(path_of(at.file, number));
-    put_json_number("line", static_cast<unsigned>(at.line));
-    put_json_number("char", static_cast<unsigned>(at.character));
-}
-
-void put_json_routine(std::string_view name, unsigned number) {
-    out.put(",\"routine\":");
-    json::put_string(name);
-    put_json_number("routine_number", number);
+void put_json_routine(const RoutineStart& routine) {
+    StreamOutput().put(",\"routine\":", JsonText{routine.name.view()}, JsonMember{"routine_number", routine.number});
 }
 
 // "address" (when the file has a code area) and "code_offset", the members
 // opening an object.
-void open_json_code(unsigned long code_offset) {
-    out.put('{');
-    if (has_code_area()) {
-        out.put("\"address\":");
-        out.put_decimal(static_cast<long>(code_area_start() + code_offset));
-        out.put(',');
-    }
-    out.put("\"code_offset\":");
-    out.put_decimal(static_cast<long>(code_offset));
+void open_json_code(const GameModel& game, std::uint32_t code_offset) {
+    StreamOutput o;
+    o.put('{');
+    if (game.has_code_area) o.put(JsonMember{"address", game.code_area + code_offset, true}, ',');
+    o.put(JsonMember{"code_offset", code_offset, true});
 }
 
 void json_bad(const Lookup& lookup) {
-    open_json_answer(lookup, false);
-    out.put(",\"error\":\"Bad lookup ");
-    json::put_string_contents(lookup.text);
-    json::put_string_contents(bad_lookup_advice);
-    out.put("\"}\n");
+    open_json_answer(lookup.text, false);
+    StreamOutput().put(",\"error\":\"Bad lookup ", JsonContents{lookup.text}, JsonContents{bad_lookup_advice}, "\"}\n");
 }
 
-void json_address(const Lookup& lookup, const AddressAnswer& answer) {
-    open_json_answer(lookup, answer.found);
-    if (has_code_area())
-        put_json_number("address",
-                        lookup.kind == LookupKind::Address ? lookup.value : code_area_start() + lookup.value);
-    if (!answer.no_code_area && !answer.below_code_area) put_json_number("code_offset", answer.code_offset);
-    if (answer.no_code_area) {
-        out.put(",\"error\":\"");
-        json::put_string_contents(no_code_area_advice);
-        out.put("\"");
-    }
+void json_address(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer) {
+    open_json_answer(lookup.text, answer.found);
+    StreamOutput o;
+    if (game.has_code_area)
+        o.put(JsonMember{"address", lookup.kind == LookupKind::Address ? lookup.value : game.code_area + lookup.value});
+    if (!answer.no_code_area && !answer.below_code_area) o.put(JsonMember{"code_offset", answer.code_offset});
+    if (answer.no_code_area) o.put(",\"error\":\"", JsonContents{no_code_area_advice}, '"');
     if (answer.found) {
-        put_json_position(answer.at);
-        put_json_routine(answer.head.name_view(), answer.routine);
-        put_json_number("offset_in_routine", answer.offset_in_routine);
+        put_json_position(game, answer.at);
+        put_json_routine(answer.routine);
+        o.put(JsonMember{"offset_in_routine", answer.offset_in_routine});
     }
-    out.put("}\n");
+    o.put("}\n");
 }
 
 void open_json_list(const Lookup& lookup, bool first, std::string_view member) {
     if (!first) {
-        out.put(',');
+        StreamOutput().put(',');
         return;
     }
-    open_json_answer(lookup, true);
-    out.put(member);
+    open_json_answer(lookup.text, true);
+    StreamOutput().put(Text{member});
 }
 
-void json_code_row(const Lookup& lookup, const CodeRow& row, bool first) {
+void json_code_row(const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first) {
     open_json_list(lookup, first, ",\"code\":[");
-    open_json_code(row.code_offset);
-    put_json_routine(row.head->name_view(), row.routine);
-    put_json_number("offset_in_routine", row.offset_in_routine);
-    put_json_position(row.at);
-    out.put('}');
+    if (row.routine == nullptr) {
+        StreamOutput().put("{\"routine\":", JsonNull{}, JsonMember{"routine_number", row.routine_number});
+    } else {
+        open_json_code(game, row.code_offset);
+        put_json_routine(*row.routine);
+    }
+    StreamOutput().put(JsonMember{"offset_in_routine", row.offset_in_routine});
+    put_json_position(game, row.at);
+    StreamOutput().put('}');
 }
 
-void json_symbol_row(const Lookup& lookup, const SymbolRow& row, bool first) {
+void json_symbol_row(const GameModel& game, const Lookup& lookup, const FoundSymbol& row, bool first) {
+    const SymbolRecord& symbol = row.symbol;
     open_json_list(lookup, first, ",\"symbols\":[");
-    out.put("{\"kind\":\"");
-    out.put(word_of(row.kind));
-    out.put('"');
-    if (row.kind != SymbolKind::Class) put_json_number("number", row.number);
-    out.put(",\"name\":");
-    json::put_string(row.name);
-    if (row.has_position) put_json_position(row.at);
-    if (row.kind == SymbolKind::Routine) {
-        if (has_code_area()) put_json_number("address", code_area_start() + row.code_offset);
-        put_json_number("code_offset", row.code_offset);
+    StreamOutput o;
+    o.put("{\"kind\":\"", Text{record_kinds[symbol.type].json_kind}, '"');
+    if (symbol.type != Class) o.put(JsonMember{"number", symbol.number});
+    o.put(",\"name\":", JsonText{symbol.name.view()});
+    if (symbol.has_position) put_json_position(game, symbol.start);
+    if (symbol.type == Routine) {
+        if (game.has_code_area) o.put(JsonMember{"address", game.code_area + row.code_offset});
+        o.put(JsonMember{"code_offset", row.code_offset});
     }
-    out.put('}');
+    o.put('}');
 }
 
 void json_close_list(const Lookup& lookup, bool found) {
-    if (found) {
-        out.put("]}\n");
-        return;
-    }
+    if (!found) open_json_answer(lookup.text, false);
+    StreamOutput().put(Text{found ? "]}\n" : "}\n"});
+}
+
+void json_unreadable(std::string_view lookup, std::string_view path, std::string_view reason) {
     open_json_answer(lookup, false);
-    out.put("}\n");
+    StreamOutput().put(",\"error\":\"", JsonContents{path}, JsonContents{changed_file}, JsonContents{reason}, "\"}\n");
 }
 
 }  // namespace
 
-const AnswerWriter text_answers = {text_bad, text_address, text_code_row, text_symbol_row, text_close_list};
-const AnswerWriter json_answers = {json_bad, json_address, json_code_row, json_symbol_row, json_close_list};
+const AnswerWriter text_answers = {text_bad,        text_address,    text_code_row,
+                                   text_symbol_row, text_close_list, text_unreadable};
+const AnswerWriter json_answers = {json_bad,        json_address,    json_code_row,
+                                   json_symbol_row, json_close_list, json_unreadable};
 
 }  // namespace lookup

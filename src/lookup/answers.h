@@ -4,7 +4,6 @@
 // is handed to the writer row by row, so that it needs no room of its own.
 #pragma once
 
-#include <cstddef>
 #include <string_view>
 
 #include "lookup/index.h"
@@ -18,60 +17,49 @@ struct Lookup {
     LookupKind kind;
     unsigned long value;  // Address, CodeOffset: as given; Symbol with a kind: the number
     bool by_number;       // Symbol: KIND NUMBER rather than a name
-    SymbolKind symbol_kind;
+    RecordType symbol_type;
     std::string_view file;  // SourceLine
     unsigned line;
 };
-
-// Reads a lookup given as `text` (once the index is built: FILE:LINE:CHAR
-// depends on the File records).
-Lookup read_lookup(std::string_view text);
 
 struct AddressAnswer {
     bool found;
     bool no_code_area;  // an address given in a file without a code area
     bool below_code_area;
-    unsigned long code_offset;  // known unless no_code_area or below_code_area
-    unsigned routine;
-    unsigned long offset_in_routine;
+    std::uint32_t code_offset;  // known unless no_code_area or below_code_area
+    std::uint32_t offset_in_routine;
     LineRef at;
-    RoutineHead head;
+    RoutineStart routine;
 };
 
-// One sequence point of a source line.
+// One sequence point of a source line; its code offset is known when its
+// routine's Routine record is there.
 struct CodeRow {
     LineRef at;
-    unsigned long code_offset;
-    unsigned routine;
-    unsigned long offset_in_routine;
-    const RoutineHead* head;
+    std::uint32_t code_offset;
+    std::uint32_t offset_in_routine;
+    unsigned routine_number;
+    const RoutineStart* routine;  // nullptr when there is none
 };
 
-// One record of a name or number.
-struct SymbolRow {
-    SymbolKind kind;
-    unsigned number;
-    std::string_view name;
-    bool has_position;
-    LineRef at;
-    unsigned long code_offset;  // routines
-};
-
-// The writers of one output form. A list answer is written as its rows come,
-// then closed with whether it had any.
+// The writers of one output form, over the model whose files and code area
+// the answers name. A list answer is written as its rows come, then closed
+// with whether it had any.
 struct AnswerWriter {
     void (*bad)(const Lookup& lookup);
-    void (*address)(const Lookup& lookup, const AddressAnswer& answer);
-    void (*code_row)(const Lookup& lookup, const CodeRow& row, bool first);
-    void (*symbol_row)(const Lookup& lookup, const SymbolRow& row, bool first);
+    void (*address)(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer);
+    void (*code_row)(const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first);
+    void (*symbol_row)(const GameModel& game, const Lookup& lookup, const FoundSymbol& row, bool first);
     void (*close_list)(const Lookup& lookup, bool found);
+    // The answer to `lookup` when the file changed and could not be read again.
+    void (*unreadable)(std::string_view lookup, std::string_view path, std::string_view reason);
 };
 
 extern const AnswerWriter text_answers;
 extern const AnswerWriter json_answers;
 
 // Answers one lookup with `writer`; true when it found its answer.
-bool answer(std::string_view text, const AnswerWriter& writer);
+bool answer(LookupIndex& index, std::string_view text, const AnswerWriter& writer);
 // Answers `text` as a bad lookup, whatever it reads as (a line cut short).
 bool answer_bad(std::string_view text, const AnswerWriter& writer);
 

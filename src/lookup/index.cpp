@@ -1,403 +1,268 @@
-// The one reading of the file for lookups, through the record loop, and the
-// tables it fills. Peak memory stays below 16 MiB whatever the file holds:
-//   - the routine table and the number tables: a few MiB, all the format allows;
-//   - one arena of 64-bit entries shared by the name index (at most one entry
-//     for each of the 524,544 records that count, growing down from the top)
-//     and the line index (one entry for each source line of each
-//     SequencePoints record, growing up from the bottom). When they meet, the
-//     line index gives way: it keeps the records before some offset and
-//     source-line lookups read the records from there on.
-#include "lookup/index.h"
+// The one reading of the file for lookups, the game model's, and the
+// tables it fills beside the model through its readers. One arena of 64-bit
+// entries is shared by the name index (at most one entry for each of the
+// 524,544 records that count, growing down from the top) and the line
+// index (one entry for each source line of each SequencePoints record,
+// growing up from the bottom). When they meet, the line index gives way: it
+// keeps the records before some offset, and the records from there on are
+// summarized.
+#include <sys/random.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
-#include <cstring>
 
-#include "reader/record_loop.h"
-#include "reader/records.h"
+#include "lookup/index_tables.h"
 
 namespace lookup {
 
 namespace {
 
-constexpr unsigned word_count = 65536;
-constexpr std::uint64_t offset_mask = (std::uint64_t{1} << 40) - 1;
-constexpr std::uint64_t no_offset = ~std::uint64_t{0};
-
-// Record offsets of 40 bits in five bytes each; 0 is no record (offset 0 is
-// the magic number).
-template <unsigned size>
-struct OffsetTable {
-    std::uint32_t low[size];
-    std::uint8_t high[size];
-    std::uint64_t get(unsigned i) const { return low[i] | std::uint64_t{high[i]} << 32; }
-    void set(unsigned i, std::uint64_t offset) {
-        low[i] = static_cast<std::uint32_t>(offset);
-        high[i] = static_cast<std::uint8_t>(offset >> 32);
-    }
-};
-
-bool code_area_known;
-unsigned long code_area;
-
-struct RoutineTable {
-    // Code offsets, with bit 31 set once known.
-    std::uint32_t start[word_count];
-    std::uint32_t end[word_count];
-    OffsetTable<word_count> record;
-    OffsetTable<word_count> first_points;
-    OffsetTable<word_count> last_points;
-    // The order of each number's first Routine record.
-    std::uint16_t rank[word_count];
-    unsigned count;
-    // The routines with code (start below end), by start, and for each the
-    // greatest end among it and those before it: the routines that may hold
-    // an offset are found by one search and a short walk back.
-    std::uint16_t by_start[word_count];
-    std::uint32_t reach[word_count];
-    unsigned with_code;
-};
-constexpr std::uint32_t known = 0x80000000u;
-
-unsigned class_count;
-
-// The arena: line entries (file << 56 | line << 40 | record offset) from the
-// bottom, name entries (24-bit name hash << 40 | record offset) from the top.
-constexpr std::size_t arena_size = 960 * 1024;
-
-// The tables, about 12 MiB, of which a run touches the pages it fills. They
-// are set aside when lookups start, once, so that a run of another mode does
-// not carry them.
-struct IndexTables {
-    SourceFile files[256];
-    RoutineTable routines;
-    // Number tables of the kinds with a number (routines have their own).
-    OffsetTable<word_count> numbered[5];  // Object, Attribute, Property, FakeAction, Action
-    OffsetTable<word_count> arrays;
-    std::uint64_t globals[256];
-    std::uint64_t arena[arena_size];
-};
-IndexTables* tables;
-std::size_t line_count;
-std::size_t name_count;
-std::uint64_t unindexed_from = no_offset;
 // Each time the line index gives way, it frees at least this much room.
 constexpr std::size_t least_room_made = arena_size / 16;
 
-std::uint64_t end_record = 0;
-
-std::uint64_t* names_begin() { return tables->arena + arena_size - name_count; }
-
 unsigned char fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
-std::uint64_t name_hash(std::string_view name) {
+std::uint32_t file_name_hash(std::string_view text) {
     std::uint32_t hash = 2166136261u;
-    for (char c : name) hash = (hash ^ fold(static_cast<unsigned char>(c))) * 16777619u;
-    return (hash ^ hash >> 24) & 0xFFFFFF;
+    for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
 }
+
+std::uint64_t* names_begin(LookupIndex& index) { return index.tables->arena + arena_size - index.name_count; }
+
+// --- Lines beyond the line index --------------------------------------------
+
+// Room for more summaries: neighbours are merged, two into one; only those
+// of one file, unless that makes too little room.
+void merge_line_summaries(LookupIndex& index) {
+    LineSummary* summaries = index.tables->line_summaries;
+    unsigned count = index.line_summary_count;
+    std::sort(summaries, summaries + count,
+              [](const LineSummary& a, const LineSummary& b) { return a.record() < b.record(); });
+    for (bool any_files : {false, true}) {
+        unsigned kept = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            LineSummary merged = summaries[i];
+            const LineSummary* next = i + 1 < count ? &summaries[i + 1] : nullptr;
+            const bool one_file =
+                next != nullptr && !merged.many_files && !next->many_files && merged.file == next->file;
+            if (next != nullptr && (any_files || one_file)) {
+                merged.many_files = !one_file;
+                merged.lowest = std::min(merged.lowest, next->lowest);
+                merged.highest = std::max(merged.highest, next->highest);
+                ++i;
+            }
+            summaries[kept++] = merged;
+        }
+        count = kept;
+        if (count <= line_summary_capacity * 3 / 4) break;
+    }
+    index.line_summary_count = count;
+    index.records_per_summary *= 2;
+    index.records_in_last_summary = index.records_per_summary;
+}
+
+// Adds a line of the record at `record`, which stands after every record
+// summarized so far.
+// Adds lines from `lowest` to `highest` of a file, of the record at
+// `record`, which stands after every record summarized so far.
+void summarize_lines(LookupIndex& index, std::uint64_t record, int file, unsigned lowest, unsigned highest) {
+    LineSummary* summaries = index.tables->line_summaries;
+    LineSummary* last = index.line_summary_count == 0 ? nullptr : &summaries[index.line_summary_count - 1];
+    const bool same_record = last != nullptr && record == index.last_summarized_record;
+    // A record before the last summarized (the line index giving way again,
+    // for names) starts a summary of its own, as a record of another file does.
+    if (!same_record && (last == nullptr || record < index.last_summarized_record || last->many_files ||
+                         last->file != file || index.records_in_last_summary == index.records_per_summary)) {
+        if (index.line_summary_count == line_summary_capacity) merge_line_summaries(index);
+        last = &summaries[index.line_summary_count++];
+        *last = {static_cast<std::uint32_t>(record), static_cast<std::uint8_t>(record >> 32),
+                 static_cast<std::uint8_t>(file),    false,
+                 static_cast<std::uint16_t>(lowest), static_cast<std::uint16_t>(highest)};
+        index.records_in_last_summary = 1;
+        index.last_summarized_record = record;
+        return;
+    }
+    if (!same_record) ++index.records_in_last_summary;
+    index.last_summarized_record = record;
+    last->many_files = last->many_files || last->file != file;
+    last->lowest = std::min<std::uint16_t>(last->lowest, static_cast<std::uint16_t>(lowest));
+    last->highest = std::max<std::uint16_t>(last->highest, static_cast<std::uint16_t>(highest));
+}
+
+// The lines of one file that a record holds, gathered before they are summarized.
+struct LineRun {
+    int file = -1;
+    unsigned lowest = 0xFFFF;
+    unsigned highest = 0;
+    void add(LookupIndex& index, std::uint64_t record, int of_file, unsigned line) {
+        if (of_file != file) {
+            end(index, record);
+            file = of_file;
+        }
+        lowest = std::min(lowest, line);
+        highest = std::max(highest, line);
+    }
+    void end(LookupIndex& index, std::uint64_t record) {
+        if (file >= 0) summarize_lines(index, record, file, lowest, highest);
+        *this = {};
+    }
+};
 
 // During the reading the line entries stand in file order, so the records
-// from some offset on are the entries at the end. Drops them and indexes no
-// record after them.
-void stop_indexing_lines_from(std::uint64_t offset) {
-    while (line_count != 0 && (tables->arena[line_count - 1] & offset_mask) >= offset) --line_count;
-    unindexed_from = std::min(unindexed_from, offset);
+// from some offset on are the entries at the end. Drops them, summarized,
+// and indexes no record after them.
+void stop_indexing_lines_from(LookupIndex& index, std::uint64_t offset) {
+    const std::uint64_t* arena = index.tables->arena;
+    std::size_t kept = index.line_count;
+    while (kept != 0 && (arena[kept - 1] & offset_mask) >= offset) --kept;
+    for (std::size_t i = kept; i < index.line_count; ++i)
+        summarize_lines(index, arena[i] & offset_mask, static_cast<int>(arena[i] >> 56),
+                        static_cast<unsigned>(arena[i] >> record_offset_bits) & 0xFFFF,
+                        static_cast<unsigned>(arena[i] >> record_offset_bits) & 0xFFFF);
+    index.line_count = kept;
+    index.lines_unindexed_from = std::min(index.lines_unindexed_from, offset);
+    // A record after these, or after the records summarized before them,
+    // starts a summary of its own.
+    index.records_in_last_summary = index.records_per_summary;
 }
 
-// Room for one more name entry: the line index gives way, its last records
-// first. The names that count (at most 524,544) never fill the tables->arena alone,
-// so there are line entries to drop.
-void make_room_for_name() {
-    std::size_t kept = line_count - std::min(line_count, least_room_made);
-    stop_indexing_lines_from(tables->arena[kept] & offset_mask);
-}
+// --- Routines of many SequencePoints records ------------------------------
 
-std::uint64_t record_offset() {
-    std::uint64_t offset = input_offset() - 1;  // at the type byte
-    if (offset > offset_mask) fatal_error("Debugging info file too large for lookups");
-    return offset;
-}
-
-void add_name(std::string_view name, std::uint64_t offset) {
-    if (line_count + name_count == arena_size) make_room_for_name();
-    ++name_count;
-    *names_begin() = name_hash(name) << 40 | offset;
-}
-
-// --- The handlers of the reading ------------------------------------------
-
-void index_file() {
-    SourceFile& file = tables->files[read_byte()];
-    file.declared = true;
-    file.include_name_length = read_string(file.include_name);
-    file.file_name_length = read_string(file.file_name);
-}
-
-void index_code_area() {
-    for (std::string_view name; !(name = read_string_view()).empty();) {
-        bool is_code_area = !code_area_known && name == "code area";
-        unsigned long address = read_address();
-        if (is_code_area) {
-            code_area_known = true;
-            code_area = address;
-        }
+// Room for more ranges: the records of one offset that an earlier record of
+// the routine also has as its only offset are dropped.
+void drop_repeated_points_ranges(LookupIndex& index) {
+    PointsRange* ranges = index.tables->points_ranges;
+    const auto key = [](const PointsRange& r) {
+        return std::uint64_t{r.routine} << 48 | std::uint64_t{r.lowest} << 32 | std::uint64_t{r.highest} << 16;
+    };
+    std::sort(ranges, ranges + index.points_range_count, [&](const PointsRange& a, const PointsRange& b) {
+        return key(a) != key(b) ? key(a) < key(b) : a.record() < b.record();
+    });
+    unsigned kept = 0;
+    for (unsigned i = 0; i < index.points_range_count; ++i) {
+        const PointsRange& range = ranges[i];
+        if (range.lowest > range.highest) continue;  // a record without points
+        if (kept != 0 && range.lowest == range.highest && key(ranges[kept - 1]) == key(range)) continue;
+        ranges[kept++] = range;
     }
+    index.points_range_count = kept;
 }
 
-// The name that follows, entered in the name index when the record counts.
-void index_name_if(bool counts, std::uint64_t offset) {
-    if (counts)
-        add_name(read_string_view(), offset);
-    else
-        skip_string();
-}
-
-void index_class() {
-    std::uint64_t offset = record_offset();
-    bool counts = class_count < word_count;
-    if (counts) ++class_count;
-    index_name_if(counts, offset);
-    skip_bytes(8);
-}
-
-bool first_of_number(OffsetTable<word_count>& table, unsigned number, std::uint64_t offset) {
-    if (table.get(number) != 0) return false;
-    table.set(number, offset);
+bool add_points_range(LookupIndex& index, std::uint64_t record, unsigned routine, std::uint32_t range) {
+    if (index.points_range_count == points_range_capacity) {
+        // Tried again only when it makes room for a quarter more.
+        if (index.points_ranges_full) return false;
+        drop_repeated_points_ranges(index);
+        index.points_ranges_full = index.points_range_count > points_range_capacity * 3 / 4;
+        if (index.points_range_count == points_range_capacity) return false;
+    }
+    index.tables->points_ranges[index.points_range_count++] = {
+        static_cast<std::uint32_t>(record), static_cast<std::uint8_t>(record >> 32),
+        static_cast<std::uint16_t>(routine), static_cast<std::uint16_t>(range),
+        static_cast<std::uint16_t>(range >> 16)};
     return true;
 }
 
-void index_object() {
-    std::uint64_t offset = record_offset();
-    index_name_if(first_of_number(tables->numbered[0], read_word(), offset), offset);
-    skip_bytes(8);
-}
-
-void index_global() {
-    std::uint64_t offset = record_offset();
-    std::uint64_t& global = tables->globals[read_byte()];
-    bool counts = global == 0;
-    if (counts) global = offset;
-    index_name_if(counts, offset);
-}
-
-// Attribute, Property, FakeAction and Action: a word and a name.
-template <int table>
-void index_numbered() {
-    std::uint64_t offset = record_offset();
-    index_name_if(first_of_number(tables->numbered[table], read_word(), offset), offset);
-}
-
-void index_array() {
-    std::uint64_t offset = record_offset();
-    index_name_if(first_of_number(tables->arrays, read_word(), offset), offset);
-}
-
-void index_routine() {
-    std::uint64_t offset = record_offset();
-    unsigned number = read_word();
-    skip_bytes(4);
-    unsigned long start = read_address();
-    bool counts = (tables->routines.start[number] & known) == 0;
-    if (counts) {
-        tables->routines.start[number] = static_cast<std::uint32_t>(start) | known;
-        tables->routines.record.set(number, offset);
-        tables->routines.rank[number] = static_cast<std::uint16_t>(tables->routines.count++);
-    }
-    index_name_if(counts, offset);
-    skip_string_list();
-}
-
-void index_routine_end() {
-    unsigned number = read_word();
-    skip_bytes(4);
-    unsigned long end = read_address();
-    if ((tables->routines.end[number] & known) == 0)
-        tables->routines.end[number] = static_cast<std::uint32_t>(end) | known;
-}
-
-void index_points() {
-    std::uint64_t offset = record_offset();
-    unsigned routine = read_word();
-    unsigned count = read_word();
-    if (tables->routines.first_points.get(routine) == 0) tables->routines.first_points.set(routine, offset);
-    tables->routines.last_points.set(routine, offset);
-    if (unindexed_from != no_offset) {
-        skip_bytes(6ul * count);
+void note_points_range(LookupIndex& index, std::uint64_t record, unsigned routine, std::uint32_t range) {
+    IndexTables& tables = *index.tables;
+    const std::uint64_t first = index.model->routines.first_points.get(routine);
+    if (first == record) {
+        tables.first_points_range[routine] = range;
         return;
     }
+    if (tables.points_ranged[routine] == 2) return;
+    const bool added = (tables.points_ranged[routine] == 1 ||
+                        add_points_range(index, first, routine, tables.first_points_range[routine])) &&
+                       add_points_range(index, record, routine, range);
+    tables.points_ranged[routine] = added ? 1 : 2;
+}
+
+// --- The readers beside the model's reading ------------------------------------
+
+void index_symbol(void* query, const SymbolRecord& symbol, std::uint64_t offset) {
+    LookupIndex& index = *static_cast<LookupIndex*>(query);
+    // Room for one more name: the line index gives way, its last records
+    // first. The names that count never fill the arena alone.
+    if (index.line_count + index.name_count == arena_size) {
+        std::size_t kept = index.line_count - std::min(index.line_count, least_room_made);
+        stop_indexing_lines_from(index, index.tables->arena[kept] & offset_mask);
+    }
+    ++index.name_count;
+    *names_begin(index) = name_hash(index, symbol.name.view()) << record_offset_bits | offset;
+}
+
+template <typename In>
+void index_points_of(LookupIndex& index, In& in, const PointsHead& head, std::uint64_t offset) {
+    std::uint32_t lowest = 0xFFFF, highest = 0;
+    LineRun beyond_index;
     // One entry per line, not per point: a run of points on one line (the
     // statements of a line) makes one entry.
     std::uint64_t previous = no_offset;
-    for (unsigned entry = 0; entry < count; ++entry) {
-        const LineRef at = read_line_ref();
-        read_word();
-        const std::uint64_t line = std::uint64_t(at.file) << 56 | std::uint64_t(at.line) << 40;
+    for (unsigned entry = 0; entry < head.count; ++entry) {
+        const SequencePointEntry point = read_sequence_point(in);
+        lowest = std::min<std::uint32_t>(lowest, point.code_offset);
+        highest = std::max<std::uint32_t>(highest, point.code_offset);
+        const std::uint64_t line = std::uint64_t(point.at.file) << 56 | std::uint64_t(point.at.line)
+                                                                            << record_offset_bits;
         if (line == previous) continue;
         previous = line;
-        if (line_count + name_count == arena_size) {
-            stop_indexing_lines_from(offset);
-            skip_bytes(6ul * (count - entry - 1));
+        if (index.lines_unindexed_from == no_offset && index.line_count + index.name_count == arena_size)
+            stop_indexing_lines_from(index, offset);
+        if (index.lines_unindexed_from == no_offset)
+            index.tables->arena[index.line_count++] = line | offset;
+        else
+            beyond_index.add(index, offset, point.at.file, static_cast<unsigned>(point.at.line));
+    }
+    beyond_index.end(index, offset);
+    note_points_range(index, offset, head.routine, lowest | highest << 16);
+}
+
+void index_points(void* query, const PointsHead& head, std::uint64_t offset) {
+    LookupIndex& index = *static_cast<LookupIndex*>(query);
+    // The points are read from the buffer when it holds them all, as they mostly are.
+    if (static_cast<std::size_t>(input.end - input.next) >= std::size_t{head.count} * sequence_point_size) {
+        BufferedFields in{input.next, input.end};
+        index_points_of(index, in, head, offset);
+        take_up_to(in.next);
+    } else {
+        StreamFields in;
+        index_points_of(index, in, head, offset);
+    }
+}
+
+void add_file_name(IndexTables& tables, std::string_view name, int file, std::uint8_t which) {
+    const std::uint32_t hash = file_name_hash(name);
+    for (unsigned slot = hash % file_name_slots;; slot = (slot + 1) % file_name_slots) {
+        if (tables.file_names[slot].file == 0) {
+            tables.file_names[slot] = {hash, static_cast<std::uint16_t>(file + 1), which};
             return;
         }
-        tables->arena[line_count++] = line | offset;
     }
 }
 
-constexpr RecordHandler index_handlers[last_record_type + 1] = {
-    nullptr,           index_file,        index_class,       index_object, index_global, index_numbered<1>,
-    index_numbered<2>, index_numbered<3>, index_numbered<4>, nullptr,      index_points, index_routine,
-    index_array,       index_code_area,   index_routine_end, nullptr,      nullptr,      nullptr,
-};
-
-constexpr bool index_selected[last_record_type + 1] = {
-    false, true, true, true, true, true, true, true, true, false, true, true, true, true, true, false, false, false,
-};
-
-bool index_built;
-// The tables are put in the order that answers search them when the first
-// answer needs them, so that the reading itself does no more than read.
-bool tables_in_order;
-
-void order_routines_by_start();
-
-void put_tables_in_order() {
-    if (tables_in_order) return;
-    tables_in_order = true;
-    std::sort(tables->arena, tables->arena + line_count);
-    line_count = static_cast<std::size_t>(std::unique(tables->arena, tables->arena + line_count) - tables->arena);
-    std::sort(names_begin(), tables->arena + arena_size);
-    order_routines_by_start();
+std::string_view file_name_of(const GameModel& model, const FileNameSlot& slot) {
+    const SourceFileNames& names = model.files[slot.file - 1];
+    return slot.which == 0 ? names.include_name.view() : slot.which == 1 ? names.file_name.view() : names.last_part();
 }
 
-// The tables start empty; a second run in the same process (the fuzz
-// harness) empties them, and only then, so that a run touches no page of a
-// table it does not fill.
-void forget_index() {
-    if (!index_built) return;
-    std::memset(tables->files, 0, sizeof tables->files);
-    code_area_known = false;
-    code_area = 0;
-    std::memset(tables->routines.start, 0, sizeof tables->routines.start);
-    std::memset(tables->routines.end, 0, sizeof tables->routines.end);
-    std::memset(&tables->routines.record, 0, sizeof tables->routines.record);
-    std::memset(&tables->routines.first_points, 0, sizeof tables->routines.first_points);
-    std::memset(&tables->routines.last_points, 0, sizeof tables->routines.last_points);
-    tables->routines.count = tables->routines.with_code = 0;
-    std::memset(tables->numbered, 0, sizeof tables->numbered);
-    std::memset(&tables->arrays, 0, sizeof tables->arrays);
-    std::memset(tables->globals, 0, sizeof tables->globals);
-    class_count = 0;
-    line_count = name_count = 0;
-    unindexed_from = no_offset;
-}
-
-std::uint32_t start_of(unsigned number) { return tables->routines.start[number] & ~known; }
-std::uint32_t end_of(unsigned number) { return tables->routines.end[number] & ~known; }
-
-void order_routines_by_start() {
-    unsigned count = 0;
-    for (unsigned number = 0; number < word_count; ++number)
-        if ((tables->routines.start[number] & known) && (tables->routines.end[number] & known) &&
-            start_of(number) < end_of(number))
-            tables->routines.by_start[count++] = static_cast<std::uint16_t>(number);
-    auto by_start = [](unsigned a, unsigned b) { return start_of(a) < start_of(b); };
-    if (!std::is_sorted(tables->routines.by_start, tables->routines.by_start + count, by_start))
-        std::sort(tables->routines.by_start, tables->routines.by_start + count, by_start);
-    std::uint32_t reach = 0;
-    for (unsigned i = 0; i < count; ++i) {
-        reach = std::max(reach, end_of(tables->routines.by_start[i]));
-        tables->routines.reach[i] = reach;
-    }
-    tables->routines.with_code = count;
+std::uint64_t random_seed() {
+    std::uint64_t seed = 0;
+    if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != sizeof seed)
+        seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return seed;
 }
 
 }  // namespace
 
-void build_index() {
-    if (tables == nullptr) {
-        tables = static_cast<IndexTables*>(std::calloc(1, sizeof(IndexTables)));
-        if (tables == nullptr) fatal_error("Out of memory for the lookup index");
-    }
-    forget_index();
-    index_built = true;
-    run_record_loop({index_handlers, index_selected, nullptr});
-    end_record = input_offset() - 1;
-    tables_in_order = false;
-}
-
-const SourceFile& source_file(int number) { return tables->files[number & 0xFF]; }
-
-bool file_is_named(int number, std::string_view file) {
-    const SourceFile& names = tables->files[number & 0xFF];
-    if (!names.declared) return false;
-    std::string_view path(names.file_name, names.file_name_length);
-    std::size_t last_separator = path.find_last_of("/\\");
-    std::string_view last_part = last_separator == std::string_view::npos ? path : path.substr(last_separator + 1);
-    return file == std::string_view(names.include_name, names.include_name_length) || file == path || file == last_part;
-}
-
-bool has_code_area() { return code_area_known; }
-unsigned long code_area_start() { return code_area; }
-
-RoutineSpan routine_span(unsigned number) {
-    number &= 0xFFFF;
-    return {(tables->routines.start[number] & known) != 0, (tables->routines.end[number] & known) != 0,
-            start_of(number), end_of(number)};
-}
-
-long routine_at(unsigned long code_offset) {
-    put_tables_in_order();
-    const std::uint16_t* first = tables->routines.by_start;
-    const std::uint16_t* after =
-        std::upper_bound(first, first + tables->routines.with_code, code_offset,
-                         [](unsigned long offset, unsigned n) { return offset < start_of(n); });
-    long found = -1;
-    unsigned found_rank = word_count;
-    for (long i = after - first - 1; i >= 0 && tables->routines.reach[i] > code_offset; --i) {
-        unsigned number = tables->routines.by_start[i];
-        if (end_of(number) > code_offset && tables->routines.rank[number] < found_rank) {
-            found = number;
-            found_rank = tables->routines.rank[number];
-        }
-    }
-    return found;
-}
-
-void go_to(std::uint64_t offset) {
-    if (!seek_input(offset)) fatal_error("I/O failure: can't read from debugging info file");
-}
-
-void end_record_walk() { go_to(end_record); }
-
-void read_routine_head(unsigned number, RoutineHead& head) {
-    go_to(tables->routines.record.get(number & 0xFFFF) + 1);
-    read_word();
-    head.at = read_line_ref();
-    read_address();
-    head.name_length = read_string(head.name);
-}
-
-std::uint64_t first_points_record(unsigned routine) { return tables->routines.first_points.get(routine & 0xFFFF); }
-std::uint64_t last_points_record(unsigned routine) { return tables->routines.last_points.get(routine & 0xFFFF); }
-
-LineRecords records_with_line(int file, unsigned line) {
-    put_tables_in_order();
-    std::uint64_t key = std::uint64_t(file & 0xFF) << 56 | std::uint64_t(line & 0xFFFF) << 40;
-    const std::uint64_t* last = tables->arena + line_count;
-    const std::uint64_t* first = std::lower_bound(tables->arena, tables->arena + line_count, key);
-    const std::uint64_t* after = std::upper_bound(first, last, key | offset_mask);
-    return {first, after};
-}
-
-std::uint64_t lines_unindexed_from() { return unindexed_from; }
-
-NameRecords records_named(std::string_view name) {
-    put_tables_in_order();
-    std::uint64_t key = name_hash(name) << 40;
-    const std::uint64_t* last = tables->arena + arena_size;
-    const std::uint64_t* first = std::lower_bound(names_begin(), tables->arena + arena_size, key);
-    const std::uint64_t* after = std::upper_bound(first, last, key | offset_mask);
-    return {first, after};
+std::uint64_t name_hash(const LookupIndex& index, std::string_view name) {
+    std::uint64_t hash = index.hash_seed;
+    for (char c : name) hash = (hash ^ fold(static_cast<unsigned char>(c))) * 0x100000001B3u;
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDu;
+    hash ^= hash >> 33;
+    return hash & 0xFFFFFF;
 }
 
 bool same_name(std::string_view a, std::string_view b) {
@@ -407,28 +272,64 @@ bool same_name(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::uint64_t record_of(SymbolKind kind, unsigned number) {
-    switch (kind) {
-        case SymbolKind::Object:
-            return tables->numbered[0].get(number & 0xFFFF);
-        case SymbolKind::Attribute:
-            return tables->numbered[1].get(number & 0xFFFF);
-        case SymbolKind::Property:
-            return tables->numbered[2].get(number & 0xFFFF);
-        case SymbolKind::FakeAction:
-            return tables->numbered[3].get(number & 0xFFFF);
-        case SymbolKind::Action:
-            return tables->numbered[4].get(number & 0xFFFF);
-        case SymbolKind::Array:
-            return tables->arrays.get(number & 0xFFFF);
-        case SymbolKind::Global:
-            return tables->globals[number & 0xFF];
-        case SymbolKind::Routine:
-            return tables->routines.record.get(number & 0xFFFF);
-        case SymbolKind::Class:
-            break;
+LookupIndex::~LookupIndex() {
+    release_game_model(model);
+    std::free(tables);
+}
+
+void build_index(LookupIndex& index) {
+    release_game_model(index.model);
+    std::free(index.tables);
+    index.line_count = index.name_count = 0;
+    index.lines_unindexed_from = no_offset;
+    index.line_summary_count = index.records_in_last_summary = index.points_range_count = 0;
+    index.last_summarized_record = 0;
+    index.points_ranges_full = false;
+    index.records_per_summary = 1;
+    index.in_order = false;
+    index.hash_seed = random_seed();
+    index.model = new_game_model();
+    // calloc, so that the pages of the tables that a file leaves empty are never touched.
+    index.tables = static_cast<IndexTables*>(std::calloc(1, sizeof(IndexTables)));
+    if (index.tables == nullptr) fatal_error("Out of memory for the lookup index");
+    const ModelReaders readers{&index, index_symbol, index_points};
+    read_game_model(*index.model, &readers);
+    for (int file = 0; file < file_number_count; ++file) {
+        const SourceFileNames& names = index.model->files[file];
+        if (!names.declared) continue;
+        add_file_name(*index.tables, names.include_name.view(), file, 0);
+        add_file_name(*index.tables, names.file_name.view(), file, 1);
+        add_file_name(*index.tables, names.last_part(), file, 2);
     }
-    return 0;
+}
+
+void put_in_order(LookupIndex& index) {
+    if (index.in_order) return;
+    index.in_order = true;
+    std::uint64_t* arena = index.tables->arena;
+    std::sort(arena, arena + index.line_count);
+    index.line_count = static_cast<std::size_t>(std::unique(arena, arena + index.line_count) - arena);
+    std::sort(names_begin(index), arena + arena_size);
+    LineSummary* summaries = index.tables->line_summaries;
+    std::sort(summaries, summaries + index.line_summary_count,
+              [](const LineSummary& a, const LineSummary& b) { return a.record() < b.record(); });
+    PointsRange* ranges = index.tables->points_ranges;
+    std::sort(ranges, ranges + index.points_range_count, [](const PointsRange& a, const PointsRange& b) {
+        return a.routine != b.routine ? a.routine < b.routine : a.record() < b.record();
+    });
+    order_routines_by_start(*index.model, index.tables->by_start);
+}
+
+FileSet files_named(const LookupIndex& index, std::string_view file) {
+    FileSet files{};
+    const std::uint32_t hash = file_name_hash(file);
+    for (unsigned slot = hash % file_name_slots; index.tables->file_names[slot].file != 0;
+         slot = (slot + 1) % file_name_slots) {
+        const FileNameSlot& entry = index.tables->file_names[slot];
+        if (entry.hash == hash && file_name_of(*index.model, entry) == file)
+            files.bits[(entry.file - 1) / 64] |= std::uint64_t{1} << ((entry.file - 1) % 64);
+    }
+    return files;
 }
 
 }  // namespace lookup

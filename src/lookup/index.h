@@ -1,103 +1,99 @@
-// The lookup index: what one reading of the debugging file learns, so that
-// every answer after it reads only the records it needs. Its tables are
-// bounded by the format (256 file numbers; routine, object, property,
-// attribute, action and array numbers are words, global numbers bytes), and
-// the one table the format does not bound, source lines, has a fixed room:
-// the records it cannot hold are read when a source line is asked for.
+// The lookup index: the game model of one reading of the debugging file,
+// and beside it what only lookups need, so that every answer after it reads
+// only the records it names. The one table the format does not bound,
+// source lines, has a fixed room: the records it cannot hold are read when
+// a source line is asked for.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-#include "reader/field_reader.h"
+#include "reader/game_model.h"
 
 namespace lookup {
 
-// The kinds of records that bear a name, as lookups name them.
-enum class SymbolKind { Class, Object, Global, Attribute, Property, FakeAction, Action, Routine, Array };
+struct IndexTables;
 
-struct SourceFile {
-    bool declared;
-    StringField include_name;
-    StringField file_name;
-    std::size_t include_name_length;
-    std::size_t file_name_length;
+struct LookupIndex {
+    GameModel* model = nullptr;
+    IndexTables* tables = nullptr;
+    std::size_t line_count = 0;
+    std::size_t name_count = 0;
+    // The first SequencePoints record that the line index does not hold (it
+    // had no more room); ~0 when it holds them all. The records from there
+    // on are summarized, each summary standing for `records_per_summary`.
+    std::uint64_t lines_unindexed_from = ~std::uint64_t{0};
+    unsigned line_summary_count = 0;
+    unsigned records_per_summary = 1;
+    unsigned records_in_last_summary = 0;
+    std::uint64_t last_summarized_record = 0;
+    unsigned points_range_count = 0;
+    bool points_ranges_full = false;
+    // Drawn for each reading, so that no file can be written whose names
+    // share one hash.
+    std::uint64_t hash_seed = 0;
+    // The tables are put in the order that answers search them when the
+    // first answer needs them, so that the reading itself does no more than read.
+    bool in_order = false;
+
+    LookupIndex() = default;
+    LookupIndex(const LookupIndex&) = delete;
+    LookupIndex& operator=(const LookupIndex&) = delete;
+    ~LookupIndex();
 };
 
-// Reads the records from the current offset (the first record) to the End
-// record and builds the index. Forgets the index of an earlier run first.
-void build_index();
+// Thrown by a query when a record it reads is not the one the index holds
+// there: the file changed after the index was built.
+struct IndexStale {};
 
-// The last File record of each file number.
-const SourceFile& source_file(int number);
-// Whether the File record of `number` names FILE: by its include name, its
-// file name or the last part of its file name (after its last / or \).
-bool file_is_named(int number, std::string_view file);
+// Reads the records from the version numbers to the End record into the
+// index, forgetting what it held before.
+void build_index(LookupIndex& index);
 
-bool has_code_area();
-unsigned long code_area_start();
-
-// The first Routine record of each routine number, and the first RoutineEnd
-// of that number, wherever it stands.
-struct RoutineSpan {
-    bool has_start;
-    bool has_end;
-    unsigned long start;  // code offsets
-    unsigned long end;
+// The file numbers whose File record names FILE: by its include name, its
+// file name or the last part of its file name; one bit per number.
+struct FileSet {
+    std::uint64_t bits[4];
+    bool has(int file) const { return (bits[(file & 0xFF) / 64] >> (file % 64)) & 1; }
+    bool empty() const { return (bits[0] | bits[1] | bits[2] | bits[3]) == 0; }
 };
-RoutineSpan routine_span(unsigned number);
-// The routine holding a code offset: the first, in the order of their Routine
-// records, whose code from its start up to its end holds it; -1 when none.
-long routine_at(unsigned long code_offset);
+FileSet files_named(const LookupIndex& index, std::string_view file);
 
-// The start position and name of a routine, read from its Routine record.
-struct RoutineHead {
-    LineRef at;
-    StringField name;
-    std::size_t name_length;
-    std::string_view name_view() const { return {name, name_length}; }
+// The routine holding a code offset (see routine_at in game_model.h); -1 when none.
+long routine_holding(LookupIndex& index, std::uint32_t code_offset);
+// Reads the first Routine record of `number`, which the model holds.
+void read_routine_of(const LookupIndex& index, unsigned number, RoutineStart& routine);
+
+// Of a routine's sequence points, the one with the greatest offset not above
+// `offset_in_routine` (the first of equal ones); false when there is none.
+bool point_of_offset(const LookupIndex& index, unsigned routine, unsigned offset_in_routine, SequencePointEntry& point);
+
+// A sequence point on a source line, with its routine's Routine record
+// (none when the routine number has no Routine record).
+struct PointOnLine {
+    SequencePointEntry point;
+    unsigned routine_number;
+    const RoutineStart* routine;
 };
-// Reads it; the input then stands after the name.
-void read_routine_head(unsigned number, RoutineHead& head);
+using PointVisit = void (*)(void* answer, const PointOnLine& found);
+// Visits, in file order, each sequence point on `line` in one of `files`.
+void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned line, PointVisit visit, void* answer);
 
-// Offsets of the type bytes of the first and of the last SequencePoints
-// record of a routine number; 0 when there is none.
-std::uint64_t first_points_record(unsigned routine);
-std::uint64_t last_points_record(unsigned routine);
-
-// The SequencePoints records that hold a position in file `file` on line
-// `line`, as a range of entries of the line index, in file order. Only the
-// records before lines_unindexed_from() are in the index.
-struct LineRecords {
-    const std::uint64_t* begin;
-    const std::uint64_t* end;
+// A record that bears a name: a symbol record, or a routine's, whose code
+// offset then stands beside it.
+struct FoundSymbol {
+    SymbolRecord symbol;
+    std::uint32_t code_offset;
 };
-LineRecords records_with_line(int file, unsigned line);
-inline std::uint64_t record_offset_of(std::uint64_t entry) { return entry & ((std::uint64_t{1} << 40) - 1); }
-// The offset of the first SequencePoints record that the line index does not
-// hold (the index had no more room); UINT64_MAX when it holds them all.
-std::uint64_t lines_unindexed_from();
-
-// The records whose names may be `name` (compared with ASCII letters folded
-// to lower case), in file order: entries of the name index, whose record
-// offsets the caller reads to compare the names.
-struct NameRecords {
-    const std::uint64_t* begin;
-    const std::uint64_t* end;
-};
-NameRecords records_named(std::string_view name);
 // Whether two names are the same with ASCII letters compared case-insensitively.
 bool same_name(std::string_view a, std::string_view b);
 
-// The offset of the type byte of the first record of `kind` and `number`
-// (not for classes); 0 when there is none.
-std::uint64_t record_of(SymbolKind kind, unsigned number);
-
-// Goes on reading at `offset`, which the index found in the file.
-void go_to(std::uint64_t offset);
-// Ends a walk of the record loop that the caller started: the next record
-// it reads is the End record.
-void end_record_walk();
+using SymbolVisit = void (*)(void* answer, const FoundSymbol& found);
+// Visits, in file order, each record that counts named `name`, with ASCII
+// letters compared case-insensitively.
+void for_each_symbol_named(LookupIndex& index, std::string_view name, SymbolVisit visit, void* answer);
+// Reads the first record of `type` and `number` (not a class); false when there is none.
+bool read_symbol_of(const LookupIndex& index, RecordType type, unsigned number, FoundSymbol& found);
 
 }  // namespace lookup

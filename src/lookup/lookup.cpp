@@ -1,6 +1,7 @@
 // Lookups: the index is built once, then the lookups of the command line are
 // answered in the order given, then those read from standard input, each as
-// it comes.
+// it comes. With -lookup vardex is a server that may run while the file is
+// written again: it follows its file, and rebuilds the index when it changed.
 #include "lookup/lookup.h"
 
 #include <unistd.h>
@@ -11,15 +12,15 @@
 #include <string_view>
 
 #include "lookup/answers.h"
-#include "lookup/index.h"
 #include "output_writer.h"
+#include "reader/debug_file.h"
 #include "reader/field_reader.h"
 #include "run_options.h"
 
 namespace {
 
-// A lookup line holds at most this many bytes; a longer one is one bad
-// lookup, cut to them.
+// A lookup holds at most this many bytes; a longer one is one bad lookup,
+// cut to them.
 constexpr std::size_t longest_lookup = 4096;
 constexpr std::size_t stdin_buffer_size = 64 * 1024;
 char stdin_buffer[stdin_buffer_size];
@@ -28,25 +29,124 @@ const lookup::AnswerWriter& answer_writer() {
     return options.mode == OutputMode::Json ? lookup::json_answers : lookup::text_answers;
 }
 
-// One line of standard input, without its newline; in text mode an empty
-// line follows its answer, so that a reader knows the answer is complete.
-bool answer_line(const char* line, std::size_t length) {
-    bool found = length > longest_lookup ? lookup::answer_bad({line, longest_lookup}, answer_writer())
-                                         : lookup::answer({line, length}, answer_writer());
-    if (options.mode != OutputMode::Json) out.put('\n');
-    return found;
+// --- Following the file -------------------------------------------------------
+
+// A read of the file that failed while the server reads it again.
+struct InputFailed {
+    std::string_view message;
+};
+[[noreturn]] void throw_input_failed(std::string_view message) { throw InputFailed{message}; }
+
+struct Server {
+    lookup::LookupIndex& index;
+    const char* path;
+    // The file the index was built from, when it is a file.
+    bool has_identity;
+    FileIdentity indexed;
+    // The file could not be read again, for `reason`; it is tried again
+    // when the path names another version of it.
+    bool unreadable;
+    std::string_view reason;
+    FileIdentity tried;
+};
+
+void note_indexed_file(Server& server) {
+    server.has_identity = identity_of_open_file(server.indexed);
+    server.unreadable = false;
 }
 
-// A line that the buffer holds whole: a carriage return before its newline is dropped.
-bool answer_whole_line(const char* line, std::size_t length) {
-    if (length != 0 && line[length - 1] == '\r') --length;
-    return answer_line(line, length);
+bool file_changed(const Server& server) {
+    FileIdentity open{}, named{};
+    if (!identity_of_open_file(open) || !identity_of_path(server.path, named)) return true;
+    return !(open == server.indexed) || named.device != open.device || named.inode != open.inode;
+}
+
+void read_file_again(Server& server) {
+    server.unreadable = true;
+    if (!identity_of_path(server.path, server.tried)) server.tried = {};
+    try {
+        if (!reopen_debug_file(server.path)) {
+            server.reason = std::strerror(errno);
+            return;
+        }
+        check_magic_number();
+        lookup::build_index(server.index);
+        note_indexed_file(server);
+    } catch (const InputFailed& failed) {
+        server.reason = failed.message;
+    }
+}
+
+// Before the lines that have arrived are answered: a file written again, or
+// another file renamed over its name, is read again.
+void follow_file(Server& server) {
+    if (server.unreadable) {
+        FileIdentity named{};
+        if (identity_of_path(server.path, named) && !(named == server.tried)) read_file_again(server);
+    } else if (server.has_identity && file_changed(server)) {
+        read_file_again(server);
+    }
+}
+
+// --- Answering ------------------------------------------------------------------
+
+// Whether the output was written out during an answer, which can then no
+// longer be taken back.
+bool written_out;
+std::size_t (*mode_before_flush)();
+std::size_t note_written_out() {
+    written_out = true;
+    return mode_before_flush != nullptr ? mode_before_flush() : 0;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// One reading of a lookup, from the command line or a line of standard
+// input: a carriage return at its end is dropped; longer than longest_lookup
+// it is one bad lookup, cut to them; spaces and tabs around it are ignored.
+// An answer that read a record the index does not hold there, or the end of
+// the file, is taken back and given again from the file read again.
+bool answer_text(Server& server, std::string_view text) {
+    if (text.ends_with('\r')) text.remove_suffix(1);
+    if (text.size() > longest_lookup) return lookup::answer_bad(text.substr(0, longest_lookup), answer_writer());
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    for (int attempt = 0; attempt < 3 && !server.unreadable; ++attempt) {
+        const std::size_t mark = out.used;
+        written_out = false;
+        mode_before_flush = out.before_flush;
+        out.before_flush = note_written_out;
+        try {
+            const bool found = lookup::answer(server.index, text, answer_writer());
+            out.before_flush = mode_before_flush;
+            return found;
+        } catch (const lookup::IndexStale&) {
+        } catch (const InputFailed&) {
+        }
+        out.before_flush = mode_before_flush;
+        if (!written_out) out.used = mark;
+        read_file_again(server);
+    }
+    if (!server.unreadable) {
+        server.unreadable = true;
+        server.reason = "it changes while it is read";
+    }
+    answer_writer().unreadable(text, server.path, server.reason);
+    return false;
+}
+
+// One line of standard input, without its newline; in text mode an empty
+// line follows its answer, so that a reader knows the answer is complete.
+bool answer_line(Server& server, const char* line, std::size_t length) {
+    const bool found = answer_text(server, {line, length});
+    if (options.mode != OutputMode::Json) out.put('\n');
+    return found;
 }
 
 // Reads lookups from standard input up to its end. Every answer is written
 // out before the next read, which may wait for input; lines that came
 // together are answered together, in one write.
-bool answer_lookups_from_standard_input() {
+bool answer_lookups_from_standard_input(Server& server) {
     const int input = fileno(stdin);
     bool all_found = true;
     std::size_t begin = 0, end = 0;
@@ -54,14 +154,14 @@ bool answer_lookups_from_standard_input() {
     for (;;) {
         while (const void* newline = std::memchr(stdin_buffer + begin, '\n', end - begin)) {
             auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - (stdin_buffer + begin));
-            if (!dropping_rest_of_line) all_found = answer_whole_line(stdin_buffer + begin, length) && all_found;
+            if (!dropping_rest_of_line) all_found = answer_line(server, stdin_buffer + begin, length) && all_found;
             dropping_rest_of_line = false;
             begin += length + 1;
         }
         // Longer than a lookup with a carriage return: answered now, and the
         // rest of its line dropped as it comes.
         if (!dropping_rest_of_line && end - begin > longest_lookup + 1) {
-            all_found = answer_line(stdin_buffer + begin, end - begin) && all_found;
+            all_found = answer_line(server, stdin_buffer + begin, end - begin) && all_found;
             dropping_rest_of_line = true;
         }
         if (dropping_rest_of_line) begin = end;
@@ -72,27 +172,31 @@ bool answer_lookups_from_standard_input() {
         ssize_t count = read(input, stdin_buffer + end, stdin_buffer_size - end);
         if (count > 0) {
             end += static_cast<std::size_t>(count);
+            follow_file(server);
             continue;
         }
         if (count < 0 && errno == EINTR) continue;
         if (count < 0 && errno != EBADF) fatal_error("I/O failure: can't read lookups from standard input");
         break;
     }
-    if (end != 0 && !dropping_rest_of_line) all_found = answer_line(stdin_buffer, end) && all_found;
+    if (end != 0 && !dropping_rest_of_line) all_found = answer_line(server, stdin_buffer, end) && all_found;
     return all_found;
 }
 
 }  // namespace
 
-int answer_lookups() {
+int answer_lookups(lookup::LookupIndex& index) {
     if (!input_is_seekable()) fatal_error("Lookups need a debugging file that can be read twice, not a pipe");
-    lookup::build_index();
+    lookup::build_index(index);
+    Server server{index, options.debug_file_name, false, {}, false, {}, {}};
+    note_indexed_file(server);
     bool all_found = true;
-    for (int i = 0; i < options.lookup_count; ++i)
-        all_found = lookup::answer(options.lookups[i], answer_writer()) && all_found;
-    if (options.lookups_from_standard_input) all_found = answer_lookups_from_standard_input() && all_found;
+    for (int i = 0; i < options.lookup_count; ++i) all_found = answer_text(server, options.lookups[i]) && all_found;
+    if (options.lookups_from_standard_input) {
+        // The server's own reading of the file may fail without ending it.
+        input_failure_handler = throw_input_failed;
+        all_found = answer_lookups_from_standard_input(server) && all_found;
+        input_failure_handler = nullptr;
+    }
     return all_found ? 0 : 1;
 }
-
-// The index is emptied by the next build_index; nothing else outlives a run.
-void reset_lookups() {}

@@ -3,10 +3,10 @@
 // records that bear a name or a number.
 #pragma once
 
-// Reads the open debugging file, from its first record, once into an index,
+#include "lookup/index.h"
+
+// Reads the open debugging file, from its version numbers, once into `index`,
 // then answers the lookups of the command line in the order given and, with
 // -lookup, those of standard input, each as it comes. Returns the exit
 // status: 0 when every lookup found its answer, 1 otherwise.
-int answer_lookups();
-// Forgets what an earlier run learnt (for a new run in the same process).
-void reset_lookups();
+int answer_lookups(lookup::LookupIndex& index);

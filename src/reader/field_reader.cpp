@@ -1,11 +1,14 @@
 #include "reader/field_reader.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+
+#include "reader/debug_file.h"
 
 InputWindow input;
 
@@ -65,8 +68,14 @@ bool refill() {
 
 [[noreturn]] void input_ended() {
     if (debug_file != nullptr && (std::ferror(debug_file) || read_at_offset_failed))
-        fatal_error("I/O failure: can't read from debugging info file");
-    fatal_error("Unexpected end of debugging info file");
+        input_failure("I/O failure: can't read from debugging info file");
+    input_failure("Unexpected end of debugging info file");
+}
+
+FileIdentity identity_of(const struct stat& status) {
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+            static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(status.st_mtim.tv_sec),
+            static_cast<std::int64_t>(status.st_mtim.tv_nsec)};
 }
 
 // Makes sure at least one unread byte is in the buffer.
@@ -75,6 +84,40 @@ inline void require_input() {
 }
 
 }  // namespace
+
+InputFailureHandler input_failure_handler = nullptr;
+
+void input_failure(std::string_view message) {
+    if (input_failure_handler != nullptr) input_failure_handler(message);
+    fatal_error(message);
+}
+
+void check_magic_number() {
+    if (read_magic_byte() != 0xDE || read_magic_byte() != 0xBF)
+        input_failure("Debugging info file does not begin with magic number DEBF.");
+}
+
+bool reopen_debug_file(const char* path) {
+    std::FILE* stream = std::fopen(path, "rb");
+    if (stream == nullptr) return false;
+    release_debug_file();
+    attach_debug_stream(stream);
+    return true;
+}
+
+bool identity_of_open_file(FileIdentity& identity) {
+    struct stat status {};
+    if (debug_file == nullptr || fileno(debug_file) < 0 || fstat(fileno(debug_file), &status) != 0) return false;
+    identity = identity_of(status);
+    return true;
+}
+
+bool identity_of_path(const char* path, FileIdentity& identity) {
+    struct stat status {};
+    if (stat(path, &status) != 0) return false;
+    identity = identity_of(status);
+    return true;
+}
 
 void open_debug_file(const char* path) {
     // An in-process harness attaches its stream before the run; it stands in

@@ -375,28 +375,6 @@ struct BufferedFields {
 
 static_assert(BufferedFields::max_read_past_failure <= input_padding);
 
-// Reads fields from the stream, refilling the buffer as needed: the end of
-// the file inside a field ends the run with a fatal error. A string it
-// gives stands in the buffer, so it is valid only until the next read.
-struct StreamFields {
-    std::uint8_t byte() { return static_cast<std::uint8_t>(read_byte()); }
-    std::uint16_t word() { return static_cast<std::uint16_t>(read_word()); }
-    std::uint32_t address() { return static_cast<std::uint32_t>(read_address()); }
-    LineRef line_ref() { return read_line_ref(); }
-    std::string_view string() { return read_string_view(); }
-    void name(Name& kept) { kept.assign(read_string_view()); }
-    unsigned count(std::size_t) { return read_word(); }
-    void skip(std::size_t size) { skip_bytes(size); }
-    template <typename Visit>
-    void for_each_string(Visit visit) {
-        for (std::string_view item; !(item = string()).empty();) visit(item);
-    }
-    void skip_list() {
-        while (skip_string() != 0) {
-        }
-    }
-};
-
 // Drops strings up to and including the empty string that ends a list.
 inline void skip_string_list() {
     ListAhead list;
@@ -407,6 +385,25 @@ inline void skip_string_list() {
     while (skip_string() != 0) {
     }
 }
+
+// Reads fields from the stream, refilling the buffer as needed: the end of
+// the file inside a field ends the run with a fatal error. A string it
+// gives stands in the buffer, so it is valid only until the next read.
+struct StreamFields {
+    std::uint8_t byte() { return static_cast<std::uint8_t>(read_byte()); }
+    std::uint16_t word() { return static_cast<std::uint16_t>(read_word()); }
+    std::uint32_t address() { return static_cast<std::uint32_t>(read_address()); }
+    LineRef line_ref() { return read_line_ref(); }
+    std::string_view string() { return read_string_view(); }
+    void name(Name& kept) { kept.size = static_cast<std::uint8_t>(read_string(kept.text)); }
+    unsigned count(std::size_t) { return read_word(); }
+    void skip(std::size_t size) { skip_bytes(size); }
+    template <typename Visit>
+    void for_each_string(Visit visit) {
+        for (std::string_view item; !(item = string()).empty();) visit(item);
+    }
+    void skip_list() { skip_string_list(); }
+};
 
 // Reads fields from the stream only to drop them: a record decoder run over
 // it skips the record. The fixed-size fields between two strings or counts

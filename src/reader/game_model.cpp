@@ -16,22 +16,18 @@ namespace {
 struct Reading {
     GameModel* model;
     const ModelReaders* readers;
+    RecordTally* last_tally;  // of the record being read
+    std::uint64_t last_type_byte;
 };
 Reading reading;
 
-std::uint64_t type_byte_offset() {
-    std::uint64_t offset = input_offset() - 1;
-    if (offset > largest_record_offset) fatal_error("Debugging info file too large for lookups");
-    return offset;
-}
-
-void learn_file(StreamFields& in) {
+void learn_file(StreamFields& in, std::uint64_t) {
     FileRecord file;
     read_file_record(in, file);
     reading.model->files[file.number].note(file);
 }
 
-void learn_memory_map(StreamFields& in) {
+void learn_memory_map(StreamFields& in, std::uint64_t) {
     GameModel& model = *reading.model;
     const bool first_map = !model.has_memory_map;
     model.has_memory_map = true;
@@ -54,7 +50,7 @@ void learn_memory_map(StreamFields& in) {
     });
 }
 
-void learn_game_header(StreamFields& in) {
+void learn_game_header(StreamFields& in, std::uint64_t) {
     GameModel& model = *reading.model;
     if (model.has_game_header) {
         in.skip(game_header_size);
@@ -64,23 +60,25 @@ void learn_game_header(StreamFields& in) {
     read_game_header(in, model.game_header);
 }
 
-// Whether a symbol record is the first of its kind and number, noting it if so.
+// Whether a symbol record of `type` is the first of its kind and number,
+// noting it if so.
+template <RecordType type>
 bool note_first_symbol(const SymbolRecord& symbol, std::uint64_t offset) {
     GameModel& model = *reading.model;
-    if (symbol.type == Class) {
+    if constexpr (type == Class) {
         if (model.class_count == word_count) return false;
         ++model.class_count;
         return true;
-    }
-    if (symbol.type == Global) {
+    } else if constexpr (type == Global) {
         if (model.first_global.get(symbol.number) != 0) return false;
         model.first_global.set(symbol.number, offset);
         return true;
+    } else {
+        RecordOffsets<word_count>& first = model.first_numbered[numbered_slot(type)];
+        if (first.get(symbol.number) != 0) return false;
+        first.set(symbol.number, offset);
+        return true;
     }
-    RecordOffsets<word_count>& first = model.first_numbered[numbered_slot(symbol.type)];
-    if (first.get(symbol.number) != 0) return false;
-    first.set(symbol.number, offset);
-    return true;
 }
 
 // A reading with no readers keeps no name: it reads a record's numbers and
@@ -91,22 +89,20 @@ struct NamesDropped : StreamFields {
 };
 
 template <RecordType type>
-void learn_symbol(StreamFields& in) {
-    const std::uint64_t offset = type_byte_offset();
+void learn_symbol(StreamFields& in, std::uint64_t offset) {
     SymbolRecord symbol;
     if (reading.readers == nullptr) {
         NamesDropped numbers;
         read_symbol_record(numbers, type, symbol);
-        note_first_symbol(symbol, offset);
+        note_first_symbol<type>(symbol, offset);
         return;
     }
     read_symbol_record(in, type, symbol);
-    if (note_first_symbol(symbol, offset)) reading.readers->symbol(reading.readers->query, symbol, offset);
+    if (note_first_symbol<type>(symbol, offset)) reading.readers->symbol(reading.readers->query, symbol, offset);
 }
 
-void learn_routine_start(StreamFields& in) {
+void learn_routine_start(StreamFields& in, std::uint64_t offset) {
     GameModel& model = *reading.model;
-    const std::uint64_t offset = type_byte_offset();
     RoutineStart routine;
     if (reading.readers == nullptr) {
         NamesDropped numbers;
@@ -126,12 +122,17 @@ void learn_routine_start(StreamFields& in) {
     span.order = static_cast<std::uint16_t>(model.routines.count);
     model.routines.in_file_order[model.routines.count++] = routine.number;
     if (reading.readers != nullptr) {
-        SymbolRecord symbol{Routine, routine.number, routine.name, true, routine.at};
+        SymbolRecord symbol;  // the name's bytes copied, not its whole field
+        symbol.type = Routine;
+        symbol.number = routine.number;
+        symbol.name.assign(routine.name.view());
+        symbol.has_position = true;
+        symbol.start = routine.at;
         reading.readers->symbol(reading.readers->query, symbol, offset);
     }
 }
 
-void learn_routine_end(StreamFields& in) {
+void learn_routine_end(StreamFields& in, std::uint64_t) {
     const RoutineEndRecord end = read_routine_end(in);
     RoutineSpan& span = reading.model->routines.span[end.number];
     if (span.has_end) return;
@@ -139,9 +140,8 @@ void learn_routine_end(StreamFields& in) {
     span.end = end.code_offset;
 }
 
-void learn_points(StreamFields& in) {
+void learn_points(StreamFields& in, std::uint64_t offset) {
     RoutineTable& routines = reading.model->routines;
-    const std::uint64_t offset = type_byte_offset();
     const PointsHead head = read_points_head(in);
     if (routines.first_points.get(head.routine) == 0) routines.first_points.set(head.routine, offset);
     routines.last_points.set(head.routine, offset);
@@ -152,20 +152,26 @@ void learn_points(StreamFields& in) {
 }
 
 template <int type>
-void skip_body(StreamFields&) {
+void skip_body(StreamFields&, std::uint64_t) {
     skip_record_of<type>();
 }
 
-// Reads a record's body with `learn` and adds the record to the tally of
-// its type; the type byte before the body counts too.
-template <int type, void (*learn)(StreamFields&)>
+// Counts a record and reads its body with `learn`. A record's bytes, its
+// type byte included, are those up to the next type byte, which adds them
+// to the tally of the record before it.
+void start_record(RecordTally& tally, std::uint64_t type_byte) {
+    reading.last_tally->bytes += type_byte - reading.last_type_byte;
+    reading.last_tally = &tally;
+    reading.last_type_byte = type_byte;
+    ++tally.count;
+}
+
+template <int type, void (*learn)(StreamFields&, std::uint64_t)>
 void measure() {
     const std::uint64_t type_byte = input_offset() - 1;
+    start_record(reading.model->records[type], type_byte);
     StreamFields in;
-    learn(in);
-    RecordTally& tally = reading.model->records[type];
-    ++tally.count;
-    tally.bytes += input_offset() - type_byte;
+    learn(in, type_byte);
 }
 
 constexpr RecordHandler learners[last_record_type + 1] = {
@@ -190,10 +196,7 @@ constexpr RecordHandler learners[last_record_type + 1] = {
 };
 
 // A type byte above the last type has no body: the loop goes on at the next byte.
-void tally_unknown_type(int) {
-    ++reading.model->unknown_types.count;
-    ++reading.model->unknown_types.bytes;
-}
+void tally_unknown_type(int) { start_record(reading.model->unknown_types, input_offset() - 1); }
 
 }  // namespace
 
@@ -211,10 +214,14 @@ void read_game_model(GameModel& model, const ModelReaders* readers) {
     model.version_major = in.byte();
     model.version_minor = in.byte();
     model.version_revision = in.word();
-    reading = {&model, readers};
+    RecordTally before_first_record{};
+    reading = {&model, readers, &before_first_record, input_offset()};
     run_record_loop({learners, nullptr, tally_unknown_type});
-    reading = {};
     model.end_record = input_offset() - 1;
+    reading.last_tally->bytes += model.end_record - reading.last_type_byte;
+    reading = {};
+    // Checked once at the end: an offset kept of a larger file is cut.
+    if (model.end_record > largest_record_offset) fatal_error("Debugging info file too large for lookups");
 }
 
 std::uint64_t first_record_of(const GameModel& model, RecordType type, unsigned number) {

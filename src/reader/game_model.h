@@ -135,9 +135,10 @@ struct GameModel {
 
 // What a query learns beside the model in the same reading: called with
 // each record of a name that counts (the first of its kind and number, the
-// first 65536 classes), and with each SequencePoints record once its head
-// is read, to read its points (read_sequence_point) or skip them
-// (skip_sequence_points) before it returns.
+// first 65536 classes; a routine's as a SymbolRecord of type Routine, its
+// start its position) and the offset of its type byte, and with each
+// SequencePoints record once its head is read, to read its points
+// (read_sequence_point) or skip them (skip_sequence_points) before it returns.
 struct ModelReaders {
     void* query;
     void (*symbol)(void* query, const SymbolRecord& symbol, std::uint64_t offset);

@@ -285,7 +285,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv[argc] = nullptr;
 
     // Process-wide state starts afresh, as in a new process.
-    reset_lookups();
     out.used = 0;
     out.sink = output_sink();
     tail.size = tail.total = 0;

@@ -1,0 +1,283 @@
+// The queries of the lookup index: each reads the few records its answer
+// needs through the reader's decoders, checking that each is the record the
+// index holds there, and hands out their values.
+#include <algorithm>
+
+#include "lookup/index_tables.h"
+#include "reader/debug_file.h"
+#include "reader/record_loop.h"
+
+namespace lookup {
+
+namespace {
+
+void go_to(std::uint64_t offset) {
+    if (!seek_input(offset)) input_failure("I/O failure: can't read from debugging info file");
+}
+
+// Reads the type byte at `offset`, which must be `type`.
+void go_to_record(std::uint64_t offset, RecordType type) {
+    go_to(offset);
+    StreamFields in;
+    if (in.byte() != type) throw IndexStale{};
+}
+
+// Reads the record at `offset`, which bears a name.
+void read_symbol_at(std::uint64_t offset, FoundSymbol& found) {
+    go_to(offset);
+    StreamFields in;
+    const int type = in.byte();
+    found.code_offset = 0;
+    if (type == Routine) {
+        RoutineStart routine;
+        read_routine_start(in, routine);
+        found.symbol = {Routine, routine.number, routine.name, true, routine.at};
+        found.code_offset = routine.code_offset;
+        return;
+    }
+    if (type > last_record_type || !record_kinds[type].bears_name) throw IndexStale{};
+    read_symbol_record(in, static_cast<RecordType>(type), found.symbol);
+}
+
+// The entries of `arena` from `first` to `last` whose key (the bits above
+// the record offset) is `key`.
+struct Entries {
+    const std::uint64_t* begin;
+    const std::uint64_t* end;
+};
+Entries entries_with_key(const std::uint64_t* first, const std::uint64_t* last, std::uint64_t key) {
+    first = std::lower_bound(first, last, key);
+    return {first, std::upper_bound(first, last, key | offset_mask)};
+}
+
+// --- Walks over the records ---------------------------------------------------
+// A walk runs the record loop from some record on, up to a record where it
+// stops; its handler, which takes no arguments, finds the walk's state here,
+// and ends the walk by going to the End record.
+
+struct PointSearch {
+    unsigned routine;
+    unsigned offset_in_routine;
+    bool found;
+    SequencePointEntry best;
+    std::uint64_t last_record;
+    bool last_record_read;
+};
+
+struct LineWalk {
+    LookupIndex* index;
+    const FileSet* files;
+    unsigned line;
+    PointVisit visit;
+    void* answer;
+    std::uint64_t stop;  // the record where a walk stops
+};
+
+const LookupIndex* walked_index;
+PointSearch* point_search;
+LineWalk* line_walk;
+
+// The points of a SequencePoints record of the routine searched, whose
+// head is read: the first with the greatest offset not above the one
+// searched, unless an earlier record had it.
+void consider_points(PointSearch& search, unsigned count) {
+    StreamFields in;
+    for (unsigned entry = 0; entry < count; ++entry) {
+        const SequencePointEntry point = read_sequence_point(in);
+        if (point.code_offset <= search.offset_in_routine &&
+            (!search.found || point.code_offset > search.best.code_offset)) {
+            search.found = true;
+            search.best = point;
+        }
+    }
+}
+
+void consider_points_record() {
+    StreamFields in;
+    const std::uint64_t offset = input_offset() - 1;
+    const PointsHead head = read_points_head(in);
+    if (head.routine == point_search->routine)
+        consider_points(*point_search, head.count);
+    else
+        skip_sequence_points(in, head.count);
+    if (offset < point_search->last_record) return;
+    point_search->last_record_read = offset == point_search->last_record && head.routine == point_search->routine;
+    go_to(walked_index->model->end_record);
+}
+
+void consider_points_at(PointSearch& search, std::uint64_t record) {
+    go_to_record(record, SequencePoints);
+    StreamFields in;
+    const PointsHead head = read_points_head(in);
+    if (head.routine != search.routine) throw IndexStale{};
+    consider_points(search, head.count);
+}
+
+// The records of a routine whose SequencePoints records are ranged: those
+// whose range holds the offset searched, and the first of those below it
+// with the greatest highest offset; in file order.
+void search_ranged_points(const LookupIndex& index, PointSearch& search) {
+    const PointsRange* ranges = index.tables->points_ranges;
+    const PointsRange* end = ranges + index.points_range_count;
+    const PointsRange* first = std::lower_bound(
+        ranges, end, search.routine, [](const PointsRange& r, unsigned routine) { return r.routine < routine; });
+    const PointsRange* below = nullptr;
+    const unsigned t = search.offset_in_routine;
+    for (const PointsRange* r = first; r != end && r->routine == search.routine; ++r)
+        if (r->lowest <= r->highest && r->highest <= t && (below == nullptr || r->highest > below->highest)) below = r;
+    for (const PointsRange* r = first; r != end && r->routine == search.routine; ++r)
+        if (r == below || (r->lowest <= t && t < r->highest)) consider_points_at(search, r->record());
+}
+
+// The points of a SequencePoints record, whose head is read, on the line
+// walked; its routine's record is read at the first of them. Returns how
+// many there were.
+unsigned visit_points_on_line(LineWalk& walk, const PointsHead& head) {
+    StreamFields in;
+    const bool has_routine = walk.index->model->routines.span[head.routine].has_start;
+    RoutineStart routine;
+    bool routine_read = !has_routine;
+    unsigned visited = 0;
+    for (unsigned entry = 0; entry < head.count; ++entry) {
+        const SequencePointEntry point = read_sequence_point(in);
+        if (unsigned(point.at.line) != walk.line || !walk.files->has(point.at.file)) continue;
+        if (!routine_read) {
+            const std::uint64_t resume = input_offset();
+            read_routine_of(*walk.index, head.routine, routine);
+            go_to(resume);
+            routine_read = true;
+        }
+        walk.visit(walk.answer, {point, head.routine, has_routine ? &routine : nullptr});
+        ++visited;
+    }
+    return visited;
+}
+
+void walk_points_on_line() {
+    if (input_offset() - 1 >= line_walk->stop) {
+        go_to(line_walk->index->model->end_record);
+        return;
+    }
+    StreamFields in;
+    visit_points_on_line(*line_walk, read_points_head(in));
+}
+
+constexpr RecordHandler point_search_handlers[last_record_type + 1] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, consider_points_record,
+};
+constexpr RecordHandler line_walk_handlers[last_record_type + 1] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, walk_points_on_line,
+};
+constexpr bool only_points[last_record_type + 1] = {false, false, false, false, false, false,
+                                                    false, false, false, false, true};
+
+bool may_hold(const LineSummary& summary, const FileSet& files, unsigned line) {
+    return (summary.many_files || files.has(summary.file)) && summary.lowest <= line && line <= summary.highest;
+}
+
+}  // namespace
+
+long routine_holding(LookupIndex& index, std::uint32_t code_offset) {
+    put_in_order(index);
+    return routine_at(*index.model, index.tables->by_start, code_offset);
+}
+
+void read_routine_of(const LookupIndex& index, unsigned number, RoutineStart& routine) {
+    const RoutineSpan& span = index.model->routines.span[number & 0xFFFF];
+    go_to_record(span.record(), Routine);
+    StreamFields in;
+    read_routine_start(in, routine);
+    if (routine.number != number || routine.code_offset != span.start) throw IndexStale{};
+}
+
+bool point_of_offset(const LookupIndex& index, unsigned routine, unsigned offset_in_routine,
+                     SequencePointEntry& point) {
+    const RoutineTable& routines = index.model->routines;
+    const std::uint64_t first = routines.first_points.get(routine);
+    const std::uint64_t last = routines.last_points.get(routine);
+    if (first == 0) return false;
+    PointSearch search{routine, offset_in_routine, false, {}, last, false};
+    if (first == last) {
+        // The usual file: one record of points per routine.
+        consider_points_at(search, first);
+    } else if (index.tables->points_ranged[routine] == 1) {
+        search_ranged_points(index, search);
+    } else {
+        walked_index = &index;
+        point_search = &search;
+        go_to(first);
+        run_record_loop({point_search_handlers, only_points, nullptr});
+        if (!search.last_record_read) throw IndexStale{};
+    }
+    point = search.best;
+    return search.found;
+}
+
+void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned line, PointVisit visit, void* answer) {
+    if (files.empty()) return;
+    put_in_order(index);
+    LineWalk walk{&index, &files, line, visit, answer, no_offset};
+    // The index's records of each file named, merged into file order.
+    Entries ranges[file_number_count];
+    int range_count = 0;
+    const std::uint64_t* lines_end = index.tables->arena + index.line_count;
+    for (int file = 0; file < file_number_count; ++file) {
+        if (!files.has(file)) continue;
+        const std::uint64_t key = std::uint64_t(file) << 56 | std::uint64_t(line & 0xFFFF) << record_offset_bits;
+        Entries records = entries_with_key(index.tables->arena, lines_end, key);
+        if (records.begin != records.end) ranges[range_count++] = records;
+    }
+    std::uint64_t previous = 0;
+    for (;;) {
+        Entries* next = nullptr;
+        for (int i = 0; i < range_count; ++i)
+            if (ranges[i].begin != ranges[i].end &&
+                (next == nullptr || (*ranges[i].begin & offset_mask) < (*next->begin & offset_mask)))
+                next = &ranges[i];
+        if (next == nullptr) break;
+        const std::uint64_t offset = *next->begin++ & offset_mask;
+        if (offset == previous) continue;  // a record holding the line in two of the files
+        previous = offset;
+        go_to_record(offset, SequencePoints);
+        StreamFields in;
+        if (visit_points_on_line(walk, read_points_head(in)) == 0) throw IndexStale{};
+    }
+    // The records beyond the line index: those of the summaries that may
+    // hold the line, each run of them in one walk.
+    const LineSummary* summaries = index.tables->line_summaries;
+    const unsigned count = index.line_summary_count;
+    for (unsigned i = 0; i < count; ++i) {
+        if (!may_hold(summaries[i], files, line)) continue;
+        unsigned after = i + 1;
+        while (after < count && may_hold(summaries[after], files, line)) ++after;
+        walk.stop = after < count ? summaries[after].record() : no_offset;
+        line_walk = &walk;
+        go_to_record(summaries[i].record(), SequencePoints);
+        go_to(summaries[i].record());
+        run_record_loop({line_walk_handlers, only_points, nullptr});
+        i = after;
+    }
+}
+
+void for_each_symbol_named(LookupIndex& index, std::string_view name, SymbolVisit visit, void* answer) {
+    put_in_order(index);
+    const std::uint64_t hash = name_hash(index, name);
+    const std::uint64_t* names_end = index.tables->arena + arena_size;
+    const Entries records = entries_with_key(names_end - index.name_count, names_end, hash << record_offset_bits);
+    FoundSymbol found;
+    for (const std::uint64_t* entry = records.begin; entry != records.end; ++entry) {
+        read_symbol_at(*entry & offset_mask, found);
+        if (name_hash(index, found.symbol.name.view()) != hash) throw IndexStale{};
+        if (same_name(found.symbol.name.view(), name)) visit(answer, found);
+    }
+}
+
+bool read_symbol_of(const LookupIndex& index, RecordType type, unsigned number, FoundSymbol& found) {
+    const std::uint64_t offset = first_record_of(*index.model, type, number);
+    if (offset == 0) return false;
+    read_symbol_at(offset, found);
+    if (found.symbol.type != type || found.symbol.number != number) throw IndexStale{};
+    return true;
+}
+
+}  // namespace lookup
