@@ -124,7 +124,7 @@ TEST(Lookup, WithoutACodeAreaOnlyCodeOffsetsAreAnswered) {
 // input: every kind of bad lookup the manual lists, in its order, and the
 // text around a lookup.
 TEST(Lookup, ReadingRulesAreTheSameFromBothInputs) {
-    const std::string bad = ": give an address, +offset or FILE:LINE\n";
+    const std::string bad = ": give an address, +offset, FILE:LINE, NAME or KIND NUMBER\n";
     const std::string main_routine = "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n";
     const std::string long_lookup = std::string(4097, 'a');
     struct Case {
@@ -193,7 +193,7 @@ TEST(Lookup, JsonAnswersOneLineEach) {
         "\n"
         R"({"kind":"lookup","lookup":"bad","found":false})"
         "\n"
-        R"({"kind":"lookup","lookup":"0xZZ","found":false,"error":"Bad lookup 0xZZ: give an address, +offset or FILE:LINE"})"
+        R"({"kind":"lookup","lookup":"0xZZ","found":false,"error":"Bad lookup 0xZZ: give an address, +offset, FILE:LINE, NAME or KIND NUMBER"})"
         "\n");
     EXPECT_EQ(result.status, 1);
 }
@@ -293,7 +293,7 @@ TEST(Lookup, StandardInputAnswersAsTheCommandLineDoes) {
         {"Main", "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n"},
         {"routine 3", "games/tale/main.src:50:1: routine 3 \"Late\" at 0x1140\n"},
         {"x", "x: not found\n"},
-        {"0xZZ", "Bad lookup 0xZZ: give an address, +offset or FILE:LINE\n"},
+        {"0xZZ", "Bad lookup 0xZZ: give an address, +offset, FILE:LINE, NAME or KIND NUMBER\n"},
     };
     std::vector<std::string> values;
     std::string input, on_command_line, from_input;
@@ -323,13 +323,13 @@ TEST(Lookup, LinesOfStandardInputAsTheyCome) {
     const std::string input = std::string("\x01\x00z\n", 4) + "a\tb\n" + long_line + "\n" + "main:11\r\n\n0x1100";
     RunResult result = run_vardex({"-lookup"}, game_with_routines(), input);
     EXPECT_EQ(result.out,
-              "Bad lookup \\x01\\x00z: give an address, +offset or FILE:LINE\n\n"
+              "Bad lookup \\x01\\x00z: give an address, +offset, FILE:LINE, NAME or KIND NUMBER\n\n"
               "a\\x09b: not found\n\n"
               "Bad lookup " +
                   long_line.substr(0, 4096) +
-                  ": give an address, +offset or FILE:LINE\n\n"
+                  ": give an address, +offset, FILE:LINE, NAME or KIND NUMBER\n\n"
                   "games/tale/main.src:11:5: 0x1100 in routine Main (1)\n\n"
-                  "Bad lookup : give an address, +offset or FILE:LINE\n\n"
+                  "Bad lookup : give an address, +offset, FILE:LINE, NAME or KIND NUMBER\n\n"
                   "games/tale/main.src:11:5: 0x1100 is in routine Main (1), 0 bytes in\n\n");
     EXPECT_EQ(result.status, 1);
 }
@@ -531,4 +531,32 @@ TEST(Lookup, ACoProcessFollowsItsFileAsItIsWrittenAgain) {
     waitpid(child, &status, 0);
     close(from_vardex[0]);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);  // two lookups could not be answered
+}
+
+// A line without code names the next line of its file that has some, in
+// both forms; a file number that no File record names has a null path in JSON.
+TEST(Lookup, ALineWithoutCodeNamesTheNextAndUnnamedFilesHaveNoPath) {
+    struct Case {
+        std::string value;
+        std::string text;
+        std::string json;
+    };
+    const Case cases[] = {
+        {"main:10", "main:10: no code; next code on line 11",
+         R"({"kind":"lookup","lookup":"main:10","found":false,"next_line":11})"},
+        {"main.src:14", "main.src:14: no code; next code on line 51",
+         R"({"kind":"lookup","lookup":"main.src:14","found":false,"next_line":51})"},
+        {"main:51", "games/tale/main.src:51:5: 0x1144 in routine Late (3)", ""},
+        {"main:52", "main:52: no code", R"({"kind":"lookup","lookup":"main:52","found":false})"},  // the last line
+        {"parser.h:30", "parser.h:30: no code", R"({"kind":"lookup","lookup":"parser.h:30","found":false})"},
+        {"0x1146", "7:52:5: 0x1146 is in routine Late (3), 6 bytes in",
+         R"({"kind":"lookup","lookup":"0x1146","found":true,"address":4422,"code_offset":326,"file":7,"path":null,)"
+         R"("line":52,"char":5,"routine":"Late","routine_number":3,"offset_in_routine":6})"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(look_up({c.value}).out, c.text + "\n") << c.value;
+        if (!c.json.empty()) {
+            EXPECT_EQ(look_up({c.value}, game_with_routines(), "-json").out, c.json + "\n") << c.value;
+        }
+    }
 }

@@ -8,7 +8,7 @@ namespace lookup {
 
 namespace {
 
-constexpr std::string_view bad_lookup_advice = ": give an address, +offset or FILE:LINE";
+constexpr std::string_view bad_lookup_advice = ": give an address, +offset, FILE:LINE, NAME or KIND NUMBER";
 constexpr std::string_view no_code_area_advice = "no code area in the memory map; give +OFFSET";
 constexpr std::string_view changed_file = ": debugging file changed and could not be read again: ";
 
@@ -95,10 +95,12 @@ void text_symbol_row(const GameModel& game, const Lookup&, const FoundSymbol& ro
     o.put('\n');
 }
 
-void text_close_list(const Lookup& lookup, bool found) {
+void text_close_list(const Lookup& lookup, bool found, unsigned next_line) {
     if (found) return;
-    StreamOutput().put(Escaped{lookup.text},
-                       Text{lookup.kind == LookupKind::SourceLine ? ": no code\n" : ": not found\n"});
+    StreamOutput o;
+    o.put(Escaped{lookup.text}, Text{lookup.kind == LookupKind::SourceLine ? ": no code" : ": not found"});
+    if (next_line != 0) o.put("; next code on line ", Number{static_cast<std::uint16_t>(next_line)});
+    o.put('\n');
 }
 
 void text_unreadable(std::string_view, std::string_view path, std::string_view reason) {
@@ -118,7 +120,7 @@ void put_json_position(const GameModel& game, LineRef at) {
     if (game.files[at.file & 0xFF].declared)
         o.put(JsonText{path_of(game, at.file)});
     else
-        o.put('"', Number{static_cast<unsigned>(at.file)}, '"');
+        o.put(JsonNull{});  // as the size profile has it: no file to open
     o.put(JsonMember{"line", static_cast<unsigned>(at.line)}, JsonMember{"char", static_cast<unsigned>(at.character)});
 }
 
@@ -192,8 +194,9 @@ void json_symbol_row(const GameModel& game, const Lookup& lookup, const FoundSym
     o.put('}');
 }
 
-void json_close_list(const Lookup& lookup, bool found) {
+void json_close_list(const Lookup& lookup, bool found, unsigned next_line) {
     if (!found) open_json_answer(lookup.text, false);
+    if (next_line != 0) StreamOutput().put(JsonMember{"next_line", next_line});
     StreamOutput().put(Text{found ? "]}\n" : "}\n"});
 }
 

@@ -162,8 +162,9 @@ void write_symbol_row(void* list, const FoundSymbol& found) {
 
 bool answer_source_line(LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer) {
     ListAnswer list{index.model, &lookup, &writer, false};
-    for_each_point_on_line(index, files_named(index, lookup.file), lookup.line, write_code_row, &list);
-    writer.close_list(lookup, list.found);
+    const FileSet files = files_named(index, lookup.file);
+    for_each_point_on_line(index, files, lookup.line, write_code_row, &list);
+    writer.close_list(lookup, list.found, list.found ? 0 : next_line_with_code(index, files, lookup.line));
     return list.found;
 }
 
@@ -174,7 +175,7 @@ bool answer_symbol(LookupIndex& index, const Lookup& lookup, const AnswerWriter&
         for_each_symbol_named(index, lookup.text, write_symbol_row, &list);
     else if (read_symbol_of(index, lookup.symbol_type, static_cast<unsigned>(lookup.value), found))
         write_symbol_row(&list, found);
-    writer.close_list(lookup, list.found);
+    writer.close_list(lookup, list.found, 0);
     return list.found;
 }
 

@@ -50,7 +50,9 @@ struct AnswerWriter {
     void (*address)(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer);
     void (*code_row)(const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first);
     void (*symbol_row)(const GameModel& game, const Lookup& lookup, const FoundSymbol& row, bool first);
-    void (*close_list)(const Lookup& lookup, bool found);
+    // A FILE:LINE lookup that found no code may name the next line that has
+    // some (0: none).
+    void (*close_list)(const Lookup& lookup, bool found, unsigned next_line);
     // The answer to `lookup` when the file changed and could not be read again.
     void (*unreadable)(std::string_view lookup, std::string_view path, std::string_view reason);
 };

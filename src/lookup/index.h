@@ -80,6 +80,10 @@ using PointVisit = void (*)(void* answer, const PointOnLine& found);
 // Visits, in file order, each sequence point on `line` in one of `files`.
 void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned line, PointVisit visit, void* answer);
 
+// The first line after `line` on which a sequence point of one of `files`
+// stands; 0 when there is none.
+unsigned next_line_with_code(LookupIndex& index, const FileSet& files, unsigned line);
+
 // A record that bears a name: a symbol record, or a routine's, whose code
 // offset then stands beside it.
 struct FoundSymbol {

@@ -162,6 +162,37 @@ void walk_points_on_line() {
     visit_points_on_line(*line_walk, read_points_head(in));
 }
 
+// The first line after a line without code on which a point of the files
+// stands, looked for in the records beyond the line index.
+struct NextLineSearch {
+    const LookupIndex* index;
+    const FileSet* files;
+    unsigned line;
+    unsigned best;  // above any line while none is found
+    std::uint64_t stop;
+};
+
+NextLineSearch* next_line_search;
+
+void consider_next_lines() {
+    NextLineSearch& search = *next_line_search;
+    if (input_offset() - 1 >= search.stop) {
+        go_to(search.index->model->end_record);
+        return;
+    }
+    StreamFields in;
+    const PointsHead head = read_points_head(in);
+    for (unsigned entry = 0; entry < head.count; ++entry) {
+        const SequencePointEntry point = read_sequence_point(in);
+        const auto at_line = static_cast<unsigned>(point.at.line);
+        if (at_line > search.line && at_line < search.best && search.files->has(point.at.file)) search.best = at_line;
+    }
+}
+
+constexpr RecordHandler next_line_handlers[last_record_type + 1] = {
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, consider_next_lines,
+};
+
 constexpr RecordHandler point_search_handlers[last_record_type + 1] = {
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, consider_points_record,
 };
@@ -257,6 +288,37 @@ void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned l
         run_record_loop({line_walk_handlers, only_points, nullptr});
         i = after;
     }
+}
+
+unsigned next_line_with_code(LookupIndex& index, const FileSet& files, unsigned line) {
+    constexpr unsigned none = 0x10000;
+    if (files.empty() || line >= 0xFFFF) return 0;
+    put_in_order(index);
+    NextLineSearch search{&index, &files, line, none, no_offset};
+    const std::uint64_t* lines = index.tables->arena;
+    const std::uint64_t* lines_end = lines + index.line_count;
+    for (int file = 0; file < file_number_count; ++file) {
+        if (!files.has(file)) continue;
+        const std::uint64_t after = std::uint64_t(file) << 56 | std::uint64_t(line + 1) << record_offset_bits;
+        const std::uint64_t* next = std::lower_bound(lines, lines_end, after);
+        if (next != lines_end && (*next >> 56) == static_cast<unsigned>(file))
+            search.best = std::min(search.best, static_cast<unsigned>(*next >> record_offset_bits & 0xFFFF));
+    }
+    // The records beyond the line index whose summary may hold a line between.
+    const LineSummary* summaries = index.tables->line_summaries;
+    const unsigned count = index.line_summary_count;
+    for (unsigned i = 0; i < count; ++i) {
+        const LineSummary& summary = summaries[i];
+        if (!(summary.many_files || files.has(summary.file)) || summary.highest <= line ||
+            summary.lowest >= search.best)
+            continue;
+        search.stop = i + 1 < count ? summaries[i + 1].record() : no_offset;
+        next_line_search = &search;
+        go_to_record(summary.record(), SequencePoints);
+        go_to(summary.record());
+        run_record_loop({next_line_handlers, only_points, nullptr});
+    }
+    return search.best == none ? 0 : search.best;
 }
 
 void for_each_symbol_named(LookupIndex& index, std::string_view name, SymbolVisit visit, void* answer) {
