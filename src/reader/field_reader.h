@@ -84,20 +84,9 @@ inline int read_byte() {
 // file or one that cannot be read fails the magic-number check.
 int read_magic_byte();
 
-// The LineRef stored in the four bytes at `bytes`.
-inline LineRef line_ref_at(const unsigned char* bytes) { return {bytes[0], (bytes[1] << 8) | bytes[2], bytes[3]}; }
-
-// The word stored in the two bytes at `bytes`.
-inline unsigned word_at(const unsigned char* bytes) { return (unsigned{bytes[0]} << 8) | bytes[1]; }
-
-// The address stored in the three bytes at `bytes`.
-inline unsigned long address_at(const unsigned char* bytes) {
-    return (static_cast<unsigned long>(bytes[0]) << 16) | (static_cast<unsigned long>(bytes[1]) << 8) | bytes[2];
-}
-
 inline unsigned read_word() {
     if (input.end - input.next >= 2) {
-        unsigned value = word_at(input.next);
+        unsigned value = (unsigned{input.next[0]} << 8) | input.next[1];
         input.next += 2;
         return value;
     }
@@ -107,7 +96,8 @@ inline unsigned read_word() {
 
 inline unsigned long read_address() {
     if (input.end - input.next >= 3) {
-        unsigned long value = address_at(input.next);
+        unsigned long value =
+            (static_cast<unsigned long>(input.next[0]) << 16) | (unsigned{input.next[1]} << 8) | input.next[2];
         input.next += 3;
         return value;
     }
@@ -119,7 +109,7 @@ inline unsigned long read_address() {
 inline LineRef read_line_ref() {
     LineRef ref;
     if (input.end - input.next >= 4) {
-        ref = line_ref_at(input.next);
+        ref = {input.next[0], (input.next[1] << 8) | input.next[2], input.next[3]};
         input.next += 4;
         return ref;
     }
@@ -413,23 +403,16 @@ struct StreamFields {
 struct SkippedFields {
     std::size_t pending = 0;
 
-    std::uint8_t byte() {
-        pending += 1;
-        return 0;
-    }
-    std::uint16_t word() {
-        pending += 2;
-        return 0;
-    }
-    std::uint32_t address() {
-        pending += 3;
-        return 0;
-    }
-    LineRef line_ref() {
-        pending += 4;
+    std::uint8_t byte() { return dropped<std::uint8_t>(1); }
+    std::uint16_t word() { return dropped<std::uint16_t>(2); }
+    std::uint32_t address() { return dropped<std::uint32_t>(3); }
+    LineRef line_ref() { return dropped<LineRef>(4); }
+    void skip(std::size_t size) { pending += size; }
+    template <typename Field>
+    Field dropped(std::size_t size) {
+        pending += size;
         return {};
     }
-    void skip(std::size_t size) { pending += size; }
     // Read, not skipped, where a list of entries ends with an empty one.
     std::string_view string() {
         finish();
