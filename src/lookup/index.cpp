@@ -38,8 +38,8 @@ std::uint64_t* names_begin(LookupIndex& index) { return index.tables->arena + ar
 void merge_line_summaries(LookupIndex& index) {
     LineSummary* summaries = index.tables->line_summaries;
     unsigned count = index.line_summary_count;
-    std::sort(summaries, summaries + count,
-              [](const LineSummary& a, const LineSummary& b) { return a.record() < b.record(); });
+    const auto by_record = [](const LineSummary& a, const LineSummary& b) { return a.record() < b.record(); };
+    if (!std::is_sorted(summaries, summaries + count, by_record)) std::sort(summaries, summaries + count, by_record);
     for (bool any_files : {false, true}) {
         unsigned kept = 0;
         for (unsigned i = 0; i < count; ++i) {
@@ -67,18 +67,19 @@ void merge_line_summaries(LookupIndex& index) {
 // summarized so far.
 // Adds lines from `lowest` to `highest` of a file, of the record at
 // `record`, which stands after every record summarized so far.
-void summarize_lines(LookupIndex& index, std::uint64_t record, int file, unsigned lowest, unsigned highest) {
+void summarize_lines(LookupIndex& index, std::uint64_t record, int file, unsigned lowest, unsigned highest,
+                     bool many_files = false) {
     LineSummary* summaries = index.tables->line_summaries;
     LineSummary* last = index.line_summary_count == 0 ? nullptr : &summaries[index.line_summary_count - 1];
     const bool same_record = last != nullptr && record == index.last_summarized_record;
     // A record before the last summarized (the line index giving way again,
     // for names) starts a summary of its own, as a record of another file does.
-    if (!same_record && (last == nullptr || record < index.last_summarized_record || last->many_files ||
+    if (!same_record && (last == nullptr || record < index.last_summarized_record || last->many_files || many_files ||
                          last->file != file || index.records_in_last_summary == index.records_per_summary)) {
         if (index.line_summary_count == line_summary_capacity) merge_line_summaries(index);
         last = &summaries[index.line_summary_count++];
         *last = {static_cast<std::uint32_t>(record), static_cast<std::uint8_t>(record >> 32),
-                 static_cast<std::uint8_t>(file),    false,
+                 static_cast<std::uint8_t>(file),    many_files,
                  static_cast<std::uint16_t>(lowest), static_cast<std::uint16_t>(highest)};
         index.records_in_last_summary = 1;
         index.last_summarized_record = record;
@@ -86,7 +87,7 @@ void summarize_lines(LookupIndex& index, std::uint64_t record, int file, unsigne
     }
     if (!same_record) ++index.records_in_last_summary;
     index.last_summarized_record = record;
-    last->many_files = last->many_files || last->file != file;
+    last->many_files = last->many_files || many_files || last->file != file;
     last->lowest = std::min<std::uint16_t>(last->lowest, static_cast<std::uint16_t>(lowest));
     last->highest = std::max<std::uint16_t>(last->highest, static_cast<std::uint16_t>(highest));
 }
@@ -193,6 +194,8 @@ void index_symbol(void* query, const SymbolRecord& symbol, std::uint64_t offset)
     *names_begin(index) = name_hash(index, symbol.name.view()) << record_offset_bits | offset;
 }
 
+// The points of a record that the line index holds, wholly or up to where
+// it gives way.
 template <typename In>
 void index_points_of(LookupIndex& index, In& in, const PointsHead& head, std::uint64_t offset) {
     std::uint32_t lowest = 0xFFFF, highest = 0;
@@ -219,16 +222,43 @@ void index_points_of(LookupIndex& index, In& in, const PointsHead& head, std::ui
     note_points_range(index, offset, head.routine, lowest | highest << 16);
 }
 
+// The points of a record beyond the line index: only what its summary and
+// its range need.
+template <typename In>
+void summarize_points_of(LookupIndex& index, In& in, const PointsHead& head, std::uint64_t offset) {
+    std::uint32_t lowest = 0xFFFF, highest = 0;
+    unsigned lowest_line = 0xFFFF, highest_line = 0;
+    int file = -1;
+    bool many_files = false;
+    for (unsigned entry = 0; entry < head.count; ++entry) {
+        const SequencePointEntry point = read_sequence_point(in);
+        lowest = std::min<std::uint32_t>(lowest, point.code_offset);
+        highest = std::max<std::uint32_t>(highest, point.code_offset);
+        lowest_line = std::min(lowest_line, static_cast<unsigned>(point.at.line));
+        highest_line = std::max(highest_line, static_cast<unsigned>(point.at.line));
+        many_files = many_files || (file >= 0 && point.at.file != file);
+        file = point.at.file;
+    }
+    if (file >= 0) summarize_lines(index, offset, file, lowest_line, highest_line, many_files);
+    note_points_range(index, offset, head.routine, lowest | highest << 16);
+}
+
 void index_points(void* query, const PointsHead& head, std::uint64_t offset) {
     LookupIndex& index = *static_cast<LookupIndex*>(query);
     // The points are read from the buffer when it holds them all, as they mostly are.
     if (static_cast<std::size_t>(input.end - input.next) >= std::size_t{head.count} * sequence_point_size) {
         BufferedFields in{input.next, input.end};
-        index_points_of(index, in, head, offset);
+        if (index.lines_unindexed_from == no_offset)
+            index_points_of(index, in, head, offset);
+        else
+            summarize_points_of(index, in, head, offset);
         take_up_to(in.next);
     } else {
         StreamFields in;
-        index_points_of(index, in, head, offset);
+        if (index.lines_unindexed_from == no_offset)
+            index_points_of(index, in, head, offset);
+        else
+            summarize_points_of(index, in, head, offset);
     }
 }
 
