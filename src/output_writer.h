@@ -94,28 +94,15 @@ struct OutputWriter {
             put_long(text);
         }
     }
-    // "%ld".
-    void put_decimal(long value) {
-        char* next = begin_piece();
-        if (value < 0) {
-            *next++ = '-';
-            next = digits::write_decimal(next, 0ul - static_cast<unsigned long>(value));
-        } else {
-            next = digits::write_decimal(next, static_cast<unsigned long>(value));
-        }
-        end_piece(next);
-    }
-
     // Writes the buffer to the sink. A write that fails ends the run with
     // status 2 and a line on standard error.
     void flush_buffer();
     // Writes the buffer and flushes the sink's own buffering too.
     void flush();
 
-    // Room for one piece of at most piece_reserve bytes, written through the
-    // pointer returned and closed by end_piece with the end of what was written.
-    char* begin_piece() { return begin_piece(piece_reserve); }
-    // Room for a larger piece, of at most `size` bytes (at most the capacity).
+    // Room for a piece of at most `size` bytes (at most the capacity),
+    // written through the pointer returned and closed by end_piece with the
+    // end of what was written.
     char* begin_piece(std::size_t size) {
         assert(size <= capacity);
         while (capacity - used < size) flush_buffer();
