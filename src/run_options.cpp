@@ -9,22 +9,6 @@ RunOptions options;
 
 namespace {
 
-struct SectionSwitch {
-    std::string_view name;
-    int first_flag;
-    int second_flag;  // 0 when the switch sets one flag only
-};
-
-constexpr SectionSwitch section_switches[] = {
-    {"files", File, 0},           {"classes", Class, 0},
-    {"objects", Object, 0},       {"globals", Global, 0},
-    {"attributes", Attribute, 0}, {"properties", Property, 0},
-    {"fakes", FakeAction, 0},     {"actions", Action, 0},
-    {"header", Header, 0},        {"lines", SequencePoints, Array},
-    {"code", SequencePoints, 0},  {"routines", Routine, RoutineEnd},
-    {"codeless", Array, 0},       {"map", MemoryMap, 0},
-};
-
 constexpr std::string_view help_text =
     "\"Vardex\" is an utility to print out the information in an Evrol format \n"
     "  debugging data file, produced by Ostrel v 5.4 or later.  By default it \n"
@@ -68,13 +52,18 @@ void apply_switch(const char* argument) {
         print_help_text();
         return;
     }
-    for (const SectionSwitch& section : section_switches) {
-        if (name == section.name) {
-            options.section_flags[section.first_flag] = true;
-            if (section.second_flag != 0) options.section_flags[section.second_flag] = true;
-            return;
-        }
+    // A section switch lists the kinds it names in the table of kinds.
+    bool names_a_section = false;
+    for (const RecordKind& kind : record_kinds) {
+        if (kind.section_switch.empty() || name != kind.section_switch) continue;
+        options.section_flags[kind.type] = true;
+        names_a_section = true;
     }
+    if (name == lines_switch) {
+        options.section_flags[SequencePoints] = options.section_flags[Array] = true;
+        names_a_section = true;
+    }
+    if (names_a_section) return;
     if (name == "all") {
         set_all_section_flags(true);
     } else if (is_mode_switch(name)) {
