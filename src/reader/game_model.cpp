@@ -90,13 +90,12 @@ struct NamesDropped : StreamFields {
 
 template <RecordType type>
 void learn_symbol(StreamFields& in, std::uint64_t offset) {
-    SymbolRecord symbol;
+    // Only the queries with readers (lookups) ask where a symbol stands.
     if (reading.readers == nullptr) {
-        NamesDropped numbers;
-        read_symbol_record(numbers, type, symbol);
-        note_first_symbol<type>(symbol, offset);
+        skip_record_of<type>();
         return;
     }
+    SymbolRecord symbol;
     read_symbol_record(in, type, symbol);
     if (note_first_symbol<type>(symbol, offset)) reading.readers->symbol(reading.readers->query, symbol, offset);
 }

@@ -122,7 +122,8 @@ struct GameModel {
     RoutineTable routines;
 
     // The first record of each kind and number, and how many classes came
-    // (classes have no number; the first 65536 count).
+    // (classes have no number; the first 65536 count): noted by a reading
+    // with readers (lookups), the only queries that ask for them.
     RecordOffsets<word_count> first_numbered[numbered_kind_count];
     RecordOffsets<file_number_count> first_global;
     unsigned class_count;
