@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "debug_file_builder.h"
+#include "messages.h"
 #include "output_writer.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
@@ -42,6 +43,8 @@ std::string names_block() {
 struct MemoryInput {
     std::string bytes;
     std::FILE* stream;
+    Messages messages;
+    DebugFile file{messages};
 
     explicit MemoryInput(std::string content) : bytes(std::move(content)) {
         stream = std::tmpfile();
@@ -49,9 +52,10 @@ struct MemoryInput {
         std::fflush(stream);
     }
     ~MemoryInput() { std::fclose(stream); }
-    void restart() {
+    DebugFile& restart() {
         std::rewind(stream);
-        attach_debug_stream(stream);
+        file.attach(stream, false);
+        return file;
     }
 };
 
@@ -65,8 +69,8 @@ void BM_ReadString(benchmark::State& state) {
     MemoryInput input(names_block());
     StringField field;
     for (auto _ : state) {
-        input.restart();
-        for (int i = 0; i < names_per_pass; ++i) benchmark::DoNotOptimize(read_string(field));
+        DebugFile& file = input.restart();
+        for (int i = 0; i < names_per_pass; ++i) benchmark::DoNotOptimize(file.read_string(field));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.bytes.size()));
 }
@@ -75,8 +79,8 @@ BENCHMARK(BM_ReadString);
 void BM_ReadStringView(benchmark::State& state) {
     MemoryInput input(names_block());
     for (auto _ : state) {
-        input.restart();
-        for (int i = 0; i < names_per_pass; ++i) benchmark::DoNotOptimize(read_string_view());
+        DebugFile& file = input.restart();
+        for (int i = 0; i < names_per_pass; ++i) benchmark::DoNotOptimize(file.string());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.bytes.size()));
 }
@@ -85,8 +89,8 @@ BENCHMARK(BM_ReadStringView);
 void BM_SkipString(benchmark::State& state) {
     MemoryInput input(names_block());
     for (auto _ : state) {
-        input.restart();
-        for (int i = 0; i < names_per_pass; ++i) benchmark::DoNotOptimize(skip_string());
+        DebugFile& file = input.restart();
+        for (int i = 0; i < names_per_pass; ++i) benchmark::DoNotOptimize(file.skip_string());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.bytes.size()));
 }
@@ -97,10 +101,10 @@ void BM_ReadLineRefAndWord(benchmark::State& state) {
     for (int i = 0; i < names_per_pass; ++i) entries += std::string("\x02\x01\x2a\x05\x00\x40", 6);
     MemoryInput input(entries);
     for (auto _ : state) {
-        input.restart();
+        DebugFile& file = input.restart();
         for (int i = 0; i < names_per_pass; ++i) {
-            benchmark::DoNotOptimize(read_line_ref());
-            benchmark::DoNotOptimize(read_word());
+            benchmark::DoNotOptimize(file.line_ref());
+            benchmark::DoNotOptimize(file.word());
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * entries.size()));
@@ -112,9 +116,9 @@ void BM_CopyNames(benchmark::State& state) {
     discard_output();
     MemoryInput input(names_block());
     for (auto _ : state) {
-        input.restart();
+        DebugFile& file = input.restart();
         for (int i = 0; i < names_per_pass; ++i) {
-            StreamOutput().put(Raw{read_string_view()}, ' ');
+            StreamOutput().put(Raw{file.string()}, ' ');
         }
     }
     out.flush_buffer();
@@ -165,15 +169,17 @@ BENCHMARK(BM_PutDecimal);
 
 // Whole records through their printer or handler; `records` copies of one
 // record, each without its type byte, which the record loop consumes.
-void run_records(benchmark::State& state, RecordHandler handler, const std::string& record, int records) {
+template <typename Mode>
+void run_records(benchmark::State& state, RecordHandler<Mode> handler, Mode& mode, const std::string& record,
+                 int records) {
     discard_output();
     std::string body = record.substr(1);
     std::string bytes;
     for (int i = 0; i < records; ++i) bytes += body;
     MemoryInput input(bytes);
     for (auto _ : state) {
-        input.restart();
-        for (int i = 0; i < records; ++i) handler();
+        DebugFile& file = input.restart();
+        for (int i = 0; i < records; ++i) handler(file, mode);
     }
     out.flush_buffer();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
@@ -185,24 +191,27 @@ std::vector<SequencePoint> typical_points() {
     return points;
 }
 
+TextListing text;
+
 void BM_TextSequencePoints(benchmark::State& state) {
-    run_records(state, text_printers[SequencePoints], DebugFile().sequence_points(12, typical_points()).bytes(), 256);
+    run_records(state, text_printers[SequencePoints], text,
+                DebugFileBuilder().sequence_points(12, typical_points()).bytes(), 256);
 }
 BENCHMARK(BM_TextSequencePoints);
 
 void BM_TextRoutine(benchmark::State& state) {
     std::string record =
-        DebugFile().routine(12, {3, 1200, 1}, 0x4a10, "DrawStatusLine", {"width", "posa", "posb"}).bytes();
-    run_records(state, text_printers[Routine], record, 1024);
+        DebugFileBuilder().routine(12, {3, 1200, 1}, 0x4a10, "DrawStatusLine", {"width", "posa", "posb"}).bytes();
+    run_records(state, text_printers[Routine], text, record, 1024);
 }
 BENCHMARK(BM_TextRoutine);
 
 void BM_TextObjectDetails(benchmark::State& state) {
     std::string record =
-        DebugFile()
+        DebugFileBuilder()
             .object_details(27, "Great Hall", {3, 5, 1}, {3, 6, 5}, {"great", "hall"}, {{1, "cellar"}, {11, "garden"}})
             .bytes();
-    run_records(state, text_printers[ObjectDetails], record, 1024);
+    run_records(state, text_printers[ObjectDetails], text, record, 1024);
 }
 BENCHMARK(BM_TextObjectDetails);
 
@@ -210,17 +219,15 @@ void BM_PythonObjectDetails(benchmark::State& state) {
     static PythonExport python;
     python = {};
     python.selection.include_all = true;
-    begin_python_export(python);
     // An Object record makes the details that follow belong to a selected object.
-    MemoryInput object(DebugFile().object(27, "hall", {1, 4, 1}, {1, 11, 2}).bytes().substr(1));
-    object.restart();
+    MemoryInput object(DebugFileBuilder().object(27, "hall", {1, 4, 1}, {1, 11, 2}).bytes().substr(1));
     discard_output();
-    python_handlers[Object]();
+    python_handlers[Object](object.restart(), python);
     std::string record =
-        DebugFile()
+        DebugFileBuilder()
             .object_details(27, "Great Hall", {1, 5, 1}, {1, 6, 5}, {"great", "hall"}, {{1, "cellar"}, {11, "garden"}})
             .bytes();
-    run_records(state, python_handlers[ObjectDetails], record, 1024);
+    run_records(state, python_handlers[ObjectDetails], python, record, 1024);
 }
 BENCHMARK(BM_PythonObjectDetails);
 

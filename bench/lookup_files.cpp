@@ -89,7 +89,7 @@ struct GameRoutine {
 }  // namespace
 
 int make_game_file(const char* path) {
-    DebugFile file;
+    DebugFileBuilder file;
     file.header(6, 36, 1632);
     std::vector<std::string> include_names;
     for (unsigned i = 1; i <= game_file_count; ++i) {
@@ -243,7 +243,7 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
         std::perror(path);
         return 1;
     }
-    DebugFile file;
+    DebugFileBuilder file;
     file.header(6, 36, 1632);
     for (unsigned i = 1; i <= 250; ++i)
         file.file(i, "part" + std::to_string(i), "game/part" + std::to_string(i) + ".src");

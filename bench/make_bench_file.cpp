@@ -136,7 +136,7 @@ unsigned line_of_routine = 1;
 // Which mix is written, and what differs between the two.
 bool object_heavy = false;
 
-void add_routine(DebugFile& file) {
+void add_routine(DebugFileBuilder& file) {
     const unsigned point_count = object_heavy ? 8 : 20;
     ++routine_number;
     unsigned source = random_between(1, source_file_count);
@@ -167,7 +167,7 @@ void add_routine(DebugFile& file) {
     file.routine_end(routine_number, {source, line_of_routine + point_count, 1}, code_address);
 }
 
-void add_object(DebugFile& file) {
+void add_object(DebugFileBuilder& file) {
     ++object_number;
     unsigned number = object_number & 0xFFFF;
     std::string nameless;
@@ -218,7 +218,7 @@ std::string_view object_name() { return object_names[next_random() % pool_size];
 std::string_view short_word() { return short_words[next_random() % pool_size]; }
 
 // An object of the object-heavy mix: 1 to 6 name words, exits on a third.
-void add_small_object(DebugFile& file) {
+void add_small_object(DebugFileBuilder& file) {
     ++object_number;
     unsigned number = object_number & 0xFFFF;
     std::string nameless;
@@ -279,13 +279,13 @@ void add_small_object(DebugFile& file) {
     }
 }
 
-void add_header(DebugFile& file) {
+void add_header(DebugFileBuilder& file) {
     std::vector<unsigned char> bytes(64);
     for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(next_random());
     file.game_header(bytes);
 }
 
-void add_memory_map(DebugFile& file) {
+void add_memory_map(DebugFileBuilder& file) {
     file.byte(13);
     unsigned long address = 0;
     for (int i = 0; i < 20; ++i) {
@@ -312,7 +312,7 @@ constexpr unsigned object_heavy_per_block[KindCount] = {130, 10, 100, 40, 90, 90
 // Of the 100 steps of an object-heavy block, one in this many has a routine.
 constexpr unsigned object_heavy_routine_step = 4;
 
-void add_record(DebugFile& file, Kind kind) {
+void add_record(DebugFileBuilder& file, Kind kind) {
     switch (kind) {
         case ObjectKind:
             if (object_heavy)
@@ -346,7 +346,7 @@ void add_record(DebugFile& file, Kind kind) {
     }
 }
 
-void add_block(DebugFile& file) {
+void add_block(DebugFileBuilder& file) {
     const unsigned* per_block = object_heavy ? object_heavy_per_block : routine_heavy_per_block;
     for (unsigned step = 0; step < 100; ++step) {
         if (!object_heavy || step % object_heavy_routine_step == 0) add_routine(file);
@@ -396,7 +396,7 @@ int main(int argc, char** argv) {
     make_name_pools();
     if (object_heavy) make_object_pools();
 
-    DebugFile file;
+    DebugFileBuilder file;
     file.header(6, 36, 1632);
     for (unsigned i = 0; i < source_file_count; ++i) file.file(i + 1, include_names[i], file_names[i]);
     std::uint64_t written = 0;

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     std::vector<unsigned char> game_header(64);
     for (unsigned i = 0; i < 64; ++i) game_header[i] = static_cast<unsigned char>(i * 37 + 5);
 
-    DebugFile file;
+    DebugFileBuilder file;
     file.header(6, 36, 1632)
         .file(1, "lantern", "games/lantern/lantern.src")
         .file(2, "Quibrel", "games/lantern/lib/Quibrel.h")

@@ -30,7 +30,7 @@ unsigned random_between(unsigned low, unsigned high) {
 
 enum SourceFile : unsigned { BuiltIn = 0, Tale = 1, Parse, Verbs, Grammar, Rooms, People, Things, Compiler = 255 };
 
-DebugFile file;
+DebugFileBuilder file;
 unsigned routine_number = 0;
 unsigned long code_offset = 0;  // routines follow one another in the code area
 unsigned line_in[256];

@@ -36,10 +36,11 @@ void OutputWriter::put_long(std::string_view text) {
 
 void OutputWriter::flush_buffer() {
     if (used == 0) return;
-    std::size_t kept = before_flush != nullptr ? before_flush() : 0;
+    std::size_t kept = hold != nullptr ? hold->keep_back(output_buffer, used) : 0;
     std::size_t size = used - kept;
     errno = 0;
     if (std::fwrite(output_buffer, 1, size, sink ? sink : stdout) != size) output_failed(errno);
+    written += size;
     std::memmove(output_buffer, output_buffer + size, kept);
     used = kept;
 }

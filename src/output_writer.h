@@ -66,6 +66,17 @@ constexpr std::size_t output_capacity = 64 * 1024;
 // in a register from one piece of output to the next.
 inline char output_buffer[output_capacity];
 
+// What an output mode that can take back a line cut by a fatal error (JSON)
+// does before the buffer is written out: returns how many bytes at the end
+// of what the buffer holds to keep back for now. They are written by a later
+// flush; a second flush at once writes all.
+struct OutputHold {
+    virtual std::size_t keep_back(const char* buffer, std::size_t used) = 0;
+
+  protected:
+    ~OutputHold() = default;
+};
+
 struct OutputWriter {
     static constexpr std::size_t capacity = output_capacity;
     // Room for one small formatted piece (a number, an address).
@@ -76,11 +87,10 @@ struct OutputWriter {
 
     std::size_t used = 0;
     std::FILE* sink = nullptr;  // stdout unless a harness redirects it
-    // Called before the buffer is written out, with what it holds: returns
-    // how many bytes at its end to keep back for now (an output mode that
-    // can take back a line cut by a fatal error). They are written by a later
-    // flush; a second flush at once writes all.
-    std::size_t (*before_flush)() = nullptr;
+    OutputHold* hold = nullptr;
+    // How many bytes have been written out: output up to there can no longer
+    // be taken back.
+    std::uint64_t written = 0;
 
     void put(char c) {
         if (used == capacity) flush_buffer();

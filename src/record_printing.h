@@ -62,8 +62,9 @@ constexpr std::size_t bytes_for(std::size_t reservation) {
 constexpr std::size_t least_bytes_within_room_left = 64;
 
 template <typename Mode, typename Printer>
-[[gnu::always_inline]] inline bool print_in_one_piece(Printer printer, std::size_t limit, bool within_room_left) {
-    const auto window = static_cast<std::size_t>(input.end - input.next);
+[[gnu::always_inline]] inline bool print_in_one_piece(DebugFile& file, Mode& mode, Printer printer, std::size_t limit,
+                                                      bool within_room_left) {
+    const auto window = static_cast<std::size_t>(file.end - file.next);
     std::size_t bytes = window < limit ? window : limit;
     if (within_room_left) {
         const std::size_t room = OutputWriter::capacity - out.used;
@@ -71,42 +72,43 @@ template <typename Mode, typename Printer>
             bytes = bytes_for<Mode>(room);
     }
     char* const start = out.begin_piece(room_for<Mode>(bytes));
-    BufferedFields in{input.next, input.next + bytes};
+    BufferedFields in{file.next, file.next + bytes};
     ReservedOutput o{start};
-    printer(in, o);
+    printer(in, o, mode);
     if (in.failed()) return false;
     // Within the bound for the bytes read and the type byte.
     assert(static_cast<std::size_t>(o.next - start) + output_overstore <=
            Mode::output_bound.fixed +
-               Mode::output_bound.per_input_byte * static_cast<std::size_t>(in.next - input.next + 1));
-    take_up_to(in.next);
+               Mode::output_bound.per_input_byte * static_cast<std::size_t>(in.next - file.next + 1));
+    file.take_up_to(in.next);
     out.end_piece(o.next);
     return true;
 }
 
 // A record that the buffer does not hold within the first reservation.
 template <typename Mode, int type, auto printer>
-[[gnu::noinline, gnu::cold]] void print_long_or_cut_record() {
+[[gnu::noinline, gnu::cold]] void print_long_or_cut_record(DebugFile& file, Mode& mode) {
     // Within the room left if it holds the record, else after a flush.
-    auto print_whole = [] {
+    auto print_whole = [&] {
         constexpr std::size_t limit = bytes_for<Mode>(OutputWriter::capacity);
-        return print_in_one_piece<Mode>(printer, limit, true) || print_in_one_piece<Mode>(printer, limit, false);
+        return print_in_one_piece(file, mode, printer, limit, true) ||
+               print_in_one_piece(file, mode, printer, limit, false);
     };
-    if (static_cast<std::size_t>(input.end - input.next) > bytes_for<Mode>(record_reservation) && print_whole()) return;
+    if (static_cast<std::size_t>(file.end - file.next) > bytes_for<Mode>(record_reservation) && print_whole()) return;
     // A record across the buffer's end: read on, and try it whole again.
-    if (refill_keeping_unread() && print_whole()) return;
-    Mode::begin_streamed_record(type);
-    StreamFields in;
+    if (file.refill_keeping_unread() && print_whole()) return;
+    mode.begin_streamed_record(file, type);
     StreamOutput o;
-    printer(in, o);
-    Mode::end_streamed_record();
+    printer(file, o, mode);
+    mode.end_streamed_record();
 }
 
+// A printer is called as printer(in, o, mode), with the state of its mode.
 // Each mode names its bound and what it does around a record printed piece
 // by piece (JSON mode marks its line, to take it back on a fatal error).
 // Flattened, so that the printer's reads and writes stay in registers.
 template <typename Mode, int type, auto printer>
-[[gnu::flatten]] void print_record() {
-    if (!print_in_one_piece<Mode>(printer, bytes_for<Mode>(record_reservation), true))
-        print_long_or_cut_record<Mode, type, printer>();
+[[gnu::flatten]] void print_record(DebugFile& file, Mode& mode) {
+    if (!print_in_one_piece(file, mode, printer, bytes_for<Mode>(record_reservation), true))
+        print_long_or_cut_record<Mode, type, printer>(file, mode);
 }

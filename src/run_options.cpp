@@ -5,8 +5,6 @@
 #include "messages.h"
 #include "record_kinds.h"
 
-RunOptions options;
-
 namespace {
 
 constexpr std::string_view help_text =
@@ -20,10 +18,11 @@ constexpr std::string_view help_text =
     "\n"
     "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
-    "    -help  -all  -diff=OLD  -svg\n"
-    "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
+    "    -help  -all\n"
+    "    -text  -json  -stats  -diff=OLD  -svg\n"
+    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
 
-void set_all_section_flags(bool value) {
+void set_all_section_flags(RunOptions& options, bool value) {
     for (bool& flag : options.section_flags) flag = value;
 }
 
@@ -42,14 +41,14 @@ bool is_stats_switch(std::string_view name) {
     return name == "stats" || name == "svg" || name.starts_with(diff_prefix);
 }
 
-void set_mode(std::string_view name) {
-    options.mode = name == "python" ? OutputMode::Python : name == "json" ? OutputMode::Json : OutputMode::Text;
+OutputMode mode_named(std::string_view name) {
+    return name == "python" ? OutputMode::Python : name == "json" ? OutputMode::Json : OutputMode::Text;
 }
 
-void apply_switch(const char* argument) {
+void apply_switch(RunOptions& options, const Messages& messages, const char* argument) {
     std::string_view name(argument);
     if (name == "help") {
-        print_help_text();
+        print_help_text(messages);
         return;
     }
     // A section switch lists the kinds it names in the table of kinds.
@@ -65,7 +64,7 @@ void apply_switch(const char* argument) {
     }
     if (names_a_section) return;
     if (name == "all") {
-        set_all_section_flags(true);
+        set_all_section_flags(options, true);
     } else if (is_mode_switch(name)) {
         // Set before, by the last of them.
     } else if (is_stats_switch(name)) {
@@ -75,14 +74,15 @@ void apply_switch(const char* argument) {
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;
     } else {
-        print_notice({"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
+        print_notice(messages, {"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
     }
 }
 
 }  // namespace
 
-void set_default_options() {
-    set_all_section_flags(true);
+RunOptions default_options() {
+    RunOptions options;
+    set_all_section_flags(options, true);
     options.section_flags[SequencePoints] = false;
     options.section_flags[Array] = false;
     options.debug_file_name = "gameinfo.dbg";
@@ -95,24 +95,28 @@ void set_default_options() {
     options.stats_old_file_name = nullptr;
     options.stats_picture = false;
     options.lookups_from_standard_input = false;
+    return options;
 }
 
-void print_help_text() { print_notice({help_text}); }
+void print_help_text(const Messages& messages) { print_notice(messages, {help_text}); }
 
-void parse_switches(int argc, char** argv) {
-    // The mode is known before any switch is applied, so that notices are
-    // written in the form of the mode, wherever its switch stands.
+OutputMode mode_of_switches(int argc, char** argv) {
+    OutputMode mode = OutputMode::Text;
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] == '-' && is_mode_switch(argv[i] + 1)) mode = mode_named(argv[i] + 1);
+    return mode;
+}
+
+void parse_switches(int argc, char** argv, RunOptions& options, const Messages& messages) {
+    options.mode = mode_of_switches(argc, argv);
     bool section_switches_given = false;
     for (int i = 1; i < argc; ++i) {
         if (argv[i][0] != '-') continue;
         std::string_view name = argv[i] + 1;
-        if (is_mode_switch(name))
-            set_mode(name);
-        else if (!is_lookup_switch(name) && !is_stats_switch(name))
-            section_switches_given = true;
+        if (!is_mode_switch(name) && !is_lookup_switch(name) && !is_stats_switch(name)) section_switches_given = true;
     }
     if (argc <= 1) return;
-    if (section_switches_given) set_all_section_flags(false);
+    if (section_switches_given) set_all_section_flags(options, false);
     options.lookups = argv;
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
@@ -123,6 +127,6 @@ void parse_switches(int argc, char** argv) {
         } else if (is_lookup_value(argument.substr(1)))
             argv[options.lookup_count++] = argv[i] + 1 + lookup_prefix.size();  // a slot already read
         else
-            apply_switch(argv[i] + 1);
+            apply_switch(options, messages, argv[i] + 1);
     }
 }

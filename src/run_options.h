@@ -28,16 +28,21 @@ struct RunOptions {
     bool lookups_from_standard_input;
 };
 
-extern RunOptions options;
+struct Messages;
 
 // Every kind printed but sequence points and arrays, file "gameinfo.dbg", text mode.
-void set_default_options();
+RunOptions default_options();
+
+// The output mode the switches choose (the last mode switch), known before
+// any switch is applied, so that notices are written in the form of the
+// mode, wherever its switch stands.
+OutputMode mode_of_switches(int argc, char** argv);
 
 // Reads the switches and the file name from the arguments after the program
-// name. The help text and unknown-switch notices are printed on the way. The
-// lookup values are gathered at the front of argv, in the slots of arguments
-// already read (as getopt moves arguments), so that any number of them needs
-// no room of its own.
-void parse_switches(int argc, char** argv);
+// name into `options`. The help text and unknown-switch notices are printed
+// on the way. The lookup values are gathered at the front of argv, in the
+// slots of arguments already read (as getopt moves arguments), so that any
+// number of them needs no room of its own.
+void parse_switches(int argc, char** argv, RunOptions& options, const Messages& messages);
 
-void print_help_text();
+void print_help_text(const Messages& messages);

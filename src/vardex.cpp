@@ -1,4 +1,6 @@
 // The driver: one run of vardex, step by step, in the order of its output.
+// It makes every value a run works on (the options, the messages, the open
+// debugging file, the state of the output mode) and hands them down.
 #include "vardex.h"
 
 #include <sys/stat.h>
@@ -7,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "json_export/json_printers.h"
 #include "json_export/json_writer.h"
@@ -14,8 +17,8 @@
 #include "output_pieces.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
-#include "reader/debug_file.h"
 #include "reader/field_reader.h"
+#include "reader/record_loop.h"
 #include "run_exit.h"
 #include "run_options.h"
 #include "stats/size_profile.h"
@@ -24,54 +27,43 @@
 
 namespace {
 
-void print_version_line() {
-    StreamFields in;
+void print_version_line(DebugFile& in) {
     const std::uint8_t major = in.byte();
     const std::uint8_t minor = in.byte();
     StreamOutput().put(VersionLine{major, minor, in.word()});
 }
 
-void report_unknown_type(int type) {
+template <typename Mode>
+void report_unknown_type(DebugFile&, Mode&, int type) {
     StreamOutput().put("Unknown type ", Number{static_cast<std::uint8_t>(type)}, '\n');
 }
 
-void nothing() {}
-
-// The steps of a listing that differ between the output modes.
-struct ListingSteps {
-    void (*print_opening)();
-    void (*print_version_line)();
-    void (*print_preamble)();
-    RecordLoop records;
-    void (*print_closing)();
-    int exit_status;
+// What a run reads and writes: its options and messages, and the streams
+// that stand in for the files it names, if any (borrowed: left open).
+struct Run {
+    const RunOptions& options;
+    const Messages& messages;
+    const RunStreams& streams;
 };
 
-ListingSteps listing_steps(OutputMode mode) {
-    switch (mode) {
-        case OutputMode::Python:
-            return {print_docstring_opening, print_version_line,
-                    print_python_preamble,   {python_handlers, nullptr, report_unknown_type},
-                    print_sources_list,      1};
-        case OutputMode::Json:
-            return {json::start_json_output,
-                    print_json_version_line,
-                    nothing,
-                    {json_printers, options.section_flags, print_json_unknown_type},
-                    print_json_end,
-                    0};
-        case OutputMode::Text:
-            break;
-    }
-    return {print_banner, print_version_line,
-            nothing,      {text_printers, options.section_flags, report_unknown_type},
-            nothing,      1};
+bool lookups_given(const RunOptions& options) {
+    return options.lookup_count != 0 || options.lookups_from_standard_input;
+}
+
+// Opens the debugging file `path` (or the stream that stands in for it) and
+// reads its magic number.
+void open_debug_file(DebugFile& file, const Messages& messages, const char* path, std::FILE* stream) {
+    if (stream != nullptr)
+        file.attach(stream, false);
+    else if (!file.open(path))
+        fatal_error_with_path(messages, "Couldn't open debugging info file", path);
+    file.check_magic_number();
 }
 
 // Output appended to its own input would be read back as records, each
 // listed at more than its size, and grow without end. As cat does, such a
 // run is refused before anything is written or read.
-void refuse_output_onto_the_debug_file() {
+void refuse_output_onto_the_debug_file(const RunOptions& options) {
     struct stat input_status {};
     struct stat output_status {};
     if (fstat(STDOUT_FILENO, &output_status) != 0 || !S_ISREG(output_status.st_mode)) return;
@@ -82,78 +74,75 @@ void refuse_output_onto_the_debug_file() {
 }
 
 // Lookups instead of a listing: the answers, and nothing else.
-int answer_lookups_of_file() {
-    if (options.mode == OutputMode::Json) json::start_json_output();
-    open_debug_file(options.debug_file_name);
-    check_magic_number();
+int answer_lookups_of_file(const Run& run) {
+    LookupFailure failure(run.messages);
+    DebugFile file(failure);
+    open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
     lookup::LookupIndex index;
-    int status = answer_lookups(index);
+    const int status = answer_lookups(file, failure, index, run.options);
     out.flush();
-    close_debug_file();
+    file.close();
     return status;
 }
 
 // The size profile instead of a listing, then the answers to any lookups.
-int report_stats_of_file() {
-    if (options.mode == OutputMode::Json) json::start_json_output();
-    open_debug_file(options.debug_file_name);
-    check_magic_number();
-    const std::uint64_t version_offset = input_offset();
-    // Lookups that cannot be answered (from a pipe) fail before the report.
-    const bool lookups_given = options.lookup_count != 0 || options.lookups_from_standard_input;
+int report_stats_of_file(const Run& run) {
+    LookupFailure failure(run.messages);
+    DebugFile file(failure);
+    open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
+    const std::uint64_t version_offset = file.offset();
     lookup::LookupIndex index;
-    if (lookups_given && !input_is_seekable()) return answer_lookups(index);
-    int status = print_stats_report();
-    if (lookups_given) {
-        seek_input(version_offset);
-        status = answer_lookups(index) == 0 ? status : 1;
+    // Lookups that cannot be answered (from a pipe) fail before the report.
+    if (lookups_given(run.options) && !file.is_seekable()) return answer_lookups(file, failure, index, run.options);
+    int status = print_stats_report(file, run.options);
+    if (lookups_given(run.options)) {
+        file.seek(version_offset);
+        status = answer_lookups(file, failure, index, run.options) == 0 ? status : 1;
     }
     out.flush();
-    close_debug_file();
+    file.close();
     return status;
-}
-
-// One build of -diff=OLD, read whole and closed, its fatal errors naming it.
-SizeProfileHandle read_build(const char* path) {
-    name_file_in_fatal_errors(path);
-    open_debug_file(path);
-    check_magic_number();
-    SizeProfileHandle profile = read_size_profile(path);
-    close_debug_file();
-    return profile;
 }
 
 // One pipe named as both builds would be read to its end as the old one,
 // leaving nothing for the new one (and a named pipe opened again would wait
 // for a writer that never comes).
-void refuse_one_pipe_as_both_builds() {
+void refuse_one_pipe_as_both_builds(const Run& run) {
     struct stat old_status {};
     struct stat new_status {};
+    const RunOptions& options = run.options;
     if (stat(options.stats_old_file_name, &old_status) != 0 || stat(options.debug_file_name, &new_status) != 0) return;
     if (!S_ISFIFO(old_status.st_mode) && !S_ISSOCK(old_status.st_mode)) return;
     if (old_status.st_dev == new_status.st_dev && old_status.st_ino == new_status.st_ino)
-        fatal_error_with_path("Couldn't read both builds from one pipe", options.debug_file_name);
+        fatal_error_with_path(run.messages, "Couldn't read both builds from one pipe", options.debug_file_name);
 }
 
-// The changes since an old build: the field reader reads one file at a
-// time, so OLD is read whole first, then NEW; then the answers to any
-// lookups, from NEW.
-int report_stats_changes() {
-    if (options.mode == OutputMode::Json) json::start_json_output();
-    refuse_one_pipe_as_both_builds();
+// The changes since an old build: both builds are read whole, OLD first,
+// each with its fatal errors naming it, and held open for the names the
+// report reads again; then the answers to any lookups, from NEW.
+int report_stats_changes(const Run& run) {
+    refuse_one_pipe_as_both_builds(run);
+    Messages old_messages = run.messages;
+    Messages new_messages = run.messages;
+    old_messages.named_file = run.options.stats_old_file_name;
+    new_messages.named_file = run.options.debug_file_name;
     int status;
     {
-        const SizeProfileHandle old_profile = read_build(options.stats_old_file_name);
-        const SizeProfileHandle new_profile = read_build(options.debug_file_name);
-        name_file_in_fatal_errors(nullptr);
-        status = print_stats_changes(*old_profile, *new_profile);
+        DebugFile old_file(old_messages);
+        DebugFile new_file(new_messages);
+        open_debug_file(old_file, old_messages, run.options.stats_old_file_name, run.streams.old_build);
+        const SizeProfileHandle old_profile = read_size_profile(old_file, true);
+        open_debug_file(new_file, new_messages, run.options.debug_file_name, run.streams.debug_file);
+        const SizeProfileHandle new_profile = read_size_profile(new_file, true);
+        status = print_stats_changes(*old_profile, *new_profile, run.options);
     }
-    if (options.lookup_count != 0 || options.lookups_from_standard_input) {
-        open_debug_file(options.debug_file_name);
-        check_magic_number();
+    if (lookups_given(run.options)) {
+        LookupFailure failure(run.messages);
+        DebugFile file(failure);
+        open_debug_file(file, run.messages, run.options.debug_file_name, nullptr);
         lookup::LookupIndex index;
-        status = answer_lookups(index) == 0 ? status : 1;
-        close_debug_file();
+        status = answer_lookups(file, failure, index, run.options) == 0 ? status : 1;
+        file.close();
     }
     out.flush();
     return status;
@@ -162,18 +151,20 @@ int report_stats_changes() {
 // A lookup typed with a space (-lookup 0x6bc0 game.dbg), or two builds given
 // to one report, would otherwise lose a file name silently, as the last one
 // counts; the listing modes keep that rule, which callers rely on.
-void refuse_several_file_names() {
-    const bool lookups = options.lookup_count != 0 || options.lookups_from_standard_input;
+void refuse_several_file_names(const Run& run) {
+    const RunOptions& options = run.options;
+    const bool lookups = lookups_given(options);
     if (options.file_name_count < 2 || !(lookups || options.stats_report)) return;
     const MessagePart first{options.file_names_given[0], true};
     const MessagePart second{options.file_names_given[1], true};
     if (lookups)
-        fatal_error_of({{"Lookups take one debugging file, but \""},
-                        first,
-                        {"\" and \""},
-                        second,
-                        {"\" were given (write a lookup as -lookup=VALUE)"}});
-    fatal_error_of({{"The size profile takes one debugging file, but \""},
+        fatal_error_of(run.messages, {{"Lookups take one debugging file, but \""},
+                                      first,
+                                      {"\" and \""},
+                                      second,
+                                      {"\" were given (write a lookup as -lookup=VALUE)"}});
+    fatal_error_of(run.messages,
+                   {{"The size profile takes one debugging file, but \""},
                     first,
                     {"\" and \""},
                     second,
@@ -181,33 +172,68 @@ void refuse_several_file_names() {
                                                             : "\" were given (compare two builds with -diff=OLD)"}});
 }
 
+// The listing of one mode: its opening, the version line, its preamble, the
+// records, its closing. Text mode and Python mode end with status 1, as
+// they always have; JSON mode with 0 after a complete listing.
+int list_in_text(const Run& run, DebugFile& file) {
+    print_banner();
+    open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
+    print_version_line(file);
+    TextListing listing;
+    read_records(file, {text_printers, run.options.section_flags, report_unknown_type<TextListing>}, listing);
+    return 1;
+}
+
+int list_in_python(const Run& run, DebugFile& file) {
+    const auto python = std::make_unique<PythonExport>();
+    out.flush();  // help and notices show before input is awaited
+    read_selection_lines(stdin, python->selection);
+    print_docstring_opening();
+    open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
+    print_version_line(file);
+    print_python_preamble();
+    read_records(file, {python_handlers, nullptr, report_unknown_type<PythonExport>}, *python);
+    print_sources_list(*python);
+    return 1;
+}
+
+int list_in_json(const Run& run, DebugFile& file, json::JsonOutput& json) {
+    open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
+    print_json_version_line(file);
+    JsonListing listing{json};
+    read_records(file, {json_printers, run.options.section_flags, print_json_unknown_type}, listing);
+    print_json_end();
+    return 0;
+}
+
+int run_with(const Run& run, json::JsonOutput* json) {
+    refuse_several_file_names(run);
+    refuse_output_onto_the_debug_file(run.options);
+    if (run.options.stats_old_file_name != nullptr) return report_stats_changes(run);
+    if (run.options.stats_report) return report_stats_of_file(run);
+    if (lookups_given(run.options)) return answer_lookups_of_file(run);
+    DebugFile file(run.messages);
+    int status;
+    if (run.options.mode == OutputMode::Python)
+        status = list_in_python(run, file);
+    else if (json != nullptr)
+        status = list_in_json(run, file, *json);
+    else
+        status = list_in_text(run, file);
+    out.flush();
+    file.close();
+    return status;
+}
+
 }  // namespace
 
-int run_vardex(int argc, char** argv) {
-    set_message_form(OutputMode::Json, json::message_form);
-    set_default_options();
-    parse_switches(argc, argv);
-    refuse_several_file_names();
-    refuse_output_onto_the_debug_file();
-    if (options.stats_old_file_name != nullptr) return report_stats_changes();
-    if (options.stats_report) return report_stats_of_file();
-    if (options.lookup_count != 0 || options.lookups_from_standard_input) return answer_lookups_of_file();
-    const ListingSteps steps = listing_steps(options.mode);
-    std::unique_ptr<PythonExport> python;
-    if (options.mode == OutputMode::Python) {
-        python = std::make_unique<PythonExport>();
-        begin_python_export(*python);
-        out.flush();  // help and notices show before input is awaited
-        read_selection_lines(stdin, python->selection);
-    }
-    steps.print_opening();
-    open_debug_file(options.debug_file_name);
-    check_magic_number();
-    steps.print_version_line();
-    steps.print_preamble();
-    run_record_loop(steps.records);
-    steps.print_closing();
-    out.flush();
-    close_debug_file();
-    return steps.exit_status;
+int run_vardex(int argc, char** argv, const RunStreams& streams) {
+    const OutputMode mode = mode_of_switches(argc, argv);
+    std::optional<json::JsonOutput> json;
+    Messages messages;
+    if (mode == OutputMode::Json) messages.form = &json.emplace();
+    messages.python = mode == OutputMode::Python;
+    RunOptions options = default_options();
+    parse_switches(argc, argv, options, messages);
+    return run_with({options, messages, streams}, json ? &*json : nullptr);
 }

@@ -4,6 +4,13 @@
 // (output that cannot be written ends the process with status 2 instead).
 #pragma once
 
-#include "reader/record_loop.h"
+#include <cstdio>
 
-int run_vardex(int argc, char** argv);
+// Streams that stand in for the files a run names (an in-process harness
+// reads from memory): the debugging file, and the old build of -diff=OLD.
+struct RunStreams {
+    std::FILE* debug_file = nullptr;
+    std::FILE* old_build = nullptr;
+};
+
+int run_vardex(int argc, char** argv, const RunStreams& streams = {});

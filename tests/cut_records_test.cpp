@@ -49,31 +49,31 @@ const std::string json_fatal_line =
 TEST(CutRecords, JsonTakesEveryKindBackAtEveryCut) {
     const std::string head = debug_file().bytes();
     const std::string version_line = "{\"kind\":\"version\",\"major\":6,\"minor\":36,\"revision\":1632}\n";
-    const DebugFile records[] = {
-        DebugFile().file(1, "m", "d"),
-        DebugFile().class_("C", {1, 2, 3}, {1, 4, 5}),
-        DebugFile().object(9, "o", {1, 2, 3}, {1, 4, 5}),
-        DebugFile().global(4, "g"),
-        DebugFile().attribute(5, "a"),
-        DebugFile().property(6, "p"),
-        DebugFile().fake_action(7, "f"),
-        DebugFile().action(8, "r"),
-        DebugFile().sequence_points(3, {{{1, 2, 3}, 10}, {{1, 5, 6}, 20}}),
-        DebugFile().routine(3, {1, 2, 3}, 418, "R", {"x"}),
-        DebugFile().array(12, "a"),
-        DebugFile().memory_map({{"m", 1}}),
-        DebugFile().routine_end(3, {1, 2, 3}, 5),
-        DebugFile().object_details(9, "s", {1, 2, 3}, {1, 4, 5}, {"w"}, {{1, "h"}}),
-        DebugFile().directive_end({1, 2, 3}),
-        DebugFile().library_include({1, 2, 3}),
+    const DebugFileBuilder records[] = {
+        DebugFileBuilder().file(1, "m", "d"),
+        DebugFileBuilder().class_("C", {1, 2, 3}, {1, 4, 5}),
+        DebugFileBuilder().object(9, "o", {1, 2, 3}, {1, 4, 5}),
+        DebugFileBuilder().global(4, "g"),
+        DebugFileBuilder().attribute(5, "a"),
+        DebugFileBuilder().property(6, "p"),
+        DebugFileBuilder().fake_action(7, "f"),
+        DebugFileBuilder().action(8, "r"),
+        DebugFileBuilder().sequence_points(3, {{{1, 2, 3}, 10}, {{1, 5, 6}, 20}}),
+        DebugFileBuilder().routine(3, {1, 2, 3}, 418, "R", {"x"}),
+        DebugFileBuilder().array(12, "a"),
+        DebugFileBuilder().memory_map({{"m", 1}}),
+        DebugFileBuilder().routine_end(3, {1, 2, 3}, 5),
+        DebugFileBuilder().object_details(9, "s", {1, 2, 3}, {1, 4, 5}, {"w"}, {{1, "h"}}),
+        DebugFileBuilder().directive_end({1, 2, 3}),
+        DebugFileBuilder().library_include({1, 2, 3}),
     };
-    for (const DebugFile& record : records) {
+    for (const DebugFileBuilder& record : records) {
         const std::string line =
             run_vardex({"-json", "-all"}, head + record.bytes() + '\0').out.substr(version_line.size());
         expect_every_cut({"-json", "-all"}, "", head, version_line, record.bytes(),
                          {{record.size(), line.substr(0, line.find('\n') + 1)}}, json_fatal_line);
     }
-    const std::string header = DebugFile().game_header(std::vector<unsigned char>(64, 0xAB)).bytes();
+    const std::string header = DebugFileBuilder().game_header(std::vector<unsigned char>(64, 0xAB)).bytes();
     for (std::size_t cut : {0, 1, 2, 33, 64})
         EXPECT_EQ(run_vardex({"-json", "-all"}, head + header.substr(0, cut)).out, version_line + json_fatal_line);
 }
@@ -87,11 +87,11 @@ TEST(CutRecords, PythonKeepsThePiecesAlreadyDue) {
     const std::string opened = head_output.substr(0, head_output.rfind("Zkelm_qivSources"));
     const std::string unexpected_end = "Fatal error: Unexpected end of debugging info file\n";
     struct Case {
-        DebugFile record;
+        DebugFileBuilder record;
         std::vector<Piece> pieces;
     };
     const Case cases[] = {
-        {DebugFile().object_details(9, "s", {1, 2, 3}, {1, 4, 5}, {"w"}, {{1, "h"}}),
+        {DebugFileBuilder().object_details(9, "s", {1, 2, 3}, {1, 4, 5}, {"w"}, {{1, "h"}}),
          {{5, "o.obj_short_name=\"s\"\n"},
           {9, "o.obj_with_line=1\no.obj_with_line_pos=6\n"},
           {13, "o.obj_name_line=3\no.obj_name_line_pos=8\no.obj_name_list=["},
@@ -99,12 +99,12 @@ TEST(CutRecords, PythonKeepsThePiecesAlreadyDue) {
           {16, "]\no.obj_directions={"},
           {19, "'n_to':'h',"},
           {20, "}\no.obj_is_room=1\nl.append(o)\nd['lamp']=o\n"}}},
-        {DebugFile().object(4, "box", {1, 7, 0}, {1, 8, 0}),
+        {DebugFileBuilder().object(4, "box", {1, 7, 0}, {1, 8, 0}),
          {{15, "o=qivobj()\no.obj_id='box'\no.obj_source='main.src'\no.obj_line=6\n"}}},
-        {DebugFile().routine(2, {1, 20, 1}, 0x1a2, "Initialise", {"x"}),
+        {DebugFileBuilder().routine(2, {1, 20, 1}, 0x1a2, "Initialise", {"x"}),
          {{24, "Zkelm_qivSource_initialise=('main.src',19,11)\n"}}},
-        {DebugFile().directive_end({1, 30, 1}), {{5, "Zkelm_qivSource_mainEnd=('main.src',29)\n"}}},
-        {DebugFile().library_include({1, 3, 1}), {{5, "Zkelm_qivSource_includeQuibrel=('main.src',2)\n"}}},
+        {DebugFileBuilder().directive_end({1, 30, 1}), {{5, "Zkelm_qivSource_mainEnd=('main.src',29)\n"}}},
+        {DebugFileBuilder().library_include({1, 3, 1}), {{5, "Zkelm_qivSource_includeQuibrel=('main.src',2)\n"}}},
     };
     for (const Case& c : cases)
         expect_every_cut({"-python"}, "\n*\n", head, opened, c.record.bytes(), c.pieces, unexpected_end);
@@ -156,7 +156,7 @@ TEST(CutRecords, JsonRecordsAcrossTheInputRefillPrintAsAnywhereElse) {
     const std::string head = debug_file().bytes();
     const std::vector<std::string> alone = lines_of(run_vardex({"-json", "-all"}, head + group + '\0').out);
     for (std::size_t before_refill = 0; before_refill <= group.size(); before_refill += 7) {
-        DebugFile padding;
+        DebugFileBuilder padding;
         std::size_t padding_lines = 0;
         for (std::size_t left = 64 * 1024 - before_refill - head.size(); left != 0; ++padding_lines) {
             std::size_t length = std::min<std::size_t>(left - 3, 250);
@@ -176,7 +176,7 @@ TEST(CutRecords, JsonRecordsAcrossTheInputRefillPrintAsAnywhereElse) {
 // it: a refill of the whole buffer among them must not change them.
 TEST(CutRecords, PythonNamesBeforeARefillStayTheirs) {
     auto globals = [](std::size_t size) {
-        DebugFile padding;
+        DebugFileBuilder padding;
         for (std::size_t left = size; left != 0;) {
             std::size_t length = std::min<std::size_t>(left - 3, 250);
             if (left - 3 - length == 1 || left - 3 - length == 2) length -= 3;
@@ -186,9 +186,9 @@ TEST(CutRecords, PythonNamesBeforeARefillStayTheirs) {
         return padding.bytes();
     };
     const std::string head = debug_file().file(1, "main", "games/main.src").bytes();
-    const std::string object = DebugFile().object(3, "lamp", {1, 10, 2}, {1, 14, 1}).bytes();
-    const std::string routine = DebugFile().routine(2, {1, 20, 1}, 0x1a2, "Initialise", {"x"}).bytes();
-    const std::string details = DebugFile().object_details(3, "s", {0, 0, 0}, {0, 0, 0}, {}, {}).bytes();
+    const std::string object = DebugFileBuilder().object(3, "lamp", {1, 10, 2}, {1, 14, 1}).bytes();
+    const std::string routine = DebugFileBuilder().routine(2, {1, 20, 1}, 0x1a2, "Initialise", {"x"}).bytes();
+    const std::string details = DebugFileBuilder().object_details(3, "s", {0, 0, 0}, {0, 0, 0}, {}, {}).bytes();
     const std::string tail = globals(70000) + '\0';
     for (std::size_t after_name = 1; after_name <= 8; ++after_name) {
         // The refill comes `after_name` bytes after the name's terminator.

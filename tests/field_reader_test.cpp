@@ -9,19 +9,23 @@
 #include <vector>
 
 #include "debug_file_builder.h"
+#include "messages.h"
 #include "output_pieces.h"
 #include "reader/records.h"
 #include "run_options.h"
 
 namespace {
 
-// Feeds `bytes` to the field reader as the debugging file.
-void attach_bytes(const std::string& bytes) {
+// A failed read ends the run with the fatal line, as in text mode.
+const Messages text_messages;
+
+// Feeds `bytes` to `file` as the debugging file.
+void attach_bytes(DebugFile& file, const std::string& bytes) {
     std::FILE* stream = std::tmpfile();
     ASSERT_NE(stream, nullptr);
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
     std::rewind(stream);
-    attach_debug_stream(stream);
+    file.attach(stream);
 }
 
 // Runs `write` with the writer's output captured.
@@ -45,77 +49,84 @@ const std::string padding_to_buffer_edge(64 * 1024 - 1, 'x');
 }  // namespace
 
 TEST(FieldReader, DecodesBigEndianFields) {
+    DebugFile file(text_messages);
     attach_bytes(
-        DebugFile().byte(7).byte(0x01).byte(0x02).byte(0x00).byte(0x01).byte(0xA2).line_ref({2, 42, 5}).bytes());
-    EXPECT_EQ(read_byte(), 7);
-    EXPECT_EQ(read_word(), 258u);
-    EXPECT_EQ(read_address(), 418ul);
-    LineRef ref = read_line_ref();
+        file,
+        DebugFileBuilder().byte(7).byte(0x01).byte(0x02).byte(0x00).byte(0x01).byte(0xA2).line_ref({2, 42, 5}).bytes());
+    EXPECT_EQ(file.byte(), 7);
+    EXPECT_EQ(file.word(), 258u);
+    EXPECT_EQ(file.address(), 418ul);
+    LineRef ref = file.line_ref();
     EXPECT_EQ(ref.file, 2);
     EXPECT_EQ(ref.line, 42);
     EXPECT_EQ(ref.character, 5);
-    close_debug_file();
+    file.close();
 }
 
 TEST(FieldReader, FieldsSplitAcrossABufferRefillDecodeTheSame) {
+    DebugFile file(text_messages);
     for (std::size_t extra = 0; extra < 4; ++extra) {
         std::string padding = padding_to_buffer_edge.substr(0, padding_to_buffer_edge.size() - extra);
-        attach_bytes(DebugFile()
-                         .raw(padding)
-                         .word(0xFFFF)
-                         .address(0xABCDEF)
-                         .line_ref({255, 65535, 255})
-                         .string("split")
-                         .bytes());
-        skip_bytes(padding.size());
-        EXPECT_EQ(read_word(), 0xFFFFu) << extra;
-        EXPECT_EQ(read_address(), 0xABCDEFul) << extra;
-        LineRef ref = read_line_ref();
+        attach_bytes(file, DebugFileBuilder()
+                               .raw(padding)
+                               .word(0xFFFF)
+                               .address(0xABCDEF)
+                               .line_ref({255, 65535, 255})
+                               .string("split")
+                               .bytes());
+        file.skip(padding.size());
+        EXPECT_EQ(file.word(), 0xFFFFu) << extra;
+        EXPECT_EQ(file.address(), 0xABCDEFul) << extra;
+        LineRef ref = file.line_ref();
         EXPECT_EQ(ref.file, 255);
         EXPECT_EQ(ref.line, 65535);
         EXPECT_EQ(ref.character, 255);
         StringField field;
-        EXPECT_EQ(read_string(field), 5u);
+        EXPECT_EQ(file.read_string(field), 5u);
         EXPECT_STREQ(field, "split");
-        close_debug_file();
+        file.close();
     }
 }
 
 TEST(FieldReader, StringsAreCutTo255BytesAndTheStreamStaysInStep) {
+    DebugFile file(text_messages);
     const std::string long_name(300, 'a');
     const std::string huge_name(200000, 'b');
-    attach_bytes(DebugFile().string("").string(long_name).byte(9).string(huge_name).string("next").bytes());
+    attach_bytes(file,
+                 DebugFileBuilder().string("").string(long_name).byte(9).string(huge_name).string("next").bytes());
     StringField field;
-    EXPECT_EQ(read_string(field), 0u);
+    EXPECT_EQ(file.read_string(field), 0u);
     EXPECT_STREQ(field, "");
-    EXPECT_EQ(read_string(field), 255u);
+    EXPECT_EQ(file.read_string(field), 255u);
     EXPECT_EQ(std::string(field), long_name.substr(0, 255));
-    EXPECT_EQ(read_byte(), 9);
-    EXPECT_EQ(read_string(field), 255u);
-    EXPECT_EQ(read_string(field), 4u);
+    EXPECT_EQ(file.byte(), 9);
+    EXPECT_EQ(file.read_string(field), 255u);
+    EXPECT_EQ(file.read_string(field), 4u);
     EXPECT_STREQ(field, "next");
-    close_debug_file();
+    file.close();
 }
 
 TEST(FieldReader, SkippingStringsAndListsCrossesRefills) {
-    attach_bytes(DebugFile()
-                     .string(std::string(100000, 'c'))
-                     .string_list({"one", "two", padding_to_buffer_edge})
-                     .byte(42)
-                     .bytes());
-    EXPECT_EQ(skip_string(), 100000u);
-    skip_string_list();
-    EXPECT_EQ(read_byte(), 42);
-    close_debug_file();
+    DebugFile file(text_messages);
+    attach_bytes(file, DebugFileBuilder()
+                           .string(std::string(100000, 'c'))
+                           .string_list({"one", "two", padding_to_buffer_edge})
+                           .byte(42)
+                           .bytes());
+    EXPECT_EQ(file.skip_string(), 100000u);
+    file.skip_list();
+    EXPECT_EQ(file.byte(), 42);
+    file.close();
 }
 
 // Lists found ahead in the window must end where the window ends, even where
 // the buffer beyond it still holds the 0 bytes of an earlier, longer file;
 // and must agree with reading item by item.
 TEST(FieldReader, ListsFoundAheadStopAtTheWindowEnd) {
-    attach_bytes(std::string(64 * 1024, '\0'));
-    skip_bytes(64 * 1024);
-    close_debug_file();
+    DebugFile file(text_messages);
+    attach_bytes(file, std::string(64 * 1024, '\0'));
+    file.skip(64 * 1024);
+    file.close();
 
     struct ListCase {
         std::vector<std::size_t> item_sizes;
@@ -139,56 +150,60 @@ TEST(FieldReader, ListsFoundAheadStopAtTheWindowEnd) {
         }
         encoded += '\0';
         for (std::size_t kept = encoded.size() - 1; kept <= encoded.size(); ++kept) {
-            attach_bytes(encoded.substr(0, kept));
-            if (read_magic_byte() != -1) take_up_to(input.next - 1);  // fills the window
+            attach_bytes(file, encoded.substr(0, kept));
+            if (file.magic_byte() != -1) file.take_up_to(file.next - 1);  // fills the window
             ListAhead found;
             bool whole = kept == encoded.size() && encoded.size() <= 64;
-            ASSERT_EQ(list_ahead(input.next, found), whole) << encoded.size() << " bytes, " << kept << " in the file";
+            ASSERT_EQ(list_ahead(file.next, file.end, found), whole)
+                << encoded.size() << " bytes, " << kept << " in the file";
             if (whole) {
                 EXPECT_EQ(found.end, encoded.size() - 1);
                 std::vector<std::string> seen;
-                for_each_item(input.next, found, [&](std::string_view item) { seen.emplace_back(item); });
+                for_each_item(file.next, found, [&](std::string_view item) { seen.emplace_back(item); });
                 EXPECT_EQ(seen, items);
             }
-            release_debug_file();
         }
     }
 }
 
 TEST(FieldReader, MagicNumberReadsGiveNoByteValueAtEndOfFile) {
-    attach_bytes("\xDE");
-    EXPECT_EQ(read_magic_byte(), 0xDE);
-    EXPECT_EQ(read_magic_byte(), -1);
-    EXPECT_EQ(read_magic_byte(), -1);
-    close_debug_file();
+    DebugFile file(text_messages);
+    attach_bytes(file, "\xDE");
+    EXPECT_EQ(file.magic_byte(), 0xDE);
+    EXPECT_EQ(file.magic_byte(), -1);
+    EXPECT_EQ(file.magic_byte(), -1);
+    file.close();
 }
 
 TEST(FieldReaderDeathTest, EndOfFileInsideAFieldIsFatal) {
-    auto read_past_end = [](const std::string& bytes, auto read) {
-        attach_bytes(bytes);
+    DebugFile file(text_messages);
+    auto read_past_end = [&file](const std::string& bytes, auto read) {
+        attach_bytes(file, bytes);
         out.sink = stderr;
         read();
     };
-    EXPECT_EXIT(read_past_end("", [] { read_byte(); }), testing::ExitedWithCode(1),
+    EXPECT_EXIT(read_past_end("", [&file] { file.byte(); }), testing::ExitedWithCode(1),
                 "^Fatal error: Unexpected end of debugging info file\n$");
-    EXPECT_EXIT(read_past_end("\x01", [] { read_word(); }), testing::ExitedWithCode(1),
+    EXPECT_EXIT(read_past_end("\x01", [&file] { file.word(); }), testing::ExitedWithCode(1),
                 "Unexpected end of debugging info file");
     EXPECT_EXIT(read_past_end("abc",
-                              [] {
+                              [&file] {
                                   StringField field;
-                                  read_string(field);
+                                  file.read_string(field);
                               }),
                 testing::ExitedWithCode(1), "Unexpected end of debugging info file");
-    EXPECT_EXIT(read_past_end("\x05", [] { skip_record(SequencePoints); }), testing::ExitedWithCode(1),
+    EXPECT_EXIT(read_past_end("\x05", [&file] { skip_record(file, SequencePoints); }), testing::ExitedWithCode(1),
                 "Unexpected end of debugging info file");
 }
 
 TEST(FieldReaderDeathTest, OpenFailureQuotesTheWholePath) {
+    DebugFile file(text_messages);
     const std::string long_path = "/nonexistent/" + std::string(300, 'p') + "/gameinfo.dbg";
     EXPECT_EXIT(
         {
             out.sink = stderr;
-            open_debug_file(long_path.c_str());
+            if (!file.open(long_path.c_str()))
+                fatal_error_with_path(text_messages, "Couldn't open debugging info file", long_path);
         },
         testing::ExitedWithCode(1), "^Fatal error: Couldn't open debugging info file \"" + long_path + "\"\n$");
 }
@@ -216,36 +231,37 @@ TEST(OutputPieces, EscapedTextsHaveControlBytesEscapedAndWithPythonQuotesQuotesT
 }
 
 TEST(RecordSkipper, EverySkippedRecordEndsAtTheNextTypeByte) {
+    DebugFile file(text_messages);
     std::vector<unsigned char> header_bytes(64, 0xFF);
-    DebugFile cases[] = {
-        DebugFile().file(1, "a", "b"),
-        DebugFile().class_("", {1, 2, 3}, {4, 5, 6}),
-        DebugFile().object(0xFFFF, "o", {0, 0, 0}, {0, 0, 0}),
-        DebugFile().global(255, "g"),
-        DebugFile().attribute(1, "at"),
-        DebugFile().property(2, "pr"),
-        DebugFile().fake_action(3, "fa"),
-        DebugFile().action(4, "ac"),
-        DebugFile().game_header(header_bytes),
-        DebugFile().sequence_points(1, {{{1, 2, 3}, 4}, {{5, 6, 7}, 8}}),
-        DebugFile().sequence_points(1, {}),
-        DebugFile().routine(1, {1, 1, 1}, 5, "", {}),
-        DebugFile().routine(1, {1, 1, 1}, 5, "r", {"x", "y"}),
-        DebugFile().array(7, "arr"),
-        DebugFile().memory_map({}),
-        DebugFile().memory_map({{"m", 1}, {"n", 2}}),
-        DebugFile().routine_end(1, {1, 1, 1}, 9),
-        DebugFile().object_details(1, "", {0, 0, 0}, {0, 0, 0}, {}, {}),
-        DebugFile().object_details(1, "s", {1, 2, 3}, {1, 2, 3}, {"w1", "w2"}, {{1, "x"}, {200, ""}}),
-        DebugFile().directive_end({1, 2, 3}),
-        DebugFile().library_include({1, 2, 3}),
+    DebugFileBuilder cases[] = {
+        DebugFileBuilder().file(1, "a", "b"),
+        DebugFileBuilder().class_("", {1, 2, 3}, {4, 5, 6}),
+        DebugFileBuilder().object(0xFFFF, "o", {0, 0, 0}, {0, 0, 0}),
+        DebugFileBuilder().global(255, "g"),
+        DebugFileBuilder().attribute(1, "at"),
+        DebugFileBuilder().property(2, "pr"),
+        DebugFileBuilder().fake_action(3, "fa"),
+        DebugFileBuilder().action(4, "ac"),
+        DebugFileBuilder().game_header(header_bytes),
+        DebugFileBuilder().sequence_points(1, {{{1, 2, 3}, 4}, {{5, 6, 7}, 8}}),
+        DebugFileBuilder().sequence_points(1, {}),
+        DebugFileBuilder().routine(1, {1, 1, 1}, 5, "", {}),
+        DebugFileBuilder().routine(1, {1, 1, 1}, 5, "r", {"x", "y"}),
+        DebugFileBuilder().array(7, "arr"),
+        DebugFileBuilder().memory_map({}),
+        DebugFileBuilder().memory_map({{"m", 1}, {"n", 2}}),
+        DebugFileBuilder().routine_end(1, {1, 1, 1}, 9),
+        DebugFileBuilder().object_details(1, "", {0, 0, 0}, {0, 0, 0}, {}, {}),
+        DebugFileBuilder().object_details(1, "s", {1, 2, 3}, {1, 2, 3}, {"w1", "w2"}, {{1, "x"}, {200, ""}}),
+        DebugFileBuilder().directive_end({1, 2, 3}),
+        DebugFileBuilder().library_include({1, 2, 3}),
     };
-    for (DebugFile& record : cases) {
+    for (DebugFileBuilder& record : cases) {
         int type = static_cast<unsigned char>(record.bytes()[0]);
-        attach_bytes(record.bytes().substr(1) + "\x2A");
-        skip_record(type);
-        EXPECT_EQ(read_byte(), 42) << "record type " << type;
-        close_debug_file();
+        attach_bytes(file, record.bytes().substr(1) + "\x2A");
+        skip_record(file, type);
+        EXPECT_EQ(file.byte(), 42) << "record type " << type;
+        file.close();
     }
 }
 

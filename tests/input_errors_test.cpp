@@ -14,12 +14,9 @@ const std::string unexpected_end = "Fatal error: Unexpected end of debugging inf
 
 TEST(InputErrors, FilesWithoutTheMagicNumber) {
     const std::string cases[] = {
-        "",
-        "\xDE",
-        "\xBF\xDE",
-        "\xDE\xBE\x06\x24",
-        "gameinfo",
-        DebugFile().byte(0xDF).byte(0xBF).byte(6).byte(36).word(1632).end().bytes(),
+        "",         "\xDE",
+        "\xBF\xDE", "\xDE\xBE\x06\x24",
+        "gameinfo", DebugFileBuilder().byte(0xDF).byte(0xBF).byte(6).byte(36).word(1632).end().bytes(),
     };
     for (const std::string& bytes : cases) {
         RunResult text = run_vardex({}, bytes);
@@ -51,8 +48,8 @@ TEST(InputErrors, AFileEndingBeforeItsEndRecordStopsTheRun) {
         {header.substr(0, 2), ""},
         {header.substr(0, 5), ""},
         {header, version_line},
-        {header + DebugFile().global(1, "g").bytes(), version_line + "Global 1 \"g\"\n"},
-        {header + DebugFile().byte(200).bytes(), version_line + "Unknown type 200\n"},
+        {header + DebugFileBuilder().global(1, "g").bytes(), version_line + "Global 1 \"g\"\n"},
+        {header + DebugFileBuilder().byte(200).bytes(), version_line + "Unknown type 200\n"},
     };
     for (const Case& c : cases) {
         RunResult result = run_vardex({}, c.bytes);

@@ -80,13 +80,13 @@ TEST(JsonOutput, EveryKindIsOneLineWithItsMembers) {
 }
 
 TEST(JsonOutput, EmptyListsSectionsNoticesAndTheLastMode) {
-    DebugFile file = debug_file()
-                         .routine(1, {1, 2, 3}, 0, "", {})
-                         .sequence_points(1, {})
-                         .memory_map({})
-                         .object_details(2, "", {0, 0, 0}, {0, 0, 0}, {}, {})
-                         .byte(200)
-                         .end();
+    DebugFileBuilder file = debug_file()
+                                .routine(1, {1, 2, 3}, 0, "", {})
+                                .sequence_points(1, {})
+                                .memory_map({})
+                                .object_details(2, "", {0, 0, 0}, {0, 0, 0}, {}, {})
+                                .byte(200)
+                                .end();
     RunResult result = run_vardex({"-json", "-routines", "-code", "-map", "-xyz"}, file);
     EXPECT_EQ(
         result.out,
@@ -109,7 +109,7 @@ TEST(JsonOutput, EmptyListsSectionsNoticesAndTheLastMode) {
               "notice 2\nversion 4\nunknown_type 2\nend 1\n");
     EXPECT_EQ(
         parse_with_python(run_vardex({"-help", "-json"}, file).out, "r.get('message', '').count('\\n')").substr(0, 3),
-        "12\n");
+        "13\n");
     EXPECT_EQ(run_vardex({"-json", "-text", "-files"}, file).out, banner + version_line + "Unknown type 200\n");
 }
 
@@ -132,7 +132,7 @@ TEST(JsonOutput, StringsReadBackAsTheCharactersTheirBytesStandFor) {
         {"\"quoted and long enough to pass 32 bytes\"", R"('"quoted and long enough to pass 32 bytes"')"},
     };
     // Each string also second in its lists, after an exit whose index byte is a quote.
-    DebugFile file = debug_file();
+    DebugFileBuilder file = debug_file();
     std::string expected;
     for (const Case& c : cases) {
         file.object(1, c.bytes, {1, 1, 1}, {1, 1, 1})
@@ -167,7 +167,7 @@ TEST(JsonOutput, FatalErrorsEndTheOutputWithTheirLine) {
 TEST(JsonOutput, ACutRecordIsNeverWritten) {
     std::vector<SequencePoint> points(65535, SequencePoint{{1, 2, 3}, 4});
     std::vector<std::string> words(20000, "somewhat-long-word");
-    DebugFile large = debug_file().file(1, "main", "main.src").sequence_points(9, points);
+    DebugFileBuilder large = debug_file().file(1, "main", "main.src").sequence_points(9, points);
     large.byte(15).word(1).string("x").line_ref({1, 2, 3}).line_ref({1, 2, 3});
     for (const std::string& word : words) large.string(word);
     large.byte(0).byte(0).end();
@@ -207,7 +207,7 @@ TEST(JsonOutput, ACutRecordIsNeverWritten) {
 // the file after the output buffer filled up in its line is still taken back.
 TEST(JsonOutput, ACutRecordFromAPipeIsNeverWrittenEither) {
     // Records whose lines are written in several pieces, 5 KiB each.
-    DebugFile file = debug_file();
+    DebugFileBuilder file = debug_file();
     std::vector<SequencePoint> points(100, SequencePoint{{1, 2, 3}, 4});
     for (unsigned routine = 0; routine < 20; ++routine) file.sequence_points(routine, points);
     file.end();

@@ -19,26 +19,27 @@ namespace {
 // routine 3 [0x140, 0x150) with its first point at 4, overlapped by
 // routine 4 [0x140, 0x160); routine 5 without an end; a point in file 7,
 // which no File record names.
-DebugFile game_with_routines(bool with_code_area = true) {
-    DebugFile file = debug_file()
-                         .file(1, "main", "games/tale/main.src")
-                         .file(2, "lib", "lib/parser.h")
-                         .routine(1, {1, 10, 1}, 0x100, "Main", {"x"})
-                         .sequence_points(1, {{{1, 11, 5}, 0}, {{1, 12, 5}, 7}, {{1, 12, 9}, 7}, {{1, 13, 5}, 12}})
-                         .routine_end(1, {1, 14, 1}, 0x120)
-                         .routine(2, {2, 30, 1}, 0x120, "Parse")
-                         .routine_end(2, {2, 40, 1}, 0x130)
-                         .routine(3, {1, 50, 1}, 0x140, "Late")
-                         .sequence_points(3, {{{1, 51, 5}, 4}, {{7, 52, 5}, 6}})
-                         .routine_end(3, {1, 53, 1}, 0x150)
-                         .routine(4, {2, 60, 1}, 0x140, "Wide")
-                         .routine_end(4, {2, 61, 1}, 0x160)
-                         .routine(5, {2, 70, 1}, 0x300, "Endless");
+DebugFileBuilder game_with_routines(bool with_code_area = true) {
+    DebugFileBuilder file =
+        debug_file()
+            .file(1, "main", "games/tale/main.src")
+            .file(2, "lib", "lib/parser.h")
+            .routine(1, {1, 10, 1}, 0x100, "Main", {"x"})
+            .sequence_points(1, {{{1, 11, 5}, 0}, {{1, 12, 5}, 7}, {{1, 12, 9}, 7}, {{1, 13, 5}, 12}})
+            .routine_end(1, {1, 14, 1}, 0x120)
+            .routine(2, {2, 30, 1}, 0x120, "Parse")
+            .routine_end(2, {2, 40, 1}, 0x130)
+            .routine(3, {1, 50, 1}, 0x140, "Late")
+            .sequence_points(3, {{{1, 51, 5}, 4}, {{7, 52, 5}, 6}})
+            .routine_end(3, {1, 53, 1}, 0x150)
+            .routine(4, {2, 60, 1}, 0x140, "Wide")
+            .routine_end(4, {2, 61, 1}, 0x160)
+            .routine(5, {2, 70, 1}, 0x300, "Endless");
     if (with_code_area) file.memory_map({{"objects", 0x2b6}, {"code area", 0x1000}});
     return file.end();
 }
 
-RunResult look_up(const std::vector<std::string>& values, const DebugFile& file = game_with_routines(),
+RunResult look_up(const std::vector<std::string>& values, const DebugFileBuilder& file = game_with_routines(),
                   const std::string& mode = "") {
     std::vector<std::string> args;
     if (!mode.empty()) args.push_back(mode);
@@ -97,7 +98,7 @@ TEST(Lookup, SourceLinesByIncludeNamePathAndLastComponent) {
 // Both directions agree whichever of a routine's two records comes first.
 TEST(Lookup, ARoutineEndBeforeItsStartStillBoundsIt) {
     for (bool end_first : {false, true}) {
-        DebugFile file = debug_file().file(1, "main", "games/tale/main.src");
+        DebugFileBuilder file = debug_file().file(1, "main", "games/tale/main.src");
         if (end_first) file.routine_end(5, {1, 12, 1}, 0x78);
         file.routine(5, {1, 9, 1}, 0x64, "Five").sequence_points(5, {{{1, 10, 5}, 2}});
         if (!end_first) file.routine_end(5, {1, 12, 1}, 0x78);
@@ -200,7 +201,7 @@ TEST(Lookup, JsonAnswersOneLineEach) {
 
 TEST(Lookup, CutFilesAndPipesEndWithAFatalError) {
     std::string file = game_with_routines().bytes();
-    RunResult cut = look_up({"0x1100"}, DebugFile().raw(file.substr(0, file.size() - 3)));
+    RunResult cut = look_up({"0x1100"}, DebugFileBuilder().raw(file.substr(0, file.size() - 3)));
     EXPECT_EQ(cut.out, "Fatal error: Unexpected end of debugging info file\n");
     EXPECT_EQ(cut.status, 1);
 
@@ -219,7 +220,7 @@ namespace {
 
 // A record of every kind that bears a name; object 27 is repeated by a later
 // record, which does not count.
-DebugFile game_with_names() {
+DebugFileBuilder game_with_names() {
     return debug_file()
         .file(1, "main", "games/tale/main.src")
         .class_("Room", {1, 5, 1}, {1, 9, 2})
@@ -381,13 +382,13 @@ TEST(Lookup, JsonAddressesAndCodeOffsets) {
 // FILE:LINE:CHAR, the form of every position vardex writes, reads as
 // FILE:LINE unless a File record is named FILE:LINE.
 TEST(Lookup, PositionsWithTheirCharacter) {
-    DebugFile file = debug_file()
-                         .file(1, "main", "games/tale/main.src")
-                         .file(2, "odd:12", "odd:12")
-                         .routine(1, {1, 10, 1}, 0x100, "Main")
-                         .sequence_points(1, {{{1, 12, 5}, 3}, {{2, 5, 1}, 6}})
-                         .routine_end(1, {1, 14, 1}, 0x120)
-                         .end();
+    DebugFileBuilder file = debug_file()
+                                .file(1, "main", "games/tale/main.src")
+                                .file(2, "odd:12", "odd:12")
+                                .routine(1, {1, 10, 1}, 0x100, "Main")
+                                .sequence_points(1, {{{1, 12, 5}, 3}, {{2, 5, 1}, 6}})
+                                .routine_end(1, {1, 14, 1}, 0x120)
+                                .end();
     EXPECT_EQ(look_up({"games/tale/main.src:12:5", "odd:12:5", "main:12:5:1"}, file).out,
               "games/tale/main.src:12:5: +0x103 in routine Main (1)\n"
               "odd:12:5:1: +0x106 in routine Main (1)\n"
@@ -398,17 +399,17 @@ TEST(Lookup, PositionsWithTheirCharacter) {
 // records among others, all of which count, and the code of a line listed
 // in file order.
 TEST(Lookup, PointsOfARoutineInSeveralRecords) {
-    DebugFile file = debug_file()
-                         .file(1, "main", "games/tale/main.src")
-                         .sequence_points(9, {{{1, 21, 1}, 8}})
-                         .routine(9, {1, 20, 1}, 0x100, "Nine")
-                         .routine(8, {1, 30, 1}, 0x200, "Eight")
-                         .sequence_points(8, {{{1, 21, 2}, 0}})
-                         .sequence_points(9, {{{1, 22, 1}, 4}, {{1, 21, 3}, 12}})
-                         .sequence_points(7, {{{1, 21, 4}, 2}})  // of a routine without its Routine record
-                         .routine_end(9, {1, 23, 1}, 0x120)
-                         .routine_end(8, {1, 31, 1}, 0x210)
-                         .end();
+    DebugFileBuilder file = debug_file()
+                                .file(1, "main", "games/tale/main.src")
+                                .sequence_points(9, {{{1, 21, 1}, 8}})
+                                .routine(9, {1, 20, 1}, 0x100, "Nine")
+                                .routine(8, {1, 30, 1}, 0x200, "Eight")
+                                .sequence_points(8, {{{1, 21, 2}, 0}})
+                                .sequence_points(9, {{{1, 22, 1}, 4}, {{1, 21, 3}, 12}})
+                                .sequence_points(7, {{{1, 21, 4}, 2}})  // of a routine without its Routine record
+                                .routine_end(9, {1, 23, 1}, 0x120)
+                                .routine_end(8, {1, 31, 1}, 0x210)
+                                .end();
     EXPECT_EQ(look_up({"+0x106", "+0x109", "+0x10c", "main:21"}, file).out,
               "games/tale/main.src:22:1: +0x106 is in routine Nine (9), 6 bytes in\n"
               "games/tale/main.src:21:1: +0x109 is in routine Nine (9), 9 bytes in\n"
@@ -431,7 +432,7 @@ TEST(Lookup, PointsOfARoutineInSeveralRecords) {
 // More source lines than the line index holds, and names after them: the
 // answers stay whole, the records beyond the index read when asked for.
 TEST(Lookup, MoreLinesThanTheIndexHolds) {
-    DebugFile file = debug_file().file(1, "main", "games/tale/main.src");
+    DebugFileBuilder file = debug_file().file(1, "main", "games/tale/main.src");
     std::string expected;
     for (unsigned routine = 0; routine < 20; ++routine) {
         std::vector<SequencePoint> points;
@@ -504,12 +505,12 @@ TEST(Lookup, ACoProcessFollowsItsFileAsItIsWrittenAgain) {
     EXPECT_EQ(answer_to("0x1100\n"), "games/tale/main.src:11:5: 0x1100 is in routine Mian (1), 0 bytes in\n\n");
     EXPECT_EQ(answer_to("mian\n"), "games/tale/main.src:10:1: routine 1 \"Mian\" at 0x1100\n\n");
 
-    const DebugFile shorter = debug_file()
-                                  .file(1, "main", "games/tale/main.src")
-                                  .routine(4, {1, 5, 1}, 0x100, "Wide")
-                                  .routine_end(4, {1, 6, 1}, 0x110)
-                                  .memory_map({{"code area", 0x1000}})
-                                  .end();
+    const DebugFileBuilder shorter = debug_file()
+                                         .file(1, "main", "games/tale/main.src")
+                                         .routine(4, {1, 5, 1}, 0x100, "Wide")
+                                         .routine_end(4, {1, 6, 1}, 0x110)
+                                         .memory_map({{"code area", 0x1000}})
+                                         .end();
     write_file(path, shorter.bytes());  // in place, shorter
     EXPECT_EQ(answer_to("0x1100\n0x1150\n"),
               "games/tale/main.src:5:1: 0x1100 is in routine Wide (4), 0 bytes in\n\n0x1150: not in any routine\n\n");

@@ -27,7 +27,7 @@ const Mode modes[] = {
 
 // Records that print about 150 bytes each in both modes.
 std::string objects(unsigned count) {
-    DebugFile records;
+    DebugFileBuilder records;
     for (unsigned i = 0; i < count; ++i)
         records.object(i, "lamp", {1, 10, 2}, {1, 14, 1})
             .object_details(i, "brass lamp", {1, 11, 5}, {1, 12, 5}, {"brass", "lamp"}, {{1, "hall"}});
@@ -50,8 +50,10 @@ TEST(OutputErrors, AFailedWriteEndsTheRunWithStatus2AndOneLineOnStandardError) {
     const Case cases[] = {
         {"sample, /dev/full", read_whole_file(VARDEX_SAMPLE), Stdout::DevFull, no_space},
         {"sample, closed", read_whole_file(VARDEX_SAMPLE), Stdout::Closed, bad_descriptor},
-        {"1 MB of output, /dev/full", header + objects(7000) + DebugFile().end().bytes(), Stdout::DevFull, no_space},
-        {"1 MB of output, closed", header + objects(7000) + DebugFile().end().bytes(), Stdout::Closed, bad_descriptor},
+        {"1 MB of output, /dev/full", header + objects(7000) + DebugFileBuilder().end().bytes(), Stdout::DevFull,
+         no_space},
+        {"1 MB of output, closed", header + objects(7000) + DebugFileBuilder().end().bytes(), Stdout::Closed,
+         bad_descriptor},
         {"cut short, /dev/full", header + objects(10), Stdout::DevFull, no_space},
         {"missing file, /dev/full", "", Stdout::DevFull, no_space},
         {"missing file, closed", "", Stdout::Closed, bad_descriptor},
@@ -72,7 +74,7 @@ TEST(OutputErrors, AFailedWriteEndsTheRunWithStatus2AndOneLineOnStandardError) {
 
 TEST(OutputErrors, ABrokenPipeEndsTheRunBySigpipeWithoutAMessage) {
     const std::string file =
-        debug_file().file(1, "main", "main.src").bytes() + objects(7000) + DebugFile().end().bytes();
+        debug_file().file(1, "main", "main.src").bytes() + objects(7000) + DebugFileBuilder().end().bytes();
     for (const Mode& mode : modes) {
         RunRequest request;
         request.args = mode.args;

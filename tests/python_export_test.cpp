@@ -20,8 +20,8 @@ const std::string preamble =
 const std::string opening = docstring_opening + version_line + preamble;
 
 // The Python text written for `records`, without the fixed opening lines.
-std::string python_of(const DebugFile& records, const std::string& selection_lines = "\n*\n") {
-    DebugFile file = debug_file();
+std::string python_of(const DebugFileBuilder& records, const std::string& selection_lines = "\n*\n") {
+    DebugFileBuilder file = debug_file();
     file.raw(records.bytes()).end();
     RunResult result = run_vardex({"-python"}, file, selection_lines);
     EXPECT_EQ(result.status, 1);
@@ -30,9 +30,8 @@ std::string python_of(const DebugFile& records, const std::string& selection_lin
 }
 
 // An object with details, in the file numbered `file`.
-DebugFile& add_object(DebugFile& records, const std::string& name, unsigned file) {
-    return records.object(1, name, {file, 10, 1}, {file, 12, 1})
-        .object_details(1, "it", {0, 0, 0}, {0, 0, 0}, {}, {});
+DebugFileBuilder& add_object(DebugFileBuilder& records, const std::string& name, unsigned file) {
+    return records.object(1, name, {file, 10, 1}, {file, 12, 1}).object_details(1, "it", {0, 0, 0}, {0, 0, 0}, {}, {});
 }
 
 std::string object_lines(const std::string& name, const std::string& source) {
@@ -43,8 +42,8 @@ std::string object_lines(const std::string& name, const std::string& source) {
 }
 
 // Three source files in games/tale/: main, rooms and people.
-DebugFile three_files() {
-    DebugFile records;
+DebugFileBuilder three_files() {
+    DebugFileBuilder records;
     records.file(1, "main", "games/tale/main.src")
         .file(2, "rooms", "games/tale/rooms.src")
         .file(3, "people", "games/tale/people.src");
@@ -57,7 +56,7 @@ DebugFile three_files() {
 }  // namespace
 
 TEST(PythonExport, WritesObjectsMarkersAndSources) {
-    DebugFile records;
+    DebugFileBuilder records;
     records.file(1, "tale", "games\\tale\\tale.src")
         .file(2, "Quibrel", "games/tale/lib/Quibrel.h")
         .library_include({1, 3, 1})
@@ -141,14 +140,14 @@ TEST(PythonExport, LongSelectionLinesAreCutAndTheSecondLineStillRead) {
     // "rooms" ends exactly at the limit and is kept whole.
     std::string exact = std::string(16375, 'f') + "/rooms";
     EXPECT_EQ(python_of(three_files(), exact + "\n*\n"), object_lines("guard", "people.src") +
-                                                           object_lines("lamp", "main.src") +
-                                                           "Zkelm_qivSources=['main.src','people.src',]\n");
+                                                             object_lines("lamp", "main.src") +
+                                                             "Zkelm_qivSources=['main.src','people.src',]\n");
     std::string include_line = std::string(100000, 'i') + "\n";
     EXPECT_EQ(python_of(three_files(), "\n" + include_line), all_sources);
 }
 
 TEST(PythonExport, RelativePathsFollowTheMainFilesDirectory) {
-    DebugFile records;
+    DebugFileBuilder records;
     records.file(3, "early", "games/tale/early.h")
         .file(1, "main", "C:\\games\\tale\\main.src")
         .file(2, "dots", "C:/games/tale/././x.h")
@@ -171,15 +170,16 @@ TEST(PythonExport, RelativePathsFollowTheMainFilesDirectory) {
 }
 
 TEST(PythonExport, TheSourcesListEndsAtTheLastFileNumber) {
-    EXPECT_EQ(python_of(DebugFile()), "Zkelm_qivSources=[]\n");
-    EXPECT_EQ(python_of(DebugFile().file(1, "a", "a.h").file(2, "b", "b.h").file(3, "c", "c.h").file(2, "b", "b.h")),
-              "Zkelm_qivSources=['a.h','b.h',]\n");
-    EXPECT_EQ(python_of(DebugFile().file(2, "b", "b.h").file(1, "a", "a.h")), "Zkelm_qivSources=['a.h',]\n");
+    EXPECT_EQ(python_of(DebugFileBuilder()), "Zkelm_qivSources=[]\n");
+    EXPECT_EQ(
+        python_of(DebugFileBuilder().file(1, "a", "a.h").file(2, "b", "b.h").file(3, "c", "c.h").file(2, "b", "b.h")),
+        "Zkelm_qivSources=['a.h','b.h',]\n");
+    EXPECT_EQ(python_of(DebugFileBuilder().file(2, "b", "b.h").file(1, "a", "a.h")), "Zkelm_qivSources=['a.h',]\n");
 }
 
 TEST(PythonExport, IncludeNamesKeep63Bytes) {
     std::string long_include(70, 'n');
-    DebugFile records;
+    DebugFileBuilder records;
     records.file(1, long_include, "main.src");
     add_object(records, "o", 1);
     EXPECT_EQ(python_of(records, "\n" + long_include.substr(0, 63) + "\n"),
@@ -193,20 +193,20 @@ TEST(PythonExport, TheInitialiseMarkerMatchesTheNameInAnyCase) {
         bool marks;
     };
     const Case cases[] = {
-        {"Initialise", true},         {"initialise", true},  {"INITIALISE", true},  {"InItIaLiSe", true},
+        {"Initialise", true},          {"initialise", true},   {"INITIALISE", true}, {"InItIaLiSe", true},
         {"Initialise and more", true}, {"Initialise2", false}, {"Initialis", false}, {"Initialise_", false},
-        {" Initialise", false},       {"Initialize", false}, {"", false},
+        {" Initialise", false},        {"Initialize", false},  {"", false},
     };
     for (const Case& c : cases) {
         std::string expected = c.marks ? "Zkelm_qivSource_initialise=('m.src',0,10)\n" : "";
-        EXPECT_EQ(python_of(DebugFile().file(1, "m", "m.src").routine(1, {1, 1, 0}, 0, c.name, {"local"})),
+        EXPECT_EQ(python_of(DebugFileBuilder().file(1, "m", "m.src").routine(1, {1, 1, 0}, 0, c.name, {"local"})),
                   expected + "Zkelm_qivSources=['m.src',]\n")
             << c.name;
     }
 }
 
 TEST(PythonExport, MarkersIgnoreSelectionAndFileZero) {
-    EXPECT_EQ(python_of(DebugFile()
+    EXPECT_EQ(python_of(DebugFileBuilder()
                             .file(1, "m", "m.src")
                             .directive_end({0, 0, 0})
                             .library_include({1, 7, 0})
@@ -221,7 +221,7 @@ TEST(PythonExport, MarkersIgnoreSelectionAndFileZero) {
 TEST(PythonExport, DetailsArePairedWithTheLatestObject) {
     // Details before any object are skipped; an object without details is
     // created but never stored; an unselected object's details are skipped.
-    DebugFile records;
+    DebugFileBuilder records;
     records.file(1, "m", "m.src")
         .file(2, "x", "x.src")
         .object_details(5, "orphan", {1, 1, 1}, {1, 1, 1}, {"w"}, {{1, "n"}})
@@ -237,7 +237,7 @@ TEST(PythonExport, DetailsArePairedWithTheLatestObject) {
 // The details complete the object only when the object itself was written,
 // even when a File record between the two renames its file.
 TEST(PythonExport, AFileRecordBetweenObjectAndDetailsChangesNothing) {
-    DebugFile records;
+    DebugFileBuilder records;
     records.file(1, "m", "m.src").file(2, "x", "x.src");
     add_object(records, "first", 1);
     records.object(2, "hidden", {2, 3, 1}, {2, 4, 1})
@@ -255,7 +255,7 @@ TEST(PythonExport, AFileRecordBetweenObjectAndDetailsChangesNothing) {
 }
 
 TEST(PythonExport, UnknownTypesAndFatalErrorsLandAmongTheLines) {
-    DebugFile file = debug_file();
+    DebugFileBuilder file = debug_file();
     file.byte(99).file(1, "m", "m.src").object(1, "o", {1, 1, 1}, {1, 1, 1}).byte(15).word(1).string("cut");
     RunResult result = run_vardex({"-python"}, file, "\n*\n");
     EXPECT_EQ(result.out, opening +
@@ -266,10 +266,9 @@ TEST(PythonExport, UnknownTypesAndFatalErrorsLandAmongTheLines) {
 
 // Names are written as literals that denote exactly their bytes.
 TEST(PythonExport, HostileNamesAreEscaped) {
-    DebugFile records;
+    DebugFileBuilder records;
     records.file(1, "m", "dir\\here.src").file(2, "n", "dir\\it's.src").object(1, "a'b\"c\\d\ne", {1, 1, 1}, {1, 1, 1});
-    records.object_details(1, "q'\"\x7f\x01", {0, 0, 0}, {0, 0, 0}, {"\"w'", "caf\xc3\xa9", "caf\xe9"},
-                           {{1, "it's"}});
+    records.object_details(1, "q'\"\x7f\x01", {0, 0, 0}, {0, 0, 0}, {"\"w'", "caf\xc3\xa9", "caf\xe9"}, {{1, "it's"}});
     records.object(2, "nameless_obj__1", {1, 1, 1}, {1, 1, 1})
         .object_details(2, "it's \"x\"", {0, 0, 0}, {0, 0, 0}, {}, {});
     EXPECT_EQ(python_of(records),
@@ -300,12 +299,28 @@ TEST(PythonExport, HostileNamesAreEscaped) {
 TEST(PythonExport, TheConsumerReadsBackEveryNameExactly) {
     if (std::system("python3 -c pass") != 0) GTEST_SKIP() << "python3 is not installed";
     const std::vector<std::string> names = {
-        "plain",         "it's",          "say \"hi\"",      "back\\slash",    "new\nline",
-        "100% %s %d",    "tab\there",     "caf\xc3\xa9",     "na\xefve",        "\xe2\x82\xac euro",
-        "\xf0\x9f\x90\x89", "\xed\xa0\x80", "\xc0\xaf",       "\xf4\x90\x80\x80", "\xe2\x82",
-        "'''\"\"\"",     "\\x41\\n",       "end\\",          "\r\x7f\x1b[31m", "# comment')\nimport os",
+        "plain",
+        "it's",
+        "say \"hi\"",
+        "back\\slash",
+        "new\nline",
+        "100% %s %d",
+        "tab\there",
+        "caf\xc3\xa9",
+        "na\xefve",
+        "\xe2\x82\xac euro",
+        "\xf0\x9f\x90\x89",
+        "\xed\xa0\x80",
+        "\xc0\xaf",
+        "\xf4\x90\x80\x80",
+        "\xe2\x82",
+        "'''\"\"\"",
+        "\\x41\\n",
+        "end\\",
+        "\r\x7f\x1b[31m",
+        "# comment')\nimport os",
     };
-    DebugFile records;
+    DebugFileBuilder records;
     records.file(1, "main", "src/main.src").file(2, names[1], "src/" + names[4]);
     std::string expected;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -315,7 +330,7 @@ TEST(PythonExport, TheConsumerReadsBackEveryNameExactly) {
         records.object(static_cast<unsigned>(i), "nameless_obj__" + std::to_string(i), {1, 5, 0}, {1, 6, 0})
             .object_details(static_cast<unsigned>(i), name, {1, 5, 1}, {0, 0, 0}, {}, {});
     }
-    DebugFile file = debug_file();
+    DebugFileBuilder file = debug_file();
     file.raw(records.bytes()).end();
     std::string directory = make_temporary_directory();
     RunRequest request;
@@ -340,7 +355,8 @@ TEST(PythonExport, TheConsumerReadsBackEveryNameExactly) {
                  "    out.write(b'id=' + raw(o.obj_id).hex().encode() + b'\\n')\n"
                  "    out.write(b'short=' + raw(o.obj_short_name).hex().encode() + b'\\n')\n"
                  "    for w in o.obj_name_list: out.write(b'word=' + raw(w).hex().encode() + b'\\n')\n"
-                 "    for k, v in o.obj_directions.items(): out.write(k.encode() + b'=' + raw(v).hex().encode() + b'\\n')\n"
+                 "    for k, v in o.obj_directions.items(): out.write(k.encode() + b'=' + raw(v).hex().encode() + "
+                 "b'\\n')\n"
                  "for k in Zkelm_qivObjDict: out.write(b'key=' + raw(k).hex().encode() + b'\\n')\n"
                  "for s in Zkelm_qivSources: out.write(b'source=' + raw(s).hex().encode() + b'\\n')\n";
     }
@@ -357,9 +373,12 @@ TEST(PythonExport, TheConsumerReadsBackEveryNameExactly) {
         for (std::size_t i = 0; i < name.size();) {
             unsigned char byte = static_cast<unsigned char>(name[i]);
             std::size_t length = 0;
-            if (byte >= 0xC2 && byte <= 0xDF) length = 2;
-            else if (byte >= 0xE0 && byte <= 0xEF) length = 3;
-            else if (byte >= 0xF0 && byte <= 0xF4) length = 4;
+            if (byte >= 0xC2 && byte <= 0xDF)
+                length = 2;
+            else if (byte >= 0xE0 && byte <= 0xEF)
+                length = 3;
+            else if (byte >= 0xF0 && byte <= 0xF4)
+                length = 4;
             bool well_formed = length != 0 && i + length <= name.size();
             for (std::size_t k = 1; well_formed && k < length; ++k)
                 well_formed = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
@@ -391,12 +410,13 @@ TEST(PythonExport, TheConsumerReadsBackEveryNameExactly) {
     };
     std::string wanted;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        wanted += "id=" + expected_hex(names[i]) + "\nshort=" + expected_hex(names[i]) + "\nword=" +
-                  expected_hex(names[i]) + "\nword=77\ne_to=" + expected_hex(names[i]) + "\n";
+        wanted += "id=" + expected_hex(names[i]) + "\nshort=" + expected_hex(names[i]) +
+                  "\nword=" + expected_hex(names[i]) + "\nword=77\ne_to=" + expected_hex(names[i]) + "\n";
         wanted += "id=" + expected_hex("\"" + names[i] + "\"") + "\nshort=" + expected_hex(names[i]) + "\n";
     }
     for (std::size_t i = 0; i < names.size(); ++i)
-        wanted += "key=" + expected_hex(names[i]) + "\nkey=" + expected_hex("nameless_obj__" + std::to_string(i)) + "\n";
+        wanted +=
+            "key=" + expected_hex(names[i]) + "\nkey=" + expected_hex("nameless_obj__" + std::to_string(i)) + "\n";
     wanted += "source=" + expected_hex("main.src") + "\nsource=" + expected_hex(names[4]) + "\n";
     EXPECT_EQ(decoded, wanted);
 }

@@ -97,7 +97,7 @@ TEST_P(EveryMode, EveryProperPrefixOfTheSampleEndsWithOneFatalLine) {
 }
 
 // Global records of `size` bytes in all (at least 3), and their listing.
-void add_padding(DebugFile& file, std::string& listing, std::size_t size) {
+void add_padding(DebugFileBuilder& file, std::string& listing, std::size_t size) {
     for (std::size_t left = size; left != 0;) {
         std::size_t length = std::min<std::size_t>(left - 3, 250);
         if (left - 3 - length == 1 || left - 3 - length == 2) length -= 3;
@@ -118,9 +118,9 @@ void add_padding(DebugFile& file, std::string& listing, std::size_t size) {
 TEST_P(EveryMode, RecordsAcrossTheInputRefillPrintAsAnywhereElse) {
     const Mode& mode = GetParam();
     const std::string n31(31, 'a'), n32(32, 'b'), n33(33, 'c'), quoted32 = std::string(31, 'q') + "'";
-    DebugFile group;
+    DebugFileBuilder group;
     std::vector<std::size_t> record_ends;
-    auto then = [&](DebugFile&) { record_ends.push_back(group.size()); };
+    auto then = [&](DebugFileBuilder&) { record_ends.push_back(group.size()); };
     then(group.object(7, n32, {1, 10, 2}, {1, 0, 3}));
     then(group.object_details(7, n31 + "\"", {1, 5, 6}, {0, 0, 0}, {n33, "a\\b", "x", n32, quoted32},
                               {{2, n31}, {13, quoted32}, {12, "h"}}));
@@ -147,7 +147,7 @@ TEST_P(EveryMode, RecordsAcrossTheInputRefillPrintAsAnywhereElse) {
     const std::string group_output = alone.substr(head, alone.size() - head - closing.size());
 
     constexpr std::size_t refill = 64 * 1024;
-    DebugFile copies;
+    DebugFileBuilder copies;
     std::string expected = prefix_only.substr(0, head);
     std::vector<std::size_t> copy_output_ends;
     for (std::size_t before_refill = 0; before_refill <= group.size(); ++before_refill) {
@@ -175,7 +175,7 @@ TEST_P(EveryMode, RecordsAcrossTheInputRefillPrintAsAnywhereElse) {
     // refill: at every byte of it after the refill, then at every fifth byte
     // (cuts before the refill leave a file the buffer holds whole).
     const std::size_t before_refill = (record_ends[0] + record_ends[1]) / 2;
-    DebugFile padding;
+    DebugFileBuilder padding;
     std::string padding_listing;
     add_padding(padding, padding_listing, refill - before_refill - prefix.size());
     const std::string file = prefix + padding.bytes() + group.bytes() + '\0';
@@ -245,14 +245,14 @@ const std::string huge(1024 * 1024, 'x');
 const std::string cut(255, 'x');
 
 TEST(HostileFiles, A1MiBStringIsCutTo255AndTheRecordsAfterItAreReadInStep) {
-    DebugFile text_file = debug_file()
-                              .file(1, huge, huge)
-                              .object(3, huge, {1, 2, 3}, {1, 4, 5})
-                              .object_details(3, huge, {1, 5, 6}, {0, 0, 0}, {huge, "lamp"}, {{1, huge}})
-                              .routine(7, {1, 8, 9}, 0x1a2, huge, {huge})
-                              .memory_map({{huge, 0x40}})
-                              .global(4, "after")
-                              .end();
+    DebugFileBuilder text_file = debug_file()
+                                     .file(1, huge, huge)
+                                     .object(3, huge, {1, 2, 3}, {1, 4, 5})
+                                     .object_details(3, huge, {1, 5, 6}, {0, 0, 0}, {huge, "lamp"}, {{1, huge}})
+                                     .routine(7, {1, 8, 9}, 0x1a2, huge, {huge})
+                                     .memory_map({{huge, 0x40}})
+                                     .global(4, "after")
+                                     .end();
     EXPECT_EQ(run_in(text_mode, text_file.bytes()).out,
               banner + version_line + "File 1 \"" + cut + "\" expanding to \"" + cut + "\"\n" + "Object 3 \"" + cut +
                   "\" from 1:2:3 to 1:4:5\n" + "Details to obj 3:\nshort_name \"" + cut +
@@ -261,13 +261,13 @@ TEST(HostileFiles, A1MiBStringIsCutTo255AndTheRecordsAfterItAreReadInStep) {
                   "Routine 7 (line 1:8:9) PC start: 001a2 (418) \"" + cut + "\" " + cut + "\n" + "Memory map:\n" + cut +
                   " at 00040 (64)\n" + "Global 4 \"after\"\n");
 
-    DebugFile python_file = debug_file()
-                                .file(1, "main", huge)
-                                .object(3, huge, {1, 2, 3}, {1, 4, 5})
-                                .object_details(3, huge, {1, 5, 6}, {0, 0, 0}, {huge, "lamp"}, {{1, huge}})
-                                .routine(7, {1, 8, 9}, 0x1a2, "Initialise " + huge, {huge})
-                                .directive_end({1, 7, 0})
-                                .end();
+    DebugFileBuilder python_file = debug_file()
+                                       .file(1, "main", huge)
+                                       .object(3, huge, {1, 2, 3}, {1, 4, 5})
+                                       .object_details(3, huge, {1, 5, 6}, {0, 0, 0}, {huge, "lamp"}, {{1, huge}})
+                                       .routine(7, {1, 8, 9}, 0x1a2, "Initialise " + huge, {huge})
+                                       .directive_end({1, 7, 0})
+                                       .end();
     EXPECT_EQ(python_body(run_in(python_mode, python_file.bytes()).out),
               "o=qivobj()\no.obj_id='" + cut + "'\no.obj_source='" + cut + "'\no.obj_line=1\n" + "o.obj_short_name=\"" +
                   cut + "\"\no.obj_with_line=4\no.obj_with_line_pos=9\n" + "o.obj_name_list=[\"" + cut +
@@ -278,7 +278,7 @@ TEST(HostileFiles, A1MiBStringIsCutTo255AndTheRecordsAfterItAreReadInStep) {
 
 TEST(UnusualFiles, SixtyFiveThousandSequencePointsInOneRecord) {
     std::vector<SequencePoint> points(0xFFFF, SequencePoint{{1, 0xFFFF, 0xFF}, 0xFFFF});
-    DebugFile file = debug_file().file(1, "main", "main.src").sequence_points(0xFFFF, points);
+    DebugFileBuilder file = debug_file().file(1, "main", "main.src").sequence_points(0xFFFF, points);
     file.directive_end({1, 0xFFFF, 0}).end();
 
     std::string entries;
@@ -293,7 +293,7 @@ TEST(UnusualFiles, SixtyFiveThousandSequencePointsInOneRecord) {
 
 TEST(UnusualFiles, LargestNumbersAreUnsigned) {
     const Position far{255, 0xFFFF, 0xFF};
-    DebugFile file = DebugFile().header(255, 255, 0xFFFF);
+    DebugFileBuilder file = DebugFileBuilder().header(255, 255, 0xFFFF);
     file.file(255, "last", "last.src")
         .object(0xFFFF, "o", far, far)
         .object_details(0xFFFF, "O", far, far, {}, {})
@@ -348,7 +348,7 @@ TEST(UnusualFiles, LargestNumbersAreUnsigned) {
 }
 
 TEST(UnusualFiles, FileRecordsNumbered0To255) {
-    DebugFile file = debug_file();
+    DebugFileBuilder file = debug_file();
     std::string listing, sources;
     for (unsigned n = 0; n <= 255; ++n) {
         std::string name = numbered("f", n);
@@ -371,7 +371,7 @@ TEST(UnusualFiles, FileRecordsNumbered0To255) {
 
 TEST(UnusualFiles, NameListsOf100000Words) {
     constexpr unsigned word_count = 100000;
-    DebugFile file = debug_file().file(1, "main", "main.src").object(1, "bag", {1, 1, 1}, {1, 2, 1});
+    DebugFileBuilder file = debug_file().file(1, "main", "main.src").object(1, "bag", {1, 1, 1}, {1, 2, 1});
     file.byte(15).word(1).string("bag").line_ref({0, 0, 0}).line_ref({0, 0, 0});
     for (unsigned i = 0; i < word_count; ++i) file.string(numbered("w", i));
     file.byte(0).byte(1).string("hall").byte(0);
@@ -477,10 +477,17 @@ TEST_P(EveryMode, PeakMemoryDoesNotGrowWithTheInput) {
         std::ofstream large(large_path, std::ios::binary);
         large << debug_file().file(1, "main", "main.src").byte(3).word(1).bytes();
         for (int i = 0; i < 32; ++i) large << huge;
-        large << DebugFile().byte(0).line_ref({1, 1, 1}).line_ref({1, 2, 1}).byte(15).word(1).string("bag").bytes();
-        large << DebugFile().line_ref({0, 0, 0}).line_ref({0, 0, 0}).bytes();
-        for (int i = 0; i < 16; ++i) large << DebugFile().string(huge).bytes();
-        large << DebugFile().byte(0).byte(0).end().bytes();
+        large << DebugFileBuilder()
+                     .byte(0)
+                     .line_ref({1, 1, 1})
+                     .line_ref({1, 2, 1})
+                     .byte(15)
+                     .word(1)
+                     .string("bag")
+                     .bytes();
+        large << DebugFileBuilder().line_ref({0, 0, 0}).line_ref({0, 0, 0}).bytes();
+        for (int i = 0; i < 16; ++i) large << DebugFileBuilder().string(huge).bytes();
+        large << DebugFileBuilder().byte(0).byte(0).end().bytes();
     }
 
     PeakRun small = run_measuring_peak_memory(mode, directory, small_path);

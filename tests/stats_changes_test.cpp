@@ -11,8 +11,8 @@ namespace {
 
 // Writes OLD as old.dbg and NEW as gameinfo.dbg in a fresh directory and runs
 // vardex there; with `old_on_stdin`, OLD stands on standard input, a pipe.
-RunResult run_with_old(const std::vector<std::string>& args, const DebugFile& old_file, const DebugFile& new_file,
-                       bool old_on_stdin = false) {
+RunResult run_with_old(const std::vector<std::string>& args, const DebugFileBuilder& old_file,
+                       const DebugFileBuilder& new_file, bool old_on_stdin = false) {
     RunRequest request;
     request.working_directory = make_temporary_directory();
     request.stdin_is_pipe = old_on_stdin;
@@ -23,7 +23,7 @@ RunResult run_with_old(const std::vector<std::string>& args, const DebugFile& ol
     return run_vardex(request);
 }
 
-DebugFile story(unsigned length, unsigned char version = 5) {
+DebugFileBuilder story(unsigned length, unsigned char version = 5) {
     std::vector<unsigned char> header(64);
     header[0] = version;
     header[0x1a] = static_cast<unsigned char>(length >> 8);
@@ -39,8 +39,8 @@ struct BuiltRoutine {
 };
 
 // A build: two source files, routines one after another from 0x100, a map.
-DebugFile build(unsigned length, const std::vector<BuiltRoutine>& routines, unsigned long strings) {
-    DebugFile file = story(length).file(1, "main", "main.src").file(2, "lib", "lib/x.h");
+DebugFileBuilder build(unsigned length, const std::vector<BuiltRoutine>& routines, unsigned long strings) {
+    DebugFileBuilder file = story(length).file(1, "main", "main.src").file(2, "lib", "lib/x.h");
     unsigned long at = 0x100;
     for (const BuiltRoutine& routine : routines) {
         file.routine(routine.number, {routine.file, 1, 1}, at, routine.name)
@@ -53,17 +53,17 @@ DebugFile build(unsigned length, const std::vector<BuiltRoutine>& routines, unsi
 }  // namespace
 
 TEST(StatsChanges, RowsOfWhatGrewShrankCameAndWentLargestFirst) {
-    const DebugFile old_build = build(0x1000,
-                                      {{1, 1, "Main", 100},
-                                       {2, 2, "Parse", 50},
-                                       {3, 1, "Gone", 30},
-                                       {4, 255, "", 8},
-                                       {5, 1, "Same", 10},
-                                       {6, 1, "Main", 1}},
-                                      0x300);
+    const DebugFileBuilder old_build = build(0x1000,
+                                             {{1, 1, "Main", 100},
+                                              {2, 2, "Parse", 50},
+                                              {3, 1, "Gone", 30},
+                                              {4, 255, "", 8},
+                                              {5, 1, "Same", 10},
+                                              {6, 1, "Main", 1}},
+                                             0x300);
     // Main grows and Parse shrinks by as much (ties by name); the second Main
     // counts for nothing, the nameless routine 4 is matched by its number.
-    const DebugFile new_build = build(
+    const DebugFileBuilder new_build = build(
         0x1010, {{1, 1, "Main", 140}, {2, 2, "Parse", 10}, {4, 255, "", 8}, {5, 1, "Same", 10}, {9, 2, "New\"<", 40}},
         0x400);
     RunResult text = run_with_old({"-stats", "-diff=old.dbg"}, old_build, new_build);
@@ -97,13 +97,13 @@ TEST(StatsChanges, RowsOfWhatGrewShrankCameAndWentLargestFirst) {
 }
 
 TEST(StatsChanges, EitherFilesErrorNamesIt) {
-    const DebugFile good = build(0x1000, {{1, 1, "Main", 100}}, 0x300);
-    DebugFile cut = good;
+    const DebugFileBuilder good = build(0x1000, {{1, 1, "Main", 100}}, 0x300);
+    DebugFileBuilder cut = good;
     cut.bytes().resize(cut.size() - 4);
     struct Case {
         std::vector<std::string> args;
-        const DebugFile& old_file;
-        const DebugFile& new_file;
+        const DebugFileBuilder& old_file;
+        const DebugFileBuilder& new_file;
         std::string out;  // its end after "..."
         int status;
     };
@@ -128,12 +128,12 @@ TEST(StatsChanges, EitherFilesErrorNamesIt) {
 }
 
 TEST(StatsChanges, BadInputEndsInAClearLineOrAReport) {
-    const DebugFile good = build(0x1000, {{1, 1, "Main", 100}}, 0x300);
-    const DebugFile no_routines = story(0x800, 8).file(1, "main", "main.src").end();
+    const DebugFileBuilder good = build(0x1000, {{1, 1, "Main", 100}}, 0x300);
+    const DebugFileBuilder no_routines = story(0x800, 8).file(1, "main", "main.src").end();
     struct Case {
         std::vector<std::string> args;
-        const DebugFile& old_file;
-        const DebugFile& new_file;
+        const DebugFileBuilder& old_file;
+        const DebugFileBuilder& new_file;
         bool old_on_stdin;
         std::string out_part;
         int status;
@@ -183,13 +183,14 @@ TEST(StatsChanges, BadInputEndsInAClearLineOrAReport) {
 }
 
 TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
-    const DebugFile old_build = build(0x1000, {{1, 1, "Grows", 100}, {2, 2, "Shrinks", 50}, {3, 1, "Same", 30}}, 0x300);
-    const DebugFile new_build = build(0x1000,
-                                      {{1, 1, "Grows", 140},
-                                       {2, 2, "Shrinks", 10},
-                                       {3, 1, "Same", 30},
-                                       {4, 1, std::string("N\"<&>\x01\xff\xc3\xa9\xef\xbf\xbf", 12), 20}},
-                                      0x300);
+    const DebugFileBuilder old_build =
+        build(0x1000, {{1, 1, "Grows", 100}, {2, 2, "Shrinks", 50}, {3, 1, "Same", 30}}, 0x300);
+    const DebugFileBuilder new_build = build(0x1000,
+                                             {{1, 1, "Grows", 140},
+                                              {2, 2, "Shrinks", 10},
+                                              {3, 1, "Same", 30},
+                                              {4, 1, std::string("N\"<&>\x01\xff\xc3\xa9\xef\xbf\xbf", 12), 20}},
+                                             0x300);
     const std::string picture = run_with_old({"-svg", "-diff=old.dbg"}, old_build, new_build).out;
     struct Case {
         std::string title;

@@ -59,7 +59,7 @@ constexpr const char* kind_names[] = {
 // Files 1 and 2 named, 255 and 0 not. Routine 3's end comes first; 4 has no
 // end and 5 ends below its start; the second Routine and RoutineEnd of 1
 // count for nothing; 7 is empty.
-DebugFile game_with_routines() {
+DebugFileBuilder game_with_routines() {
     return debug_file()
         .file(1, "main", "games/tale/main.src")
         .file(2, "parser", "lib/parser.h")
@@ -93,7 +93,7 @@ TEST(Stats, CountsAndBytesOfEveryRecordKindAddUpToTheFile) {
             bytes[record.type] += record.bytes.size();
         }
     }
-    file += DebugFile().byte(200).end().bytes();
+    file += DebugFileBuilder().byte(200).end().bytes();
     std::string expected = "Records          count  bytes\n";
     for (int type = 1; type <= 17; ++type) {
         char line[64];
@@ -110,17 +110,17 @@ TEST(Stats, CountsAndBytesOfEveryRecordKindAddUpToTheFile) {
 }
 
 // A Header record of a story file of `version` whose length field is `length`.
-DebugFile story_header(unsigned version, unsigned length) {
+DebugFileBuilder story_header(unsigned version, unsigned length) {
     std::vector<unsigned char> header(64);
     header[0] = static_cast<unsigned char>(version);
     header[0x1a] = static_cast<unsigned char>(length >> 8);
     header[0x1b] = static_cast<unsigned char>(length);
-    return DebugFile().game_header(header);
+    return DebugFileBuilder().game_header(header);
 }
 
 TEST(Stats, StorySizeAgainstTheLimitOfItsVersion) {
     struct Case {
-        DebugFile header;
+        DebugFileBuilder header;
         std::string line;
         std::string json;
     };
@@ -135,11 +135,11 @@ TEST(Stats, StorySizeAgainstTheLimitOfItsVersion) {
          "{\"version\":1,\"bytes\":0,\"limit\":131072}"},
         {story_header(9, 0x8000), "size unknown (no version 1 to 8 in the header)", "null"},
         {story_header(0, 0x8000), "size unknown (no version 1 to 8 in the header)", "null"},
-        {DebugFile(), "size unknown (no version 1 to 8 in the header)", "null"},
+        {DebugFileBuilder(), "size unknown (no version 1 to 8 in the header)", "null"},
     };
     for (const Case& each : cases) {
         // Only the first Header record counts.
-        DebugFile file = debug_file().raw(each.header.bytes());
+        DebugFileBuilder file = debug_file().raw(each.header.bytes());
         if (each.header.size() != 0) file.raw(story_header(4, 1).bytes());
         file.end();
         EXPECT_EQ(part_of(report_parts(run_vardex({"-stats"}, file)), "Story"), "Story file: " + each.line + "\n\n");
@@ -151,7 +151,7 @@ TEST(Stats, StorySizeAgainstTheLimitOfItsVersion) {
 TEST(Stats, SectionsInFileOrderSizedOnlyWhenTheAddressesRise) {
     struct Case {
         std::string name;
-        DebugFile maps;
+        DebugFileBuilder maps;
         std::string sections;
     };
     const Case cases[] = {
@@ -175,19 +175,19 @@ TEST(Stats, SectionsInFileOrderSizedOnlyWhenTheAddressesRise) {
          "global variables  0x00000     -\n"
          "strings           0x00800     -\n"
          "No sizes: the addresses fall back in file order (entries of separate regions)\n"},
-        {"several at the last address", DebugFile().memory_map({{"z", 0xffffff}, {"y", 0xffffff}}),
+        {"several at the last address", DebugFileBuilder().memory_map({{"z", 0xffffff}, {"y", 0xffffff}}),
          "Sections   address  size\n"
          "z         0xffffff     0\n"
          "y         0xffffff     -\n"},
-        {"no entries", DebugFile().memory_map({}), "Sections: the memory map has no entries\n"},
-        {"no map", DebugFile(), "Sections: no memory map\n"},
+        {"no entries", DebugFileBuilder().memory_map({}), "Sections: the memory map has no entries\n"},
+        {"no map", DebugFileBuilder(), "Sections: no memory map\n"},
     };
     for (const Case& each : cases) {
         RunResult result = run_vardex({"-stats"}, debug_file().raw(each.maps.bytes()).end());
         EXPECT_EQ(part_of(report_parts(result), "Sections"), each.sections + "\n") << each.name;
     }
     // A map of 1026 entries keeps the first 1024.
-    DebugFile large = debug_file().byte(13);
+    DebugFileBuilder large = debug_file().byte(13);
     for (unsigned long address = 0; address < 1026; ++address) large.string("s").address(address);
     large.byte(0).end();
     const std::string report = report_parts(run_vardex({"-stats"}, large));
@@ -222,7 +222,7 @@ TEST(Stats, CodeBySourceFileAndByRoutine) {
 }
 
 TEST(Stats, JsonIsOneLineThatReadsBack) {
-    DebugFile file = game_with_routines();
+    DebugFileBuilder file = game_with_routines();
     file.bytes().pop_back();  // the End record, after a map
     file.memory_map({{"code area", 0x1000}, {"end \"of\" file", 0x800}}).end();
     RunResult result = run_vardex({"-json", "-stats"}, file);
@@ -244,7 +244,7 @@ TEST(Stats, JsonIsOneLineThatReadsBack) {
 
 TEST(Stats, TwentyLargestRoutinesWithTiesInFileOrder) {
     // Routines 23 down to 1, in that order; routine N takes 10 * (N % 3) bytes.
-    DebugFile file = debug_file().file(1, "main", "main.src");
+    DebugFileBuilder file = debug_file().file(1, "main", "main.src");
     for (unsigned number = 23; number >= 1; --number) {
         std::string name = std::to_string(number);
         name.insert(0, 1, 'r');
@@ -267,16 +267,16 @@ TEST(Stats, TwentyLargestRoutinesWithTiesInFileOrder) {
 }
 
 TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
-    DebugFile cut = game_with_routines();
+    DebugFileBuilder cut = game_with_routines();
     cut.bytes().resize(cut.size() - 5);
     struct Case {
         std::string name;
         std::vector<std::string> args;
-        const DebugFile& file;
+        const DebugFileBuilder& file;
         std::string output_end;  // the whole output, or its end after "..."
         int status;
     };
-    const DebugFile game = game_with_routines();
+    const DebugFileBuilder game = game_with_routines();
     const Case cases[] = {
         {"cut text", {"-stats"}, cut, "Fatal error: Unexpected end of debugging info file\n", 1},
         {"cut JSON",
@@ -315,7 +315,7 @@ TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
 
 TEST(Stats, AFileReadOnceGivesTheSameReport) {
     // A pipe cannot be read again for the names, so they are kept as read.
-    const DebugFile game = game_with_routines();
+    const DebugFileBuilder game = game_with_routines();
     const std::string directory = make_temporary_directory();
     ASSERT_TRUE(game.write_to((directory + "/game.dbg").c_str()));
     for (std::string mode : {"-text", "-json"}) {

@@ -19,8 +19,9 @@ const std::string help_text =
     "\n"
     "    -files  -classes  -objects  -globals  -attributes  -fakes  -actions  -map\n"
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
-    "    -help  -all  -diff=OLD  -svg\n"
-    "    -text  -json  -stats  -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
+    "    -help  -all\n"
+    "    -text  -json  -stats  -diff=OLD  -svg\n"
+    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
 
 std::string listing_of(const std::set<int>& types) {
     return listing_of_every_kind([&](int type) { return types.count(type) != 0; });

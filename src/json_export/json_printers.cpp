@@ -134,59 +134,52 @@ void print_position_record(In& in, Out& o, const char (&opening)[size]) {
     o.put(opening, Position{in.line_ref()}, "}\n");
 }
 
-// At most 24 bytes for a byte read: a direction entry of two bytes, with an
-// index outside the table, is written as {"index":255,"direction":"dir255_to","to":""}.
-struct JsonMode {
-    static constexpr OutputBound output_bound{24, 128};
-    // A file that can be read again is first read to the record's end, so
-    // that a record the file cuts short fails before any of its line is
-    // written; a pipe cannot be, so its line may be closed as cut.
-    static void begin_streamed_record(int type) {
-        if (input_is_seekable()) {
-            std::uint64_t body_offset = input_offset();
-            skip_record(type);
-            seek_input(body_offset);
-        }
-        json::open_record_line();
-    }
-    static void end_streamed_record() { json::close_record_line(); }
-};
-
 template <int type, auto printer>
-constexpr RecordHandler in_json = print_record<JsonMode, type, printer>;
+constexpr RecordHandler<JsonListing> in_json = print_record<JsonListing, type, printer>;
 
 }  // namespace
 
-const RecordHandler json_printers[18] = {
+void JsonListing::begin_streamed_record(DebugFile& file, int type) {
+    // A file that can be read again is first read to the record's end, so
+    // that a record the file cuts short fails before any of its line is
+    // written; a pipe cannot be, so its line may be closed as cut.
+    if (file.is_seekable()) {
+        const std::uint64_t body_offset = file.offset();
+        skip_record(file, type);
+        file.seek(body_offset);
+    }
+    output.open_record_line();
+}
+
+const RecordHandler<JsonListing> json_printers[18] = {
     nullptr,
-    in_json<File, [](auto& in, auto& o) { print_file(in, o); }>,
-    in_json<Class, [](auto& in, auto& o) { print_class(in, o); }>,
-    in_json<Object, [](auto& in, auto& o) { print_object(in, o); }>,
-    in_json<Global,
-            [](auto& in, auto& o) { print_numbered_name(in, o, "{\"kind\":\"global\",\"number\":", in.byte()); }>,
-    in_json<Attribute,
-            [](auto& in, auto& o) { print_numbered_name(in, o, "{\"kind\":\"attribute\",\"number\":", in.word()); }>,
-    in_json<Property,
-            [](auto& in, auto& o) { print_numbered_name(in, o, "{\"kind\":\"property\",\"number\":", in.word()); }>,
-    in_json<FakeAction,
-            [](auto& in, auto& o) { print_numbered_name(in, o, "{\"kind\":\"fake_action\",\"number\":", in.word()); }>,
-    in_json<Action,
-            [](auto& in, auto& o) { print_numbered_name(in, o, "{\"kind\":\"action\",\"number\":", in.word()); }>,
-    in_json<Header, [](auto& in, auto& o) { print_header(in, o); }>,
-    in_json<SequencePoints, [](auto& in, auto& o) { print_sequence_points(in, o); }>,
-    in_json<Routine, [](auto& in, auto& o) { print_routine(in, o); }>,
-    in_json<Array, [](auto& in, auto& o) { print_array(in, o); }>,
-    in_json<MemoryMap, [](auto& in, auto& o) { print_memory_map(in, o); }>,
-    in_json<RoutineEnd, [](auto& in, auto& o) { print_routine_end(in, o); }>,
-    in_json<ObjectDetails, [](auto& in, auto& o) { print_object_details(in, o); }>,
+    in_json<File, [](auto& in, auto& o, auto&) { print_file(in, o); }>,
+    in_json<Class, [](auto& in, auto& o, auto&) { print_class(in, o); }>,
+    in_json<Object, [](auto& in, auto& o, auto&) { print_object(in, o); }>,
+    in_json<Global, [](auto& in, auto& o,
+                       auto&) { print_numbered_name(in, o, "{\"kind\":\"global\",\"number\":", in.byte()); }>,
+    in_json<Attribute, [](auto& in, auto& o,
+                          auto&) { print_numbered_name(in, o, "{\"kind\":\"attribute\",\"number\":", in.word()); }>,
+    in_json<Property, [](auto& in, auto& o,
+                         auto&) { print_numbered_name(in, o, "{\"kind\":\"property\",\"number\":", in.word()); }>,
+    in_json<FakeAction, [](auto& in, auto& o,
+                           auto&) { print_numbered_name(in, o, "{\"kind\":\"fake_action\",\"number\":", in.word()); }>,
+    in_json<Action, [](auto& in, auto& o,
+                       auto&) { print_numbered_name(in, o, "{\"kind\":\"action\",\"number\":", in.word()); }>,
+    in_json<Header, [](auto& in, auto& o, auto&) { print_header(in, o); }>,
+    in_json<SequencePoints, [](auto& in, auto& o, auto&) { print_sequence_points(in, o); }>,
+    in_json<Routine, [](auto& in, auto& o, auto&) { print_routine(in, o); }>,
+    in_json<Array, [](auto& in, auto& o, auto&) { print_array(in, o); }>,
+    in_json<MemoryMap, [](auto& in, auto& o, auto&) { print_memory_map(in, o); }>,
+    in_json<RoutineEnd, [](auto& in, auto& o, auto&) { print_routine_end(in, o); }>,
+    in_json<ObjectDetails, [](auto& in, auto& o, auto&) { print_object_details(in, o); }>,
     in_json<DirectiveEnd,
-            [](auto& in, auto& o) { print_position_record(in, o, "{\"kind\":\"directive_end\",\"at\":"); }>,
+            [](auto& in, auto& o, auto&) { print_position_record(in, o, "{\"kind\":\"directive_end\",\"at\":"); }>,
     in_json<LibraryInclude,
-            [](auto& in, auto& o) { print_position_record(in, o, "{\"kind\":\"library_include\",\"at\":"); }>,
+            [](auto& in, auto& o, auto&) { print_position_record(in, o, "{\"kind\":\"library_include\",\"at\":"); }>,
 };
 
-void print_json_version_line() {
-    StreamFields in;
+void print_json_version_line(DebugFile& in) {
     std::uint8_t major = in.byte();
     std::uint8_t minor = in.byte();
     std::uint16_t revision = in.word();
@@ -194,7 +187,7 @@ void print_json_version_line() {
                        ",\"revision\":", Number{revision}, "}\n");
 }
 
-void print_json_unknown_type(int type) {
+void print_json_unknown_type(DebugFile&, JsonListing&, int type) {
     StreamOutput().put("{\"kind\":\"unknown_type\",\"type\":", Number{static_cast<std::uint8_t>(type)}, "}\n");
 }
 

@@ -1,11 +1,25 @@
 // JSON mode: every selected record as one line of JSON, written as it is read.
 #pragma once
 
+#include "json_export/json_writer.h"
 #include "reader/records.h"
+#include "record_printing.h"
+
+// The state of a listing in JSON mode.
+struct JsonListing {
+    // At most 24 bytes for a byte read: a direction entry of two bytes, with
+    // an index outside the table, is written as
+    // {"index":255,"direction":"dir255_to","to":""}.
+    static constexpr OutputBound output_bound{24, 128};
+    json::JsonOutput& output;
+
+    void begin_streamed_record(DebugFile& file, int type);
+    void end_streamed_record() { output.close_record_line(); }
+};
 
 // Indexed by record type 0..17; entry 0 (End) is empty.
-extern const RecordHandler json_printers[18];
+extern const RecordHandler<JsonListing> json_printers[18];
 
-void print_json_version_line();
-void print_json_unknown_type(int type);
+void print_json_version_line(DebugFile& file);
+void print_json_unknown_type(DebugFile& file, JsonListing& listing, int type);
 void print_json_end();

@@ -6,12 +6,8 @@
 
 namespace json {
 
-OpenRecord record;
-
-namespace {
-
 // Follows the brackets of `size` bytes of the open record's line.
-void follow_nesting(const char* text, std::size_t size) {
+void JsonOutput::follow_nesting(const char* text, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         char c = text[i];
         if (record.in_string) {
@@ -36,7 +32,7 @@ void follow_nesting(const char* text, std::size_t size) {
 
 // Closes what the line of a record cut short leaves open, with "cut":true
 // in the record's own object, and ends the line.
-void close_cut_record() {
+void JsonOutput::close_cut_record() {
     follow_nesting(output_buffer + record.output_mark, out.used - record.output_mark);
     StreamOutput o;
     if (record.in_string) {
@@ -53,32 +49,26 @@ void close_cut_record() {
 // error can still take it back. When that line alone fills the buffer, it
 // goes out too, and what it leaves open is followed, to be closed if the
 // record is cut.
-std::size_t hold_open_record() {
+std::size_t JsonOutput::keep_back(const char* buffer, std::size_t used) {
     if (!record.open) return 0;
     if (record.output_mark != 0 && !record.partly_out) {
-        std::size_t line_so_far = out.used - record.output_mark;
+        std::size_t line_so_far = used - record.output_mark;
         record.output_mark = 0;
         return line_so_far;
     }
     record.partly_out = true;
-    follow_nesting(output_buffer + record.output_mark, out.used - record.output_mark);
+    follow_nesting(buffer + record.output_mark, used - record.output_mark);
     record.output_mark = 0;  // where the rest of the line will follow
     return 0;
 }
 
-}  // namespace
-
-void open_record_line() {
+void JsonOutput::open_record_line() {
     record = {};
     record.open = true;
     record.output_mark = out.used;
 }
 
-void close_record_line() { record.open = false; }
-
-namespace {
-
-void write_fatal_error_line(std::initializer_list<MessagePart> message) {
+void JsonOutput::fatal_line(std::initializer_list<MessagePart> message) {
     if (record.open) {
         record.open = false;  // so that a flush while it is closed writes what it holds
         if (record.partly_out)
@@ -92,21 +82,15 @@ void write_fatal_error_line(std::initializer_list<MessagePart> message) {
     o.put("\"}\n");
 }
 
-void write_notice(std::initializer_list<std::string_view> message_parts) {
+void JsonOutput::notice(std::initializer_list<std::string_view> message_parts) {
     StreamOutput o;
     o.put("{\"kind\":\"notice\",\"message\":\"");
     for (std::string_view part : message_parts) o.put(JsonContents{part});
     o.put("\"}\n");
 }
 
-}  // namespace
-
-const MessageForm message_form = {write_fatal_error_line, write_notice};
-
 void put_string_contents(std::string_view text) { StreamOutput().put(JsonContents{text}); }
 
 void put_string(std::string_view text) { StreamOutput().put(JsonText{text}); }
-
-void start_json_output() { out.before_flush = hold_open_record; }
 
 }  // namespace json

@@ -50,20 +50,31 @@ struct OpenRecord {
     char last;  // the last character outside a string
 };
 
-extern OpenRecord record;
+// The state of JSON output, which a run in JSON mode makes before anything
+// is written: the line of a record printed piece by piece, which a fatal
+// error takes back or closes, and the form of the run's messages: the
+// fatal_error line and the notice line {"kind":"notice","message":"..."}.
+struct JsonOutput final : MessageForm, OutputHold {
+    OpenRecord record{};
 
-// Around the line of a record printed piece by piece, which a fatal error
-// takes back or closes.
-void open_record_line();
-void close_record_line();
+    // Makes the writing out of the buffer keep back an open record's line.
+    JsonOutput() { out.hold = this; }
+    ~JsonOutput() { out.hold = nullptr; }
+    JsonOutput(const JsonOutput&) = delete;
+    JsonOutput& operator=(const JsonOutput&) = delete;
 
-// The fatal_error line (a record's line cut by it is taken back, or closed)
-// and the notice line: {"kind":"notice","message":"..."}.
-extern const MessageForm message_form;
+    // Around the line of a record printed piece by piece.
+    void open_record_line();
+    void close_record_line() { record.open = false; }
 
-// Makes the writing out of the buffer keep back an open record's line;
-// called once, before anything is written in this mode.
-void start_json_output();
+    void fatal_line(std::initializer_list<MessagePart> message) override;
+    void notice(std::initializer_list<std::string_view> parts) override;
+    std::size_t keep_back(const char* buffer, std::size_t used) override;
+
+  private:
+    void follow_nesting(const char* text, std::size_t size);
+    void close_cut_record();
+};
 
 // Writes `text` of any length as a quoted JSON string, or only what stands
 // between the quotes (output_pieces.h: JsonText, JsonContents).

@@ -109,7 +109,7 @@ Lookup read_lookup(const LookupIndex& index, std::string_view text) {
 
 // --- Answers -------------------------------------------------------------------
 
-bool answer_address(LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer) {
+bool answer_address(DebugFile& file, LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer) {
     const GameModel& game = *index.model;
     AddressAnswer answer{};
     if (lookup.kind == LookupKind::CodeOffset) {
@@ -125,10 +125,10 @@ bool answer_address(LookupIndex& index, const Lookup& lookup, const AnswerWriter
         if (long routine = routine_holding(index, answer.code_offset); routine >= 0) {
             answer.found = true;
             answer.offset_in_routine = answer.code_offset - game.routines.span[routine].start;
-            read_routine_of(index, static_cast<unsigned>(routine), answer.routine);
+            read_routine_of(file, index, static_cast<unsigned>(routine), answer.routine);
             answer.at = answer.routine.at;
             SequencePointEntry point;
-            if (point_of_offset(index, static_cast<unsigned>(routine), answer.offset_in_routine, point))
+            if (point_of_offset(file, index, static_cast<unsigned>(routine), answer.offset_in_routine, point))
                 answer.at = point.at;
         }
     }
@@ -160,20 +160,20 @@ void write_symbol_row(void* list, const FoundSymbol& found) {
     answer.found = true;
 }
 
-bool answer_source_line(LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer) {
+bool answer_source_line(DebugFile& file, LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer) {
     ListAnswer list{index.model, &lookup, &writer, false};
     const FileSet files = files_named(index, lookup.file);
-    for_each_point_on_line(index, files, lookup.line, write_code_row, &list);
-    writer.close_list(lookup, list.found, list.found ? 0 : next_line_with_code(index, files, lookup.line));
+    for_each_point_on_line(file, index, files, lookup.line, write_code_row, &list);
+    writer.close_list(lookup, list.found, list.found ? 0 : next_line_with_code(file, index, files, lookup.line));
     return list.found;
 }
 
-bool answer_symbol(LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer) {
+bool answer_symbol(DebugFile& file, LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer) {
     ListAnswer list{index.model, &lookup, &writer, false};
     FoundSymbol found;
     if (!lookup.by_number)
-        for_each_symbol_named(index, lookup.text, write_symbol_row, &list);
-    else if (read_symbol_of(index, lookup.symbol_type, static_cast<unsigned>(lookup.value), found))
+        for_each_symbol_named(file, index, lookup.text, write_symbol_row, &list);
+    else if (read_symbol_of(file, index, lookup.symbol_type, static_cast<unsigned>(lookup.value), found))
         write_symbol_row(&list, found);
     writer.close_list(lookup, list.found, 0);
     return list.found;
@@ -181,16 +181,16 @@ bool answer_symbol(LookupIndex& index, const Lookup& lookup, const AnswerWriter&
 
 }  // namespace
 
-bool answer(LookupIndex& index, std::string_view text, const AnswerWriter& writer) {
+bool answer(DebugFile& file, LookupIndex& index, std::string_view text, const AnswerWriter& writer) {
     const Lookup lookup = read_lookup(index, text);
     switch (lookup.kind) {
         case LookupKind::Address:
         case LookupKind::CodeOffset:
-            return answer_address(index, lookup, writer);
+            return answer_address(file, index, lookup, writer);
         case LookupKind::SourceLine:
-            return answer_source_line(index, lookup, writer);
+            return answer_source_line(file, index, lookup, writer);
         case LookupKind::Symbol:
-            return answer_symbol(index, lookup, writer);
+            return answer_symbol(file, index, lookup, writer);
         case LookupKind::Bad:
             break;
     }

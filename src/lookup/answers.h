@@ -61,7 +61,7 @@ extern const AnswerWriter text_answers;
 extern const AnswerWriter json_answers;
 
 // Answers one lookup with `writer`; true when it found its answer.
-bool answer(LookupIndex& index, std::string_view text, const AnswerWriter& writer);
+bool answer(DebugFile& file, LookupIndex& index, std::string_view text, const AnswerWriter& writer);
 // Answers `text` as a bad lookup, whatever it reads as (a line cut short).
 bool answer_bad(std::string_view text, const AnswerWriter& writer);
 

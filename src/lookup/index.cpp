@@ -180,10 +180,9 @@ void note_points_range(LookupIndex& index, std::uint64_t record, unsigned routin
     tables.points_ranged[routine] = added ? 1 : 2;
 }
 
-// --- The readers beside the model's reading ------------------------------------
+// --- The index's reading, beside the model's -------------------------------------
 
-void index_symbol(void* query, const SymbolRecord& symbol, std::uint64_t offset) {
-    LookupIndex& index = *static_cast<LookupIndex*>(query);
+void index_name(LookupIndex& index, std::string_view name, std::uint64_t offset) {
     // Room for one more name: the line index gives way, its last records
     // first. The names that count never fill the arena alone.
     if (index.line_count + index.name_count == arena_size) {
@@ -191,7 +190,7 @@ void index_symbol(void* query, const SymbolRecord& symbol, std::uint64_t offset)
         stop_indexing_lines_from(index, index.tables->arena[kept] & offset_mask);
     }
     ++index.name_count;
-    *names_begin(index) = name_hash(index, symbol.name.view()) << record_offset_bits | offset;
+    *names_begin(index) = name_hash(index, name) << record_offset_bits | offset;
 }
 
 // The points of a record that the line index holds, wholly or up to where
@@ -243,24 +242,32 @@ void summarize_points_of(LookupIndex& index, In& in, const PointsHead& head, std
     note_points_range(index, offset, head.routine, lowest | highest << 16);
 }
 
-void index_points(void* query, const PointsHead& head, std::uint64_t offset) {
-    LookupIndex& index = *static_cast<LookupIndex*>(query);
+void index_points(DebugFile& file, LookupIndex& index, const PointsHead& head, std::uint64_t offset) {
     // The points are read from the buffer when it holds them all, as they mostly are.
-    if (static_cast<std::size_t>(input.end - input.next) >= std::size_t{head.count} * sequence_point_size) {
-        BufferedFields in{input.next, input.end};
+    if (static_cast<std::size_t>(file.end - file.next) >= std::size_t{head.count} * sequence_point_size) {
+        BufferedFields in{file.next, file.end};
         if (index.lines_unindexed_from == no_offset)
             index_points_of(index, in, head, offset);
         else
             summarize_points_of(index, in, head, offset);
-        take_up_to(in.next);
+        file.take_up_to(in.next);
+    } else if (index.lines_unindexed_from == no_offset) {
+        index_points_of(index, file, head, offset);
     } else {
-        StreamFields in;
-        if (index.lines_unindexed_from == no_offset)
-            index_points_of(index, in, head, offset);
-        else
-            summarize_points_of(index, in, head, offset);
+        summarize_points_of(index, file, head, offset);
     }
 }
+
+// What the index learns beside the model, in the model's reading.
+struct IndexReading {
+    static constexpr bool reads_names = true;
+    LookupIndex& index;
+    void symbol(const SymbolRecord& symbol, std::uint64_t offset) { index_name(index, symbol.name.view(), offset); }
+    void routine(const RoutineStart& routine, std::uint64_t offset) { index_name(index, routine.name.view(), offset); }
+    void points(DebugFile& file, const PointsHead& head, std::uint64_t offset) {
+        index_points(file, index, head, offset);
+    }
+};
 
 void add_file_name(IndexTables& tables, std::string_view name, int file, std::uint8_t which) {
     const std::uint32_t hash = file_name_hash(name);
@@ -304,12 +311,12 @@ bool same_name(std::string_view a, std::string_view b) {
 
 LookupIndex::~LookupIndex() {
     release_game_model(model);
-    std::free(tables);
+    release_table(tables);
 }
 
-void build_index(LookupIndex& index) {
+void build_index(DebugFile& file, LookupIndex& index) {
     release_game_model(index.model);
-    std::free(index.tables);
+    release_table(index.tables);
     index.line_count = index.name_count = 0;
     index.lines_unindexed_from = no_offset;
     index.line_summary_count = index.records_in_last_summary = index.points_range_count = 0;
@@ -319,11 +326,11 @@ void build_index(LookupIndex& index) {
     index.in_order = false;
     index.hash_seed = random_seed();
     index.model = new_game_model();
-    // calloc, so that the pages of the tables that a file leaves empty are never touched.
-    index.tables = static_cast<IndexTables*>(std::calloc(1, sizeof(IndexTables)));
-    if (index.tables == nullptr) fatal_error("Out of memory for the lookup index");
-    const ModelReaders readers{&index, index_symbol, index_points};
-    read_game_model(*index.model, &readers);
+    if (index.model == nullptr) file.fail("Out of memory for the tables of the game");
+    index.tables = new_table<IndexTables>();
+    if (index.tables == nullptr) file.fail("Out of memory for the lookup index");
+    IndexReading reading{index};
+    read_game_model(file, *index.model, reading);
     for (int file = 0; file < file_number_count; ++file) {
         const SourceFileNames& names = index.model->files[file];
         if (!names.declared) continue;

@@ -49,7 +49,7 @@ struct IndexStale {};
 
 // Reads the records from the version numbers to the End record into the
 // index, forgetting what it held before.
-void build_index(LookupIndex& index);
+void build_index(DebugFile& file, LookupIndex& index);
 
 // The file numbers whose File record names FILE: by its include name, its
 // file name or the last part of its file name; one bit per number.
@@ -63,11 +63,12 @@ FileSet files_named(const LookupIndex& index, std::string_view file);
 // The routine holding a code offset (see routine_at in game_model.h); -1 when none.
 long routine_holding(LookupIndex& index, std::uint32_t code_offset);
 // Reads the first Routine record of `number`, which the model holds.
-void read_routine_of(const LookupIndex& index, unsigned number, RoutineStart& routine);
+void read_routine_of(DebugFile& file, const LookupIndex& index, unsigned number, RoutineStart& routine);
 
 // Of a routine's sequence points, the one with the greatest offset not above
 // `offset_in_routine` (the first of equal ones); false when there is none.
-bool point_of_offset(const LookupIndex& index, unsigned routine, unsigned offset_in_routine, SequencePointEntry& point);
+bool point_of_offset(DebugFile& file, const LookupIndex& index, unsigned routine, unsigned offset_in_routine,
+                     SequencePointEntry& point);
 
 // A sequence point on a source line, with its routine's Routine record
 // (none when the routine number has no Routine record).
@@ -78,11 +79,12 @@ struct PointOnLine {
 };
 using PointVisit = void (*)(void* answer, const PointOnLine& found);
 // Visits, in file order, each sequence point on `line` in one of `files`.
-void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned line, PointVisit visit, void* answer);
+void for_each_point_on_line(DebugFile& file, LookupIndex& index, const FileSet& files, unsigned line, PointVisit visit,
+                            void* answer);
 
 // The first line after `line` on which a sequence point of one of `files`
 // stands; 0 when there is none.
-unsigned next_line_with_code(LookupIndex& index, const FileSet& files, unsigned line);
+unsigned next_line_with_code(DebugFile& file, LookupIndex& index, const FileSet& files, unsigned line);
 
 // A record that bears a name: a symbol record, or a routine's, whose code
 // offset then stands beside it.
@@ -96,8 +98,8 @@ bool same_name(std::string_view a, std::string_view b);
 using SymbolVisit = void (*)(void* answer, const FoundSymbol& found);
 // Visits, in file order, each record that counts named `name`, with ASCII
 // letters compared case-insensitively.
-void for_each_symbol_named(LookupIndex& index, std::string_view name, SymbolVisit visit, void* answer);
+void for_each_symbol_named(DebugFile& file, LookupIndex& index, std::string_view name, SymbolVisit visit, void* answer);
 // Reads the first record of `type` and `number` (not a class); false when there is none.
-bool read_symbol_of(const LookupIndex& index, RecordType type, unsigned number, FoundSymbol& found);
+bool read_symbol_of(DebugFile& file, const LookupIndex& index, RecordType type, unsigned number, FoundSymbol& found);
 
 }  // namespace lookup

@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "lookup/answers.h"
+#include "messages.h"
 #include "output_writer.h"
-#include "reader/debug_file.h"
 #include "reader/field_reader.h"
 #include "run_options.h"
 
@@ -23,41 +23,34 @@ namespace {
 // cut to them.
 constexpr std::size_t longest_lookup = 4096;
 constexpr std::size_t stdin_buffer_size = 64 * 1024;
-char stdin_buffer[stdin_buffer_size];
-
-const lookup::AnswerWriter& answer_writer() {
-    return options.mode == OutputMode::Json ? lookup::json_answers : lookup::text_answers;
-}
 
 // --- Following the file -------------------------------------------------------
 
-// A read of the file that failed while the server reads it again.
-struct InputFailed {
-    std::string_view message;
-};
-[[noreturn]] void throw_input_failed(std::string_view message) { throw InputFailed{message}; }
-
 struct Server {
+    DebugFile& file;
+    LookupFailure& failure;
     lookup::LookupIndex& index;
+    const lookup::AnswerWriter& writer;
+    bool json;
     const char* path;
     // The file the index was built from, when it is a file.
-    bool has_identity;
-    FileIdentity indexed;
+    bool has_identity = false;
+    FileIdentity indexed{};
     // The file could not be read again, for `reason`; it is tried again
     // when the path names another version of it.
-    bool unreadable;
-    std::string_view reason;
-    FileIdentity tried;
+    bool unreadable = false;
+    std::string_view reason{};
+    FileIdentity tried{};
 };
 
 void note_indexed_file(Server& server) {
-    server.has_identity = identity_of_open_file(server.indexed);
+    server.has_identity = server.file.identity(server.indexed);
     server.unreadable = false;
 }
 
 bool file_changed(const Server& server) {
     FileIdentity open{}, named{};
-    if (!identity_of_open_file(open) || !identity_of_path(server.path, named)) return true;
+    if (!server.file.identity(open) || !identity_of_path(server.path, named)) return true;
     return !(open == server.indexed) || named.device != open.device || named.inode != open.inode;
 }
 
@@ -65,12 +58,12 @@ void read_file_again(Server& server) {
     server.unreadable = true;
     if (!identity_of_path(server.path, server.tried)) server.tried = {};
     try {
-        if (!reopen_debug_file(server.path)) {
+        if (!server.file.open(server.path)) {
             server.reason = std::strerror(errno);
             return;
         }
-        check_magic_number();
-        lookup::build_index(server.index);
+        server.file.check_magic_number();
+        lookup::build_index(server.file, server.index);
         note_indexed_file(server);
     } catch (const InputFailed& failed) {
         server.reason = failed.message;
@@ -90,15 +83,6 @@ void follow_file(Server& server) {
 
 // --- Answering ------------------------------------------------------------------
 
-// Whether the output was written out during an answer, which can then no
-// longer be taken back.
-bool written_out;
-std::size_t (*mode_before_flush)();
-std::size_t note_written_out() {
-    written_out = true;
-    return mode_before_flush != nullptr ? mode_before_flush() : 0;
-}
-
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // One reading of a lookup, from the command line or a line of standard
@@ -108,30 +92,26 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 // the file, is taken back and given again from the file read again.
 bool answer_text(Server& server, std::string_view text) {
     if (text.ends_with('\r')) text.remove_suffix(1);
-    if (text.size() > longest_lookup) return lookup::answer_bad(text.substr(0, longest_lookup), answer_writer());
+    if (text.size() > longest_lookup) return lookup::answer_bad(text.substr(0, longest_lookup), server.writer);
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
     for (int attempt = 0; attempt < 3 && !server.unreadable; ++attempt) {
         const std::size_t mark = out.used;
-        written_out = false;
-        mode_before_flush = out.before_flush;
-        out.before_flush = note_written_out;
+        const std::uint64_t written_before = out.written;
         try {
-            const bool found = lookup::answer(server.index, text, answer_writer());
-            out.before_flush = mode_before_flush;
-            return found;
+            return lookup::answer(server.file, server.index, text, server.writer);
         } catch (const lookup::IndexStale&) {
         } catch (const InputFailed&) {
         }
-        out.before_flush = mode_before_flush;
-        if (!written_out) out.used = mark;
+        // Taken back, unless part of it has gone out.
+        if (out.written == written_before) out.used = mark;
         read_file_again(server);
     }
     if (!server.unreadable) {
         server.unreadable = true;
         server.reason = "it changes while it is read";
     }
-    answer_writer().unreadable(text, server.path, server.reason);
+    server.writer.unreadable(text, server.path, server.reason);
     return false;
 }
 
@@ -139,7 +119,7 @@ bool answer_text(Server& server, std::string_view text) {
 // line follows its answer, so that a reader knows the answer is complete.
 bool answer_line(Server& server, const char* line, std::size_t length) {
     const bool found = answer_text(server, {line, length});
-    if (options.mode != OutputMode::Json) out.put('\n');
+    if (!server.json) out.put('\n');
     return found;
 }
 
@@ -148,6 +128,7 @@ bool answer_line(Server& server, const char* line, std::size_t length) {
 // together are answered together, in one write.
 bool answer_lookups_from_standard_input(Server& server) {
     const int input = fileno(stdin);
+    char stdin_buffer[stdin_buffer_size];
     bool all_found = true;
     std::size_t begin = 0, end = 0;
     bool dropping_rest_of_line = false;
@@ -176,7 +157,8 @@ bool answer_lookups_from_standard_input(Server& server) {
             continue;
         }
         if (count < 0 && errno == EINTR) continue;
-        if (count < 0 && errno != EBADF) fatal_error("I/O failure: can't read lookups from standard input");
+        if (count < 0 && errno != EBADF)
+            fatal_error(server.failure.messages, "I/O failure: can't read lookups from standard input");
         break;
     }
     if (end != 0 && !dropping_rest_of_line) all_found = answer_line(server, stdin_buffer, end) && all_found;
@@ -185,18 +167,24 @@ bool answer_lookups_from_standard_input(Server& server) {
 
 }  // namespace
 
-int answer_lookups(lookup::LookupIndex& index) {
-    if (!input_is_seekable()) fatal_error("Lookups need a debugging file that can be read twice, not a pipe");
-    lookup::build_index(index);
-    Server server{index, options.debug_file_name, false, {}, false, {}, {}};
+void LookupFailure::fail(std::string_view message) const {
+    if (recoverable) throw InputFailed{message};
+    messages.fail(message);
+}
+
+int answer_lookups(DebugFile& file, LookupFailure& failure, lookup::LookupIndex& index, const RunOptions& options) {
+    if (!file.is_seekable()) file.fail("Lookups need a debugging file that can be read twice, not a pipe");
+    lookup::build_index(file, index);
+    const bool json = options.mode == OutputMode::Json;
+    Server server{
+        file, failure, index, json ? lookup::json_answers : lookup::text_answers, json, options.debug_file_name};
     note_indexed_file(server);
     bool all_found = true;
     for (int i = 0; i < options.lookup_count; ++i) all_found = answer_text(server, options.lookups[i]) && all_found;
     if (options.lookups_from_standard_input) {
         // The server's own reading of the file may fail without ending it.
-        input_failure_handler = throw_input_failed;
+        failure.recoverable = true;
         all_found = answer_lookups_from_standard_input(server) && all_found;
-        input_failure_handler = nullptr;
     }
     return all_found ? 0 : 1;
 }

@@ -4,39 +4,36 @@
 #include <algorithm>
 
 #include "lookup/index_tables.h"
-#include "reader/debug_file.h"
 #include "reader/record_loop.h"
 
 namespace lookup {
 
 namespace {
 
-void go_to(std::uint64_t offset) {
-    if (!seek_input(offset)) input_failure("I/O failure: can't read from debugging info file");
+void go_to(DebugFile& file, std::uint64_t offset) {
+    if (!file.seek(offset)) file.fail("I/O failure: can't read from debugging info file");
 }
 
 // Reads the type byte at `offset`, which must be `type`.
-void go_to_record(std::uint64_t offset, RecordType type) {
-    go_to(offset);
-    StreamFields in;
-    if (in.byte() != type) throw IndexStale{};
+void go_to_record(DebugFile& file, std::uint64_t offset, RecordType type) {
+    go_to(file, offset);
+    if (file.byte() != type) throw IndexStale{};
 }
 
 // Reads the record at `offset`, which bears a name.
-void read_symbol_at(std::uint64_t offset, FoundSymbol& found) {
-    go_to(offset);
-    StreamFields in;
-    const int type = in.byte();
+void read_symbol_at(DebugFile& file, std::uint64_t offset, FoundSymbol& found) {
+    go_to(file, offset);
+    const int type = file.byte();
     found.code_offset = 0;
     if (type == Routine) {
         RoutineStart routine;
-        read_routine_start(in, routine);
+        read_routine_start(file, routine);
         found.symbol = {Routine, routine.number, routine.name, true, routine.at};
         found.code_offset = routine.code_offset;
         return;
     }
     if (type > last_record_type || !record_kinds[type].bears_name) throw IndexStale{};
-    read_symbol_record(in, static_cast<RecordType>(type), found.symbol);
+    read_symbol_record(file, static_cast<RecordType>(type), found.symbol);
 }
 
 // The entries of `arena` from `first` to `last` whose key (the bits above
@@ -50,40 +47,60 @@ Entries entries_with_key(const std::uint64_t* first, const std::uint64_t* last, 
     return {first, std::upper_bound(first, last, key | offset_mask)};
 }
 
-// --- Walks over the records ---------------------------------------------------
-// A walk runs the record loop from some record on, up to a record where it
-// stops; its handler, which takes no arguments, finds the walk's state here,
-// and ends the walk by going to the End record.
+// --- The walk over the SequencePoints records -----------------------------------
+// The record loop from some record on, up to a record where it stops, with
+// every record but the SequencePoints records skipped: `take` gets the head
+// of each and the offset of its type byte, and reads or skips its points.
+
+template <typename Take>
+struct PointsWalk {
+    std::uint64_t stop;
+    std::uint64_t end_record;
+    Take& take;
+};
+
+template <typename Take>
+void walk_points_record(DebugFile& file, PointsWalk<Take>& walk) {
+    const std::uint64_t record = file.offset() - 1;
+    if (record >= walk.stop) return go_to(file, walk.end_record);  // the loop ends there
+    walk.take(file, read_points_head(file), record);
+}
+
+template <typename Take>
+void walk_points(DebugFile& file, const LookupIndex& index, std::uint64_t from, std::uint64_t stop, Take take) {
+    static constexpr RecordHandler<PointsWalk<Take>> handlers[last_record_type + 1] = {
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        walk_points_record<Take>,
+    };
+    PointsWalk<Take> walk{stop, index.model->end_record, take};
+    go_to(file, from);
+    read_records(file, {handlers, nullptr, nullptr}, walk);
+}
+
+// --- Points of an offset ---------------------------------------------------------
 
 struct PointSearch {
     unsigned routine;
     unsigned offset_in_routine;
     bool found;
     SequencePointEntry best;
-    std::uint64_t last_record;
-    bool last_record_read;
 };
-
-struct LineWalk {
-    LookupIndex* index;
-    const FileSet* files;
-    unsigned line;
-    PointVisit visit;
-    void* answer;
-    std::uint64_t stop;  // the record where a walk stops
-};
-
-const LookupIndex* walked_index;
-PointSearch* point_search;
-LineWalk* line_walk;
 
 // The points of a SequencePoints record of the routine searched, whose
 // head is read: the first with the greatest offset not above the one
 // searched, unless an earlier record had it.
-void consider_points(PointSearch& search, unsigned count) {
-    StreamFields in;
+void consider_points(DebugFile& file, PointSearch& search, unsigned count) {
     for (unsigned entry = 0; entry < count; ++entry) {
-        const SequencePointEntry point = read_sequence_point(in);
+        const SequencePointEntry point = read_sequence_point(file);
         if (point.code_offset <= search.offset_in_routine &&
             (!search.found || point.code_offset > search.best.code_offset)) {
             search.found = true;
@@ -92,31 +109,17 @@ void consider_points(PointSearch& search, unsigned count) {
     }
 }
 
-void consider_points_record() {
-    StreamFields in;
-    const std::uint64_t offset = input_offset() - 1;
-    const PointsHead head = read_points_head(in);
-    if (head.routine == point_search->routine)
-        consider_points(*point_search, head.count);
-    else
-        skip_sequence_points(in, head.count);
-    if (offset < point_search->last_record) return;
-    point_search->last_record_read = offset == point_search->last_record && head.routine == point_search->routine;
-    go_to(walked_index->model->end_record);
-}
-
-void consider_points_at(PointSearch& search, std::uint64_t record) {
-    go_to_record(record, SequencePoints);
-    StreamFields in;
-    const PointsHead head = read_points_head(in);
+void consider_points_at(DebugFile& file, PointSearch& search, std::uint64_t record) {
+    go_to_record(file, record, SequencePoints);
+    const PointsHead head = read_points_head(file);
     if (head.routine != search.routine) throw IndexStale{};
-    consider_points(search, head.count);
+    consider_points(file, search, head.count);
 }
 
 // The records of a routine whose SequencePoints records are ranged: those
 // whose range holds the offset searched, and the first of those below it
 // with the greatest highest offset; in file order.
-void search_ranged_points(const LookupIndex& index, PointSearch& search) {
+void search_ranged_points(DebugFile& file, const LookupIndex& index, PointSearch& search) {
     const PointsRange* ranges = index.tables->points_ranges;
     const PointsRange* end = ranges + index.points_range_count;
     const PointsRange* first = std::lower_bound(
@@ -126,25 +129,34 @@ void search_ranged_points(const LookupIndex& index, PointSearch& search) {
     for (const PointsRange* r = first; r != end && r->routine == search.routine; ++r)
         if (r->lowest <= r->highest && r->highest <= t && (below == nullptr || r->highest > below->highest)) below = r;
     for (const PointsRange* r = first; r != end && r->routine == search.routine; ++r)
-        if (r == below || (r->lowest <= t && t < r->highest)) consider_points_at(search, r->record());
+        if (r == below || (r->lowest <= t && t < r->highest)) consider_points_at(file, search, r->record());
 }
+
+// --- Points on a line ----------------------------------------------------------
+
+struct LineWalk {
+    const LookupIndex& index;
+    const FileSet& files;
+    unsigned line;
+    PointVisit visit;
+    void* answer;
+};
 
 // The points of a SequencePoints record, whose head is read, on the line
 // walked; its routine's record is read at the first of them. Returns how
 // many there were.
-unsigned visit_points_on_line(LineWalk& walk, const PointsHead& head) {
-    StreamFields in;
-    const bool has_routine = walk.index->model->routines.span[head.routine].has_start;
+unsigned visit_points_on_line(DebugFile& file, LineWalk& walk, const PointsHead& head) {
+    const bool has_routine = walk.index.model->routines.span[head.routine].has_start;
     RoutineStart routine;
     bool routine_read = !has_routine;
     unsigned visited = 0;
     for (unsigned entry = 0; entry < head.count; ++entry) {
-        const SequencePointEntry point = read_sequence_point(in);
-        if (unsigned(point.at.line) != walk.line || !walk.files->has(point.at.file)) continue;
+        const SequencePointEntry point = read_sequence_point(file);
+        if (unsigned(point.at.line) != walk.line || !walk.files.has(point.at.file)) continue;
         if (!routine_read) {
-            const std::uint64_t resume = input_offset();
-            read_routine_of(*walk.index, head.routine, routine);
-            go_to(resume);
+            const std::uint64_t resume = file.offset();
+            read_routine_of(file, walk.index, head.routine, routine);
+            go_to(file, resume);
             routine_read = true;
         }
         walk.visit(walk.answer, {point, head.routine, has_routine ? &routine : nullptr});
@@ -152,55 +164,6 @@ unsigned visit_points_on_line(LineWalk& walk, const PointsHead& head) {
     }
     return visited;
 }
-
-void walk_points_on_line() {
-    if (input_offset() - 1 >= line_walk->stop) {
-        go_to(line_walk->index->model->end_record);
-        return;
-    }
-    StreamFields in;
-    visit_points_on_line(*line_walk, read_points_head(in));
-}
-
-// The first line after a line without code on which a point of the files
-// stands, looked for in the records beyond the line index.
-struct NextLineSearch {
-    const LookupIndex* index;
-    const FileSet* files;
-    unsigned line;
-    unsigned best;  // above any line while none is found
-    std::uint64_t stop;
-};
-
-NextLineSearch* next_line_search;
-
-void consider_next_lines() {
-    NextLineSearch& search = *next_line_search;
-    if (input_offset() - 1 >= search.stop) {
-        go_to(search.index->model->end_record);
-        return;
-    }
-    StreamFields in;
-    const PointsHead head = read_points_head(in);
-    for (unsigned entry = 0; entry < head.count; ++entry) {
-        const SequencePointEntry point = read_sequence_point(in);
-        const auto at_line = static_cast<unsigned>(point.at.line);
-        if (at_line > search.line && at_line < search.best && search.files->has(point.at.file)) search.best = at_line;
-    }
-}
-
-constexpr RecordHandler next_line_handlers[last_record_type + 1] = {
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, consider_next_lines,
-};
-
-constexpr RecordHandler point_search_handlers[last_record_type + 1] = {
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, consider_points_record,
-};
-constexpr RecordHandler line_walk_handlers[last_record_type + 1] = {
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, walk_points_on_line,
-};
-constexpr bool only_points[last_record_type + 1] = {false, false, false, false, false, false,
-                                                    false, false, false, false, true};
 
 bool may_hold(const LineSummary& summary, const FileSet& files, unsigned line) {
     return (summary.many_files || files.has(summary.file)) && summary.lowest <= line && line <= summary.highest;
@@ -213,41 +176,45 @@ long routine_holding(LookupIndex& index, std::uint32_t code_offset) {
     return routine_at(*index.model, index.tables->by_start, code_offset);
 }
 
-void read_routine_of(const LookupIndex& index, unsigned number, RoutineStart& routine) {
+void read_routine_of(DebugFile& file, const LookupIndex& index, unsigned number, RoutineStart& routine) {
     const RoutineSpan& span = index.model->routines.span[number & 0xFFFF];
-    go_to_record(span.record(), Routine);
-    StreamFields in;
-    read_routine_start(in, routine);
+    go_to_record(file, span.record(), Routine);
+    read_routine_start(file, routine);
     if (routine.number != number || routine.code_offset != span.start) throw IndexStale{};
 }
 
-bool point_of_offset(const LookupIndex& index, unsigned routine, unsigned offset_in_routine,
+bool point_of_offset(DebugFile& file, const LookupIndex& index, unsigned routine, unsigned offset_in_routine,
                      SequencePointEntry& point) {
     const RoutineTable& routines = index.model->routines;
     const std::uint64_t first = routines.first_points.get(routine);
     const std::uint64_t last = routines.last_points.get(routine);
     if (first == 0) return false;
-    PointSearch search{routine, offset_in_routine, false, {}, last, false};
+    PointSearch search{routine, offset_in_routine, false, {}};
     if (first == last) {
         // The usual file: one record of points per routine.
-        consider_points_at(search, first);
+        consider_points_at(file, search, first);
     } else if (index.tables->points_ranged[routine] == 1) {
-        search_ranged_points(index, search);
+        search_ranged_points(file, index, search);
     } else {
-        walked_index = &index;
-        point_search = &search;
-        go_to(first);
-        run_record_loop({point_search_handlers, only_points, nullptr});
-        if (!search.last_record_read) throw IndexStale{};
+        bool last_record_read = false;
+        walk_points(file, index, first, last + 1, [&](DebugFile& in, const PointsHead& head, std::uint64_t record) {
+            if (head.routine == routine)
+                consider_points(in, search, head.count);
+            else
+                skip_sequence_points(in, head.count);
+            last_record_read = record == last && head.routine == routine;
+        });
+        if (!last_record_read) throw IndexStale{};
     }
     point = search.best;
     return search.found;
 }
 
-void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned line, PointVisit visit, void* answer) {
+void for_each_point_on_line(DebugFile& file, LookupIndex& index, const FileSet& files, unsigned line, PointVisit visit,
+                            void* answer) {
     if (files.empty()) return;
     put_in_order(index);
-    LineWalk walk{&index, &files, line, visit, answer, no_offset};
+    LineWalk walk{index, files, line, visit, answer};
     // The index's records of each file named, merged into file order.
     Entries ranges[file_number_count];
     int range_count = 0;
@@ -269,9 +236,8 @@ void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned l
         const std::uint64_t offset = *next->begin++ & offset_mask;
         if (offset == previous) continue;  // a record holding the line in two of the files
         previous = offset;
-        go_to_record(offset, SequencePoints);
-        StreamFields in;
-        if (visit_points_on_line(walk, read_points_head(in)) == 0) throw IndexStale{};
+        go_to_record(file, offset, SequencePoints);
+        if (visit_points_on_line(file, walk, read_points_head(file)) == 0) throw IndexStale{};
     }
     // The records beyond the line index: those of the summaries that may
     // hold the line, each run of them in one walk.
@@ -281,20 +247,20 @@ void for_each_point_on_line(LookupIndex& index, const FileSet& files, unsigned l
         if (!may_hold(summaries[i], files, line)) continue;
         unsigned after = i + 1;
         while (after < count && may_hold(summaries[after], files, line)) ++after;
-        walk.stop = after < count ? summaries[after].record() : no_offset;
-        line_walk = &walk;
-        go_to_record(summaries[i].record(), SequencePoints);
-        go_to(summaries[i].record());
-        run_record_loop({line_walk_handlers, only_points, nullptr});
+        const std::uint64_t stop = after < count ? summaries[after].record() : no_offset;
+        go_to_record(file, summaries[i].record(), SequencePoints);
+        walk_points(
+            file, index, summaries[i].record(), stop,
+            [&](DebugFile& in, const PointsHead& head, std::uint64_t) { visit_points_on_line(in, walk, head); });
         i = after;
     }
 }
 
-unsigned next_line_with_code(LookupIndex& index, const FileSet& files, unsigned line) {
+unsigned next_line_with_code(DebugFile& file, LookupIndex& index, const FileSet& files, unsigned line) {
     constexpr unsigned none = 0x10000;
     if (files.empty() || line >= 0xFFFF) return 0;
     put_in_order(index);
-    NextLineSearch search{&index, &files, line, none, no_offset};
+    unsigned best = none;  // above any line while none is found
     const std::uint64_t* lines = index.tables->arena;
     const std::uint64_t* lines_end = lines + index.line_count;
     for (int file = 0; file < file_number_count; ++file) {
@@ -302,42 +268,46 @@ unsigned next_line_with_code(LookupIndex& index, const FileSet& files, unsigned 
         const std::uint64_t after = std::uint64_t(file) << 56 | std::uint64_t(line + 1) << record_offset_bits;
         const std::uint64_t* next = std::lower_bound(lines, lines_end, after);
         if (next != lines_end && (*next >> 56) == static_cast<unsigned>(file))
-            search.best = std::min(search.best, static_cast<unsigned>(*next >> record_offset_bits & 0xFFFF));
+            best = std::min(best, static_cast<unsigned>(*next >> record_offset_bits & 0xFFFF));
     }
     // The records beyond the line index whose summary may hold a line between.
     const LineSummary* summaries = index.tables->line_summaries;
     const unsigned count = index.line_summary_count;
     for (unsigned i = 0; i < count; ++i) {
         const LineSummary& summary = summaries[i];
-        if (!(summary.many_files || files.has(summary.file)) || summary.highest <= line ||
-            summary.lowest >= search.best)
+        if (!(summary.many_files || files.has(summary.file)) || summary.highest <= line || summary.lowest >= best)
             continue;
-        search.stop = i + 1 < count ? summaries[i + 1].record() : no_offset;
-        next_line_search = &search;
-        go_to_record(summary.record(), SequencePoints);
-        go_to(summary.record());
-        run_record_loop({next_line_handlers, only_points, nullptr});
+        const std::uint64_t stop = i + 1 < count ? summaries[i + 1].record() : no_offset;
+        go_to_record(file, summary.record(), SequencePoints);
+        walk_points(file, index, summary.record(), stop, [&](DebugFile& in, const PointsHead& head, std::uint64_t) {
+            for (unsigned entry = 0; entry < head.count; ++entry) {
+                const SequencePointEntry point = read_sequence_point(in);
+                const auto at_line = static_cast<unsigned>(point.at.line);
+                if (at_line > line && at_line < best && files.has(point.at.file)) best = at_line;
+            }
+        });
     }
-    return search.best == none ? 0 : search.best;
+    return best == none ? 0 : best;
 }
 
-void for_each_symbol_named(LookupIndex& index, std::string_view name, SymbolVisit visit, void* answer) {
+void for_each_symbol_named(DebugFile& file, LookupIndex& index, std::string_view name, SymbolVisit visit,
+                           void* answer) {
     put_in_order(index);
     const std::uint64_t hash = name_hash(index, name);
     const std::uint64_t* names_end = index.tables->arena + arena_size;
     const Entries records = entries_with_key(names_end - index.name_count, names_end, hash << record_offset_bits);
     FoundSymbol found;
     for (const std::uint64_t* entry = records.begin; entry != records.end; ++entry) {
-        read_symbol_at(*entry & offset_mask, found);
+        read_symbol_at(file, *entry & offset_mask, found);
         if (name_hash(index, found.symbol.name.view()) != hash) throw IndexStale{};
         if (same_name(found.symbol.name.view(), name)) visit(answer, found);
     }
 }
 
-bool read_symbol_of(const LookupIndex& index, RecordType type, unsigned number, FoundSymbol& found) {
+bool read_symbol_of(DebugFile& file, const LookupIndex& index, RecordType type, unsigned number, FoundSymbol& found) {
     const std::uint64_t offset = first_record_of(*index.model, type, number);
     if (offset == 0) return false;
-    read_symbol_at(offset, found);
+    read_symbol_at(file, offset, found);
     if (found.symbol.type != type || found.symbol.number != number) throw IndexStale{};
     return true;
 }

@@ -13,15 +13,12 @@
 
 namespace {
 
-// The state of the run, which the driver made (begin_python_export).
-PythonExport* python;
-
-const FileFacts& facts_of(int file) {
-    FileFacts& facts = python->file_facts[static_cast<unsigned char>(file)];
+const FileFacts& facts_of(PythonExport& python, int file) {
+    FileFacts& facts = python.file_facts[static_cast<unsigned char>(file)];
     if (!facts.known) {
         facts.known = true;
-        facts.selected = is_selected(python->selection, python->source_files, file);
-        facts.plain_path = is_plain(relative_path_of(python->source_files, file), '\\', '\'');
+        facts.selected = is_selected(python.selection, python.source_files, file);
+        facts.plain_path = is_plain(relative_path_of(python.source_files, file), '\\', '\'');
     }
     return facts;
 }
@@ -37,7 +34,9 @@ struct ZeroBasedLine {
 };
 
 // The relative path of a file between single quotes.
-PythonPath path_of(int file) { return {relative_path_of(python->source_files, file), facts_of(file).plain_path}; }
+PythonPath path_of(PythonExport& python, int file) {
+    return {relative_path_of(python.source_files, file), facts_of(python, file).plain_path};
+}
 
 // The two lines of a position, unless it has no file: its zero-based line
 // and its character plus 3.
@@ -57,30 +56,30 @@ struct PositionLines {
 };
 
 template <typename In, typename Out>
-void print_object_start(In& in, Out& o) {
+void print_object_start(In& in, Out& o, PythonExport& python) {
     in.word();
     std::string_view read_name = in.string();  // kept before the next read, which may refill the buffer
-    std::memcpy(python->current.name, read_name.data(), read_name.size());
-    python->current.name[read_name.size()] = '\0';
-    python->current.name_length = read_name.size();
-    const std::string_view name(python->current.name, python->current.name_length);
+    std::memcpy(python.current.name, read_name.data(), read_name.size());
+    python.current.name[read_name.size()] = '\0';
+    python.current.name_length = read_name.size();
+    const std::string_view name(python.current.name, python.current.name_length);
     LineRef start = in.line_ref();
     in.line_ref();
-    python->current.file = start.file;
-    python->current.selected = facts_of(python->current.file).selected;
-    if (!python->current.selected) return;
-    python->current.nameless = name.substr(0, 14) == "nameless_obj__";
+    python.current.file = start.file;
+    python.current.selected = facts_of(python, python.current.file).selected;
+    if (!python.current.selected) return;
+    python.current.nameless = name.substr(0, 14) == "nameless_obj__";
     o.put("o=qivobj()\n");
-    if (!python->current.nameless) o.put("o.obj_id='", PythonText{name, '\''}, "'\n");
-    o.put("o.obj_source='", path_of(python->current.file), "'\no.obj_line=", ZeroBasedLine{start.line}, '\n');
+    if (!python.current.nameless) o.put("o.obj_id='", PythonText{name, '\''}, "'\n");
+    o.put("o.obj_source='", path_of(python, python.current.file), "'\no.obj_line=", ZeroBasedLine{start.line}, '\n');
 }
 
 template <typename In, typename Out>
-void print_object_completion(In& in, Out& o) {
+void print_object_completion(In& in, Out& o, PythonExport& python) {
     in.word();
     std::string_view short_name = in.string();
     o.put("o.obj_short_name=\"", PythonText{short_name, '"'}, "\"\n");
-    if (python->current.nameless) o.put("o.obj_id='\"", PythonText{short_name, '\''}, "\"'\n");
+    if (python.current.nameless) o.put("o.obj_id='\"", PythonText{short_name, '\''}, "\"'\n");
     o.put(PositionLines{in.line_ref(), "o.obj_with_line=", "o.obj_with_line_pos="});
     o.put(PositionLines{in.line_ref(), "o.obj_name_line=", "o.obj_name_line_pos="}, "o.obj_name_list=[");
     in.for_each_string([&](std::string_view word) { o.put('"', PythonText{word, '"'}, "\","); });
@@ -91,7 +90,7 @@ void print_object_completion(In& in, Out& o) {
         is_room = true;
     });
     o.put("}\no.obj_is_room=", is_room ? '1' : '0', "\nl.append(o)\nd['",
-          PythonText{{python->current.name, python->current.name_length}, '\''}, "']=o\n");
+          PythonText{{python.current.name, python.current.name_length}, '\''}, "']=o\n");
 }
 
 // Clearing bit 0x20 folds the letters to upper case and turns a space into
@@ -105,69 +104,60 @@ bool is_initialise(std::string_view name) {
 }
 
 template <typename In, typename Out>
-void print_initialise_marker(In& in, Out& o) {
+void print_initialise_marker(In& in, Out& o, PythonExport& python) {
     in.word();
     LineRef start = in.line_ref();
     in.address();
     const bool initialise = is_initialise(in.string());  // before the next read, which may refill the buffer
     in.skip_list();
     if (!initialise) return;
-    o.put("Zkelm_qivSource_initialise=('", path_of(start.file), "',", ZeroBasedLine{start.line}, ',',
+    o.put("Zkelm_qivSource_initialise=('", path_of(python, start.file), "',", ZeroBasedLine{start.line}, ',',
           Number{static_cast<std::uint16_t>(start.character + 10)}, ")\n");
 }
 
 template <std::size_t size, typename In, typename Out>
-void print_source_marker(In& in, Out& o, const char (&variable)[size]) {
+void print_source_marker(In& in, Out& o, PythonExport& python, const char (&variable)[size]) {
     LineRef at = in.line_ref();
-    o.put(variable, "=('", path_of(at.file), "',", ZeroBasedLine{at.line}, ")\n");
+    o.put(variable, "=('", path_of(python, at.file), "',", ZeroBasedLine{at.line}, ")\n");
 }
-
-// At most 12 bytes for a byte read (the two lines of a position, 46 bytes
-// for 4), beside the current object's name and a path, at most 4 bytes for
-// each of their 255.
-struct PythonMode {
-    static constexpr OutputBound output_bound{12, 2 * python_bytes_per_byte * 255 + 256};
-    static void begin_streamed_record(int) {}
-    static void end_streamed_record() {}
-};
 
 template <int type, auto printer>
-constexpr RecordHandler in_python = print_record<PythonMode, type, printer>;
+constexpr RecordHandler<PythonExport> in_python = print_record<PythonExport, type, printer>;
 
-void read_file_record_and_forget_facts() {
-    note_source_file(python->source_files);
-    std::memset(python->file_facts, 0, sizeof python->file_facts);
+void read_file_record_and_forget_facts(DebugFile& file, PythonExport& python) {
+    note_source_file(file, python.source_files);
+    std::memset(python.file_facts, 0, sizeof python.file_facts);
 }
 
-void print_object_completion_if_selected() {
-    if (!python->current.selected) {
-        skip_record_of<ObjectDetails>();
-        return;
-    }
-    in_python<ObjectDetails, [](auto& in, auto& o) { print_object_completion(in, o); }>();
+void print_object_completion_if_selected(DebugFile& file, PythonExport& python) {
+    if (!python.current.selected) return skip_record_of<ObjectDetails>(file);
+    in_python<ObjectDetails, [](auto& in, auto& o, PythonExport& p) { print_object_completion(in, o, p); }>(file,
+                                                                                                            python);
 }
 
 }  // namespace
 
-const RecordHandler python_handlers[18] = {
+const RecordHandler<PythonExport> python_handlers[18] = {
     nullptr,
     read_file_record_and_forget_facts,
-    skip_record_of<Class>,
-    in_python<Object, [](auto& in, auto& o) { print_object_start(in, o); }>,
-    skip_record_of<Global>,
-    skip_record_of<Attribute>,
-    skip_record_of<Property>,
-    skip_record_of<FakeAction>,
-    skip_record_of<Action>,
-    skip_record_of<Header>,
-    skip_record_of<SequencePoints>,
-    in_python<Routine, [](auto& in, auto& o) { print_initialise_marker(in, o); }>,
-    skip_record_of<Array>,
-    skip_record_of<MemoryMap>,
-    skip_record_of<RoutineEnd>,
+    nullptr,
+    in_python<Object, [](auto& in, auto& o, PythonExport& p) { print_object_start(in, o, p); }>,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    in_python<Routine, [](auto& in, auto& o, PythonExport& p) { print_initialise_marker(in, o, p); }>,
+    nullptr,
+    nullptr,
+    nullptr,
     print_object_completion_if_selected,
-    in_python<DirectiveEnd, [](auto& in, auto& o) { print_source_marker(in, o, "Zkelm_qivSource_mainEnd"); }>,
-    in_python<LibraryInclude, [](auto& in, auto& o) { print_source_marker(in, o, "Zkelm_qivSource_includeQuibrel"); }>,
+    in_python<DirectiveEnd,
+              [](auto& in, auto& o, PythonExport& p) { print_source_marker(in, o, p, "Zkelm_qivSource_mainEnd"); }>,
+    in_python<LibraryInclude, [](auto& in, auto& o,
+                                 PythonExport& p) { print_source_marker(in, o, p, "Zkelm_qivSource_includeQuibrel"); }>,
 };
 
 void print_docstring_opening() {
@@ -185,13 +175,11 @@ void print_python_preamble() {
         "l=Zkelm_qivObjList\nd=Zkelm_qivObjDict\n\n");
 }
 
-void print_sources_list() {
+void print_sources_list(PythonExport& python) {
     out.put("Zkelm_qivSources=[");
-    for (int file = 1; file <= python->source_files.last_file_number; ++file) {
-        if (!is_listed_in_sources(python->selection, python->source_files, file)) continue;
-        StreamOutput().put('\'', path_of(file), "',");
+    for (int file = 1; file <= python.source_files.last_file_number; ++file) {
+        if (!is_listed_in_sources(python.selection, python.source_files, file)) continue;
+        StreamOutput().put('\'', path_of(python, file), "',");
     }
     out.put("]\n");
 }
-
-void begin_python_export(PythonExport& state) { python = &state; }

@@ -2,8 +2,10 @@
 // consumer program, which defines the class qivobj and runs the text.
 #pragma once
 
+#include "escaping.h"
 #include "python_export/source_files.h"
 #include "reader/records.h"
+#include "record_printing.h"
 
 struct CurrentObject {
     // The latest Object record was written, so its details complete it. Kept
@@ -26,21 +28,27 @@ struct FileFacts {
     bool plain_path;
 };
 
-// The state of one run in Python mode, which the driver makes for it.
+// The state of one run in Python mode, which the driver makes for it; its
+// selection lists are read before the first record.
 struct PythonExport {
+    // At most 12 bytes for a byte read (the two lines of a position, 46
+    // bytes for 4), beside the current object's name and a path, at most 4
+    // bytes for each of their 255.
+    static constexpr OutputBound output_bound{12, 2 * python_bytes_per_byte * 255 + 256};
+
     SelectionLists selection;
     SourceFileTable source_files;
     CurrentObject current;
     FileFacts file_facts[source_file_count];
+
+    void begin_streamed_record(DebugFile&, int) {}
+    void end_streamed_record() {}
 };
 
-// Starts a run with `state`, which the handlers below use; its selection
-// lists are read before the first record.
-void begin_python_export(PythonExport& state);
-
-// Indexed by record type 0..17; entry 0 (End) is empty.
-extern const RecordHandler python_handlers[18];
+// Indexed by record type 0..17; entry 0 (End) is empty, and the records
+// that write nothing are skipped.
+extern const RecordHandler<PythonExport> python_handlers[18];
 
 void print_docstring_opening();
 void print_python_preamble();
-void print_sources_list();
+void print_sources_list(PythonExport& python);

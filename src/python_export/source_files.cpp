@@ -80,8 +80,7 @@ bool is_listed_in_sources(const SelectionLists& selection, const SourceFileTable
     return !in_name_list(short_name_of(files, file_number), selection.exclude_list);
 }
 
-void note_source_file(SourceFileTable& source_files) {
-    StreamFields in;
+void note_source_file(DebugFile& in, SourceFileTable& source_files) {
     FileRecord file;
     read_file_record(in, file);
     if (file.include_name.size > include_name_limit) {

@@ -52,4 +52,4 @@ bool is_selected(const SelectionLists& selection, const SourceFileTable& files, 
 bool is_listed_in_sources(const SelectionLists& selection, const SourceFileTable& files, int file_number);
 
 // Python-mode handler of a File record: updates the table, prints nothing.
-void note_source_file(SourceFileTable& files);
+void note_source_file(DebugFile& file, SourceFileTable& files);

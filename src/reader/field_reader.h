@@ -1,17 +1,16 @@
-// The field reader: the only code that touches the debugging file. It owns
-// the open file and a large buffer it refills and decodes the field
-// encodings (byte, word, address, string, LineRef). A read that finds no
-// byte ends the run through fatal_error (messages.h).
+// The field reader: the only code that touches the debugging file. The open
+// file is a value, DebugFile, made by whoever reads it: it owns the stream,
+// a large buffer it refills, its position and what a failed read does, and
+// decodes the field encodings (byte, word, address, string, LineRef).
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
-
-#include "messages.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -27,97 +26,26 @@ struct LineRef {
     int character;
 };
 
-void open_debug_file(const char* path);
-// Reads from an already open stream instead of a named file. Attached before
-// the run, it also stands in for the file that open_debug_file names.
-void attach_debug_stream(std::FILE* stream);
-void close_debug_file();
-// Closes, unchecked, a stream that a fatal error left open, and empties the
-// buffer (for a new run in the same process).
-void release_debug_file();
-
 // How many bytes past the end of the input buffer may be read (never used):
 // strings are looked for 32 bytes at a time and lists 64 at a time up to the
 // window's end, and every string handed out has 32 bytes readable from its
 // start, so that a short one is copied as one block.
 constexpr std::size_t input_padding = 64;
+constexpr std::size_t input_buffer_size = 64 * 1024;
 
-struct InputWindow {
-    const unsigned char* next = nullptr;
-    const unsigned char* end = nullptr;
-    // The start of the buffer and its offset in the file.
-    const unsigned char* start = nullptr;
-    std::uint64_t start_offset = 0;
+// A string field kept past the next read (a read may refill the buffer and
+// move the bytes a string_view shows).
+struct Name {
+    StringField text;
+    std::uint8_t size;
+    std::string_view view() const { return {text, size}; }
+    // 0-terminated, with 32 bytes readable from its start, as a field is.
+    void assign(std::string_view value) {
+        std::memcpy(text, value.data(), value.size());
+        text[value.size()] = '\0';
+        size = static_cast<std::uint8_t>(value.size());
+    }
 };
-// The unread part of the input buffer; only the field reader moves it.
-extern InputWindow input;
-
-// Offset in the file of the next unread byte.
-inline std::uint64_t input_offset() {
-    return input.start_offset + static_cast<std::uint64_t>(input.next - input.start);
-}
-// Whether the file can be read again from an earlier offset (not a pipe).
-bool input_is_seekable();
-// Goes on reading at `offset`: within the buffer when it holds that offset,
-// otherwise by seeking the file. False, with nothing changed, when the file
-// cannot seek.
-bool seek_input(std::uint64_t offset);
-
-// Slow path of read_byte: refills the buffer; at end of file or on a read
-// failure it ends the run with a fatal error.
-int read_byte_after_refill();
-
-// Moves the unread bytes of the buffer to its start and fills the rest from
-// the file, so that a record which runs past the buffer's end can be read in
-// one piece; false, with the unread bytes kept, when they fill more than half
-// the buffer or the file has no more bytes.
-bool refill_keeping_unread();
-
-// One byte, 0..255. The file ending here is a fatal error: every field after
-// the magic number is part of a record that must be complete.
-inline int read_byte() {
-    if (input.next != input.end) return *input.next++;
-    return read_byte_after_refill();
-}
-
-// A byte of the magic number: -1 when no byte can be read, so that a short
-// file or one that cannot be read fails the magic-number check.
-int read_magic_byte();
-
-inline unsigned read_word() {
-    if (input.end - input.next >= 2) {
-        unsigned value = (unsigned{input.next[0]} << 8) | input.next[1];
-        input.next += 2;
-        return value;
-    }
-    unsigned high = static_cast<unsigned>(read_byte());
-    return (high << 8) | static_cast<unsigned>(read_byte());
-}
-
-inline unsigned long read_address() {
-    if (input.end - input.next >= 3) {
-        unsigned long value =
-            (static_cast<unsigned long>(input.next[0]) << 16) | (unsigned{input.next[1]} << 8) | input.next[2];
-        input.next += 3;
-        return value;
-    }
-    unsigned long value = static_cast<unsigned long>(read_byte()) << 16;
-    value |= static_cast<unsigned long>(read_byte()) << 8;
-    return value | static_cast<unsigned long>(read_byte());
-}
-
-inline LineRef read_line_ref() {
-    LineRef ref;
-    if (input.end - input.next >= 4) {
-        ref = {input.next[0], (input.next[1] << 8) | input.next[2], input.next[3]};
-        input.next += 4;
-        return ref;
-    }
-    ref.file = read_byte();
-    ref.line = static_cast<int>(read_word());
-    ref.character = read_byte();
-    return ref;
-}
 
 // One bit for each 0 byte among the 32 bytes at `bytes`, bit i for byte i.
 inline std::uint32_t zero_byte_mask(const unsigned char* bytes) {
@@ -136,12 +64,13 @@ inline std::uint32_t zero_byte_mask(const unsigned char* bytes) {
 #endif
 }
 
-// The first 0 byte from `from` on, or input.end when the window holds none.
+// The first 0 byte from `from` on, or `end` when there is none before it.
 // Most strings are names shorter than 32 bytes, so the bytes are tested 32 at
 // a time, with no branch on where among them the 0 byte is (a branch on a
 // name's length would be mispredicted for every other name). This may look
-// up to 31 bytes past `end`, at most input.end: input_padding covers that.
-inline const unsigned char* find_terminator(const unsigned char* from, const unsigned char* end = input.end) {
+// up to 31 bytes past `end`, which stands at most at the window's end:
+// input_padding covers that.
+inline const unsigned char* find_terminator(const unsigned char* from, const unsigned char* end) {
     for (; from < end; from += 32) {
         std::uint32_t zeros = zero_byte_mask(from);
         if (zeros != 0) {
@@ -150,52 +79,6 @@ inline const unsigned char* find_terminator(const unsigned char* from, const uns
         }
     }
     return end;
-}
-
-// Slow paths of the string reads below: a string that runs past the window.
-std::size_t read_string_across_refill(StringField& field);
-std::string_view read_string_view_across_refill();
-std::size_t skip_string_across_refill();
-
-// Reads a 0-terminated string into `field` (0-terminated there too) and
-// returns its length, at most 255.
-inline std::size_t read_string(StringField& field) {
-    const unsigned char* terminator = find_terminator(input.next);
-    auto length = static_cast<std::size_t>(terminator - input.next);
-    if (terminator == input.end || length >= string_field_capacity) return read_string_across_refill(field);
-    // A short string is copied as one fixed block; the buffer's padding and
-    // the field's size leave room for it.
-    if (length < 32) {
-        std::memcpy(field, input.next, 32);
-    } else {
-        std::memcpy(field, input.next, length);
-    }
-    field[length] = '\0';
-    input.next = terminator + 1;
-    return length;
-}
-
-// Reads a string and gives its bytes (at most 255) where they stand, in the
-// input buffer or in a field of the reader's own: valid until the next read.
-// At least 32 bytes are readable from its start (input_padding).
-inline std::string_view read_string_view() {
-    const unsigned char* terminator = find_terminator(input.next);
-    auto length = static_cast<std::size_t>(terminator - input.next);
-    if (terminator == input.end) return read_string_view_across_refill();
-    std::string_view value(reinterpret_cast<const char*>(input.next),
-                           length < string_field_capacity ? length : string_field_capacity - 1);
-    input.next = terminator + 1;
-    return value;
-}
-
-// Reads a string and drops it; returns its full length (0 for the empty
-// string that ends a list).
-inline std::size_t skip_string() {
-    const unsigned char* terminator = find_terminator(input.next);
-    if (terminator == input.end) return skip_string_across_refill();
-    auto length = static_cast<std::size_t>(terminator - input.next);
-    input.next = terminator + 1;
-    return length;
 }
 
 // A list of non-empty strings ended by an empty one, as found ahead in the
@@ -211,20 +94,20 @@ inline std::uint64_t zero_byte_mask_64(const unsigned char* bytes) {
     return zero_byte_mask(bytes) | std::uint64_t{zero_byte_mask(bytes + 32)} << 32;
 }
 
-// The list at `cursor` when the window holds it within 64 bytes; false, with
-// nothing changed, otherwise. Its items are then found from the bits alone,
-// with no search from one item to the next: the walk through a record's
-// lists costs one step a list rather than one a string.
-inline bool list_ahead(const unsigned char* cursor, ListAhead& list) {
+// The list at `cursor` when the bytes up to `end` hold it within 64 bytes;
+// false, with nothing changed, otherwise. Its items are then found from the
+// bits alone, with no search from one item to the next: the walk through a
+// record's lists costs one step a list rather than one a string.
+inline bool list_ahead(const unsigned char* cursor, const unsigned char* end, ListAhead& list) {
     std::uint64_t zeros = zero_byte_mask_64(cursor);
     // The closing empty string is the first 0 byte that starts the list or
     // follows another 0 byte.
     std::uint64_t empty_strings = zeros & (zeros << 1 | 1);
     if (empty_strings == 0) return false;
-    auto end = static_cast<unsigned>(std::countr_zero(empty_strings));
-    if (end >= static_cast<std::size_t>(input.end - cursor)) return false;
-    list.terminators = zeros & ((std::uint64_t{1} << end) - 1);
-    list.end = end;
+    auto closing = static_cast<unsigned>(std::countr_zero(empty_strings));
+    if (closing >= static_cast<std::size_t>(end - cursor)) return false;
+    list.terminators = zeros & ((std::uint64_t{1} << closing) - 1);
+    list.end = closing;
     return true;
 }
 
@@ -239,42 +122,219 @@ inline void for_each_item(const unsigned char* start, const ListAhead& list, Vis
     }
 }
 
-// Takes the bytes up to `cursor`, read in the window by a BufferedFields
-// (below), as read.
-inline void take_up_to(const unsigned char* cursor) { input.next = cursor; }
+// What a read that cannot be made does (the file ends inside a record, a
+// read fails, the magic number is missing): end the run with the fatal line,
+// or, for a server reading its file again, throw to where it goes on. It is
+// called with the message of the fatal line and must not return.
+struct ReadFailure {
+    [[noreturn]] virtual void fail(std::string_view message) const = 0;
 
-// Slow path of skip_bytes.
-void skip_bytes_across_refill(std::size_t count);
+  protected:
+    ~ReadFailure() = default;
+};
 
-// Drops `count` bytes.
-inline void skip_bytes(std::size_t count) {
-    if (static_cast<std::size_t>(input.end - input.next) >= count) {
-        input.next += count;
-        return;
+// What tells one version of a file from another: a file renamed over it, or
+// the same file written again.
+struct FileIdentity {
+    std::uint64_t device, inode, size;
+    std::int64_t modified_seconds, modified_nanoseconds;
+    bool operator==(const FileIdentity&) const = default;
+};
+// Of the file `path` names now; false when there is none.
+bool identity_of_path(const char* path, FileIdentity& identity);
+
+// The open debugging file. Its reads are those of a record's fields (the
+// operations of the readers below, which a record decoder is generic over):
+// a read that finds no byte calls the failure policy.
+class DebugFile {
+  public:
+    // The unread part of the buffer: [next, end). Only the reader moves it;
+    // BufferedFields reads ahead in it and takes what it read (take_up_to).
+    const unsigned char* next;
+    const unsigned char* end;
+
+    explicit DebugFile(const ReadFailure& on_failure);
+    ~DebugFile();
+    DebugFile(const DebugFile&) = delete;
+    DebugFile& operator=(const DebugFile&) = delete;
+
+    // Opens `path`; false when it cannot be opened.
+    bool open(const char* path);
+    // Reads from an already open stream (in memory, a pipe); an owned one is
+    // closed with the file, a borrowed one left open for its owner.
+    void attach(std::FILE* stream, bool owned = true);
+    // Closes the file: a read that failed on the way is a failure now.
+    void close();
+    [[noreturn]] void fail(std::string_view message) const {
+        on_failure->fail(message);
+        std::abort();  // a policy never returns
     }
-    skip_bytes_across_refill(count);
-}
 
-// A string field kept past the next read (a read may refill the buffer and
-// move the bytes a string_view shows).
-struct Name {
-    StringField text;
-    std::uint8_t size;
-    std::string_view view() const { return {text, size}; }
-    // 0-terminated, with 32 bytes readable from its start, as a field is.
-    void assign(std::string_view value) {
-        std::memcpy(text, value.data(), value.size());
-        text[value.size()] = '\0';
-        size = static_cast<std::uint8_t>(value.size());
+    // Reads the magic number, which a debugging file begins with.
+    void check_magic_number();
+    // Offset in the file of the next unread byte.
+    std::uint64_t offset() const { return start_offset + static_cast<std::uint64_t>(next - buffer); }
+    // Whether the file can be read again from an earlier offset (not a pipe).
+    bool is_seekable() const { return stream != nullptr && seekable; }
+    // Goes on reading at `offset`: within the buffer when it holds that
+    // offset, otherwise by seeking the file. False, with nothing changed,
+    // when the file cannot seek.
+    bool seek(std::uint64_t offset);
+    // Of the open file; false when it is not a file (a stream in memory).
+    bool identity(FileIdentity& identity) const;
+
+    // Moves the unread bytes of the buffer to its start and fills the rest
+    // from the file, so that a record which runs past the buffer's end can be
+    // read in one piece; false, with the unread bytes kept, when they fill
+    // more than half the buffer or the file has no more bytes.
+    bool refill_keeping_unread();
+    // Takes the bytes up to `cursor`, read in the window by a BufferedFields.
+    void take_up_to(const unsigned char* cursor) { next = cursor; }
+
+    // --- Fields: the file ending inside one calls the failure policy ---------
+    std::uint8_t byte() {
+        if (next != end) return *next++;
+        return byte_after_refill();
     }
+    std::uint16_t word() {
+        if (end - next >= 2) {
+            auto value = static_cast<std::uint16_t>(next[0] << 8 | next[1]);
+            next += 2;
+            return value;
+        }
+        const unsigned high = byte();
+        return static_cast<std::uint16_t>(high << 8 | byte());
+    }
+    std::uint32_t address() {
+        if (end - next >= 3) {
+            std::uint32_t value = std::uint32_t{next[0]} << 16 | std::uint32_t{next[1]} << 8 | next[2];
+            next += 3;
+            return value;
+        }
+        std::uint32_t value = std::uint32_t{byte()} << 16;
+        value |= std::uint32_t{byte()} << 8;
+        return value | byte();
+    }
+    LineRef line_ref() {
+        if (end - next >= 4) {
+            LineRef ref{next[0], next[1] << 8 | next[2], next[3]};
+            next += 4;
+            return ref;
+        }
+        LineRef ref;
+        ref.file = byte();
+        ref.line = word();
+        ref.character = byte();
+        return ref;
+    }
+    // A byte of the magic number: -1 when no byte can be read, so that a
+    // short file or one that cannot be read fails the magic-number check.
+    int magic_byte();
+
+    // Reads a 0-terminated string into `field` (0-terminated there too) and
+    // returns its length, at most 255.
+    std::size_t read_string(StringField& field) {
+        const unsigned char* terminator = find_terminator(next, end);
+        auto length = static_cast<std::size_t>(terminator - next);
+        if (terminator == end || length >= string_field_capacity) return read_string_across_refill(field);
+        // A short string is copied as one fixed block; the buffer's padding
+        // and the field's size leave room for it.
+        if (length < 32)
+            std::memcpy(field, next, 32);
+        else
+            std::memcpy(field, next, length);
+        field[length] = '\0';
+        next = terminator + 1;
+        return length;
+    }
+    // Reads a string and gives its bytes (at most 255) where they stand, in
+    // the buffer or in a field of the reader's own: valid until the next
+    // read. At least 32 bytes are readable from its start (input_padding).
+    std::string_view string() {
+        const unsigned char* terminator = find_terminator(next, end);
+        if (terminator == end) return {straddling_string, read_string_across_refill(straddling_string)};
+        auto length = static_cast<std::size_t>(terminator - next);
+        std::string_view value(reinterpret_cast<const char*>(next),
+                               length < string_field_capacity ? length : string_field_capacity - 1);
+        next = terminator + 1;
+        return value;
+    }
+    void name(Name& kept) { kept.size = static_cast<std::uint8_t>(read_string(kept.text)); }
+    // Reads a string and drops it; returns its full length (0 for the empty
+    // string that ends a list).
+    std::size_t skip_string() {
+        const unsigned char* terminator = find_terminator(next, end);
+        if (terminator == end) return skip_string_across_refill();
+        auto length = static_cast<std::size_t>(terminator - next);
+        next = terminator + 1;
+        return length;
+    }
+    unsigned count(std::size_t) { return word(); }
+    // Drops `size` bytes.
+    void skip(std::size_t size) {
+        if (static_cast<std::size_t>(end - next) >= size) {
+            next += size;
+            return;
+        }
+        skip_across_refill(size);
+    }
+    template <typename Visit>
+    void for_each_string(Visit visit) {
+        for (std::string_view item; !(item = string()).empty();) visit(item);
+    }
+    // Drops strings up to and including the empty string that ends a list.
+    void skip_list() {
+        ListAhead list;
+        if (list_ahead(next, end, list)) {
+            next += list.end + 1;
+            return;
+        }
+        while (skip_string() != 0) {
+        }
+    }
+
+  private:
+    std::uint8_t byte_after_refill();
+    std::size_t read_string_across_refill(StringField& field);
+    std::size_t skip_string_across_refill();
+    void skip_across_refill(std::size_t count);
+    bool refill();
+    void require_input();
+    [[noreturn]] void input_ended() const;
+    void empty_window_at(std::uint64_t offset);
+    std::size_t read_from_file(unsigned char* into, std::size_t size);
+    bool move_to(std::uint64_t offset);
+
+    const ReadFailure* on_failure;
+    std::FILE* stream = nullptr;
+    bool owns_stream = false;
+    // Offset in the file of the buffer's first byte, and of the byte after
+    // the last one read into it.
+    std::uint64_t start_offset = 0;
+    std::uint64_t window_end_offset = 0;
+    // How much the next refill reads.
+    std::size_t next_read_size = input_buffer_size;
+    // Once the reader seeks a file, it reads at its own offset (one system
+    // call a read, none for the seek); a stream with no descriptor (in
+    // memory) is read where it was sought.
+    bool reading_at_offsets = false;
+    bool read_at_offset_failed = false;
+    // Whether the file can be read again from an earlier offset (a file, not
+    // a pipe), asked once when it is opened.
+    bool seekable = false;
+    // Where a string that runs past the window is put together.
+    StringField straddling_string;
+    // Zeroed, so that a look ahead past the window reads known bytes.
+    unsigned char buffer[input_buffer_size + input_padding]{};
 };
 
 // --- Readers of a record's fields ---------------------------------------------
 // A printer reads its record through one of two readers with the same
 // operations, so that it is written once: first over the bytes the buffer
-// holds, then, if a read found its bytes missing there, again over the stream.
+// holds (BufferedFields), then, if a read found its bytes missing there,
+// again over the stream (the DebugFile itself).
 
-// Reads fields from bytes in the buffer, up to `end` (at most input.end),
+// Reads fields from bytes in the buffer, up to `end` (at most the window's end),
 // taking nothing from the input. Fixed-size fields are read with no check:
 // one that passes `end` reads the buffer's padding instead, and the record
 // has failed once `next` stands past `end`, which the caller tests once,
@@ -338,7 +398,7 @@ struct BufferedFields {
     template <typename Visit>
     [[gnu::always_inline]] void for_each_string(Visit visit) {
         ListAhead list;
-        if (next + 64 <= end && list_ahead(next, list)) {
+        if (next + 64 <= end && list_ahead(next, end, list)) {
             const unsigned char* items = next;
             next += list.end + 1;
             for_each_item(items, list, visit);
@@ -348,7 +408,7 @@ struct BufferedFields {
     }
     void skip_list() {
         ListAhead list;
-        if (next + 64 <= end && list_ahead(next, list)) {
+        if (next + 64 <= end && list_ahead(next, end, list)) {
             next += list.end + 1;
             return;
         }
@@ -365,42 +425,13 @@ struct BufferedFields {
 
 static_assert(BufferedFields::max_read_past_failure <= input_padding);
 
-// Drops strings up to and including the empty string that ends a list.
-inline void skip_string_list() {
-    ListAhead list;
-    if (list_ahead(input.next, list)) {
-        input.next += list.end + 1;
-        return;
-    }
-    while (skip_string() != 0) {
-    }
-}
-
-// Reads fields from the stream, refilling the buffer as needed: the end of
-// the file inside a field ends the run with a fatal error. A string it
-// gives stands in the buffer, so it is valid only until the next read.
-struct StreamFields {
-    std::uint8_t byte() { return static_cast<std::uint8_t>(read_byte()); }
-    std::uint16_t word() { return static_cast<std::uint16_t>(read_word()); }
-    std::uint32_t address() { return static_cast<std::uint32_t>(read_address()); }
-    LineRef line_ref() { return read_line_ref(); }
-    std::string_view string() { return read_string_view(); }
-    void name(Name& kept) { kept.size = static_cast<std::uint8_t>(read_string(kept.text)); }
-    unsigned count(std::size_t) { return read_word(); }
-    void skip(std::size_t size) { skip_bytes(size); }
-    template <typename Visit>
-    void for_each_string(Visit visit) {
-        for (std::string_view item; !(item = string()).empty();) visit(item);
-    }
-    void skip_list() { skip_string_list(); }
-};
-
-// Reads fields from the stream only to drop them: a record decoder run over
+// Reads fields from the file only to drop them: a record decoder run over
 // it skips the record. The fixed-size fields between two strings or counts
 // are dropped together, with one test of the window, when the next string or
 // count is read or the record is done (finish): as the decoder's fields are
 // known at compile time, so is each run's size.
 struct SkippedFields {
+    DebugFile& file;
     std::size_t pending = 0;
 
     std::uint8_t byte() { return dropped<std::uint8_t>(1); }
@@ -416,15 +447,15 @@ struct SkippedFields {
     // Read, not skipped, where a list of entries ends with an empty one.
     std::string_view string() {
         finish();
-        return read_string_view();
+        return file.string();
     }
     void name(Name&) {
         finish();
-        skip_string();
+        file.skip_string();
     }
     unsigned count(std::size_t) {
         finish();
-        return read_word();
+        return file.word();
     }
     template <typename Visit>
     void for_each_string(Visit) {
@@ -432,10 +463,10 @@ struct SkippedFields {
     }
     void skip_list() {
         finish();
-        skip_string_list();
+        file.skip_list();
     }
     void finish() {
-        if (pending != 0) skip_bytes(pending);
+        if (pending != 0) file.skip(pending);
         pending = 0;
     }
 };

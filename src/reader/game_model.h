@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "reader/field_reader.h"
+#include "reader/record_loop.h"
 #include "reader/records.h"
 
 constexpr unsigned word_count = 65536;
@@ -134,26 +135,24 @@ struct GameModel {
     std::uint64_t end_record;  // offset of the End record
 };
 
-// What a query learns beside the model in the same reading: called with
-// each record of a name that counts (the first of its kind and number, the
-// first 65536 classes; a routine's as a SymbolRecord of type Routine, its
-// start its position) and the offset of its type byte, and with each
-// SequencePoints record once its head is read, to read its points
-// (read_sequence_point) or skip them (skip_sequence_points) before it returns.
-struct ModelReaders {
-    void* query;
-    void (*symbol)(void* query, const SymbolRecord& symbol, std::uint64_t offset);
-    void (*points)(void* query, const PointsHead& head, std::uint64_t offset);
-};
+// Zeroed memory for a table bounded by the format, of which only the pages
+// used are ever touched: mapped, not allocated, so that no page is cleared
+// or faulted in before a reading fills it. Null when memory runs out.
+void* map_table(std::size_t size);
+void unmap_table(void* table, std::size_t size);
+template <typename Table>
+Table* new_table() {
+    return static_cast<Table*>(map_table(sizeof(Table)));
+}
+template <typename Table>
+void release_table(Table* table) {
+    if (table != nullptr) unmap_table(table, sizeof(Table));
+}
 
 // Makes an empty model, of which a reading touches only the pages it fills;
-// a fatal error when memory runs out. Released by release_game_model.
+// null when memory runs out. Released by release_game_model.
 GameModel* new_game_model();
 void release_game_model(GameModel* model);
-
-// Reads the version numbers, after the magic number, and every record up to
-// the End record into `model`, calling `readers` (when given) on the way.
-void read_game_model(GameModel& model, const ModelReaders* readers = nullptr);
 
 // The first record of `type` and `number` (a named kind but Class and
 // Routine), 0 when there is none.
@@ -172,3 +171,132 @@ struct RoutinesByStart {
 };
 void order_routines_by_start(const GameModel& model, RoutinesByStart& order);
 long routine_at(const GameModel& model, const RoutinesByStart& order, std::uint32_t code_offset);
+
+// --- The reading that learns the model ----------------------------------------
+// What the model learns from each kind of record, once it is decoded; each
+// returns whether the record is the first of its kind and number, which a
+// query beside the model then learns too.
+void learn_file(GameModel& model, const FileRecord& file);
+void learn_game_header(DebugFile& file, GameModel& model);
+void learn_memory_map(DebugFile& file, GameModel& model);
+bool learn_routine_start(GameModel& model, const RoutineStart& routine, std::uint64_t offset);
+void learn_routine_end(GameModel& model, const RoutineEndRecord& end);
+void learn_points_head(GameModel& model, const PointsHead& head, std::uint64_t offset);
+bool learn_symbol(GameModel& model, RecordType type, unsigned number, std::uint64_t offset);
+
+// Counts a record whose type byte stands at `type_byte` in `tally`. A
+// record's bytes, its type byte included, are those up to the next type
+// byte, which adds them to the tally of the record before it.
+struct RecordMeasure {
+    RecordTally* last_tally;
+    std::uint64_t last_type_byte;
+    void start_record(RecordTally& tally, std::uint64_t type_byte) {
+        last_tally->bytes += type_byte - last_type_byte;
+        last_tally = &tally;
+        last_type_byte = type_byte;
+        ++tally.count;
+    }
+};
+
+// A query that learns nothing beside the model: the names are dropped
+// unread, as only lookups ask for them.
+struct ModelOnly {
+    static constexpr bool reads_names = false;
+    void symbol(const SymbolRecord&, std::uint64_t) {}
+    void routine(const RoutineStart&, std::uint64_t) {}
+    void points(DebugFile& file, const PointsHead& head, std::uint64_t) { skip_sequence_points(file, head.count); }
+};
+
+// A reading of the model with a query beside it, which learns in the same
+// pass: with reads_names, each record of a name that counts (the first of
+// its kind and number, the first 65536 classes) and the first Routine
+// record of each number, with the offset of its type byte; and each
+// SequencePoints record once its head is read, to read its points
+// (read_sequence_point) or skip them (skip_sequence_points) before it returns.
+template <typename Query>
+struct ModelReading {
+    GameModel& model;
+    Query& query;
+    RecordMeasure measure;
+};
+
+// Reads a record's numbers and drops its names.
+struct NamesDropped {
+    DebugFile& file;
+    std::uint16_t word() { return file.word(); }
+    std::uint32_t address() { return file.address(); }
+    LineRef line_ref() { return file.line_ref(); }
+    void name(Name&) { file.skip_string(); }
+    void skip_list() { file.skip_list(); }
+};
+
+template <int type, typename Query>
+void learn_record(DebugFile& file, ModelReading<Query>& reading) {
+    const std::uint64_t type_byte = file.offset() - 1;
+    reading.measure.start_record(reading.model.records[type], type_byte);
+    GameModel& model = reading.model;
+    if constexpr (type == File) {
+        FileRecord record;
+        read_file_record(file, record);
+        learn_file(model, record);
+    } else if constexpr (type == Header) {
+        learn_game_header(file, model);
+    } else if constexpr (type == MemoryMap) {
+        learn_memory_map(file, model);
+    } else if constexpr (type == RoutineEnd) {
+        learn_routine_end(model, read_routine_end(file));
+    } else if constexpr (type == SequencePoints) {
+        const PointsHead head = read_points_head(file);
+        learn_points_head(model, head, type_byte);
+        reading.query.points(file, head, type_byte);
+    } else if constexpr (type == Routine) {
+        RoutineStart routine;
+        if constexpr (Query::reads_names) {
+            read_routine_start(file, routine);
+        } else {
+            NamesDropped numbers{file};
+            read_routine_start(numbers, routine);
+        }
+        if (learn_routine_start(model, routine, type_byte)) reading.query.routine(routine, type_byte);
+    } else if constexpr (!record_kinds[type].bears_name || !Query::reads_names) {
+        skip_record_of<type>(file);
+    } else {
+        SymbolRecord symbol;
+        read_symbol_record(file, static_cast<RecordType>(type), symbol);
+        if (learn_symbol(model, static_cast<RecordType>(type), symbol.number, type_byte))
+            reading.query.symbol(symbol, type_byte);
+    }
+}
+
+template <typename Query, std::size_t... types>
+constexpr RecordHandler<ModelReading<Query>> model_learners[] = {nullptr, learn_record<types + 1, Query>...};
+
+template <typename Query, std::size_t... types>
+constexpr const RecordHandler<ModelReading<Query>>* learners_of(std::index_sequence<types...>) {
+    return model_learners<Query, types...>;
+}
+
+// A type byte above the last type has no body: the loop goes on at the next byte.
+template <typename Query>
+void tally_unknown_type(DebugFile& file, ModelReading<Query>& reading, int) {
+    reading.measure.start_record(reading.model.unknown_types, file.offset() - 1);
+}
+
+// Reads the version numbers, after the magic number, and every record up to
+// the End record into `model`, and into `query` beside it. A file too large
+// for the model's offsets fails as a read fails.
+template <typename Query>
+void read_game_model(DebugFile& file, GameModel& model, Query& query) {
+    model.version_major = file.byte();
+    model.version_minor = file.byte();
+    model.version_revision = file.word();
+    RecordTally before_first_record{};
+    ModelReading<Query> reading{model, query, {&before_first_record, file.offset()}};
+    read_records(file,
+                 {learners_of<Query>(std::make_index_sequence<last_record_type>()), nullptr, tally_unknown_type<Query>},
+                 reading);
+    model.end_record = file.offset() - 1;
+    reading.measure.last_tally->bytes += model.end_record - reading.measure.last_type_byte;
+    // Checked once at the end: an offset kept of a larger file is cut.
+    if (model.end_record > largest_record_offset) file.fail("Debugging info file too large for lookups");
+}

@@ -2,17 +2,22 @@
 // record body, and the table of direction names used by object details.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "reader/field_reader.h"
 #include "record_kinds.h"
 
-// Reads the body of one record, whose type byte has been read, and writes
-// what it holds; each output mode has a table of them indexed by type.
-using RecordHandler = void (*)();
+// Reads the body of one record, whose type byte has been read, from `file`
+// and does what a reading does with it, to the state of that reading: each
+// reading (an output mode, the model of the game) has a table of them
+// indexed by type.
+template <typename Reading>
+using RecordHandler = void (*)(DebugFile& file, Reading& reading);
 
 constexpr int game_header_size = 64;
 
@@ -185,8 +190,8 @@ LineRef read_position_record(In& in) {
 // decoder's fields known at compile time leave one skip for each run of
 // fixed-size fields.
 template <int type>
-[[gnu::flatten]] void skip_record_of() {
-    SkippedFields in;
+[[gnu::flatten]] void skip_record_of(DebugFile& file) {
+    SkippedFields in{file};
     if constexpr (type == File) {
         FileRecord file;
         read_file_record(in, file);
@@ -213,31 +218,19 @@ template <int type>
     in.finish();
 }
 
-constexpr RecordHandler record_skippers[last_record_type + 1] = {
-    nullptr,
-    skip_record_of<1>,
-    skip_record_of<2>,
-    skip_record_of<3>,
-    skip_record_of<4>,
-    skip_record_of<5>,
-    skip_record_of<6>,
-    skip_record_of<7>,
-    skip_record_of<8>,
-    skip_record_of<9>,
-    skip_record_of<10>,
-    skip_record_of<11>,
-    skip_record_of<12>,
-    skip_record_of<13>,
-    skip_record_of<14>,
-    skip_record_of<15>,
-    skip_record_of<16>,
-    skip_record_of<17>,
-};
+using RecordSkipper = void (*)(DebugFile& file);
+
+template <std::size_t... types>
+constexpr std::array<RecordSkipper, last_record_type + 1> skippers_of(std::index_sequence<types...>) {
+    return {nullptr, skip_record_of<types + 1>...};
+}
+constexpr std::array<RecordSkipper, last_record_type + 1> record_skippers =
+    skippers_of(std::make_index_sequence<last_record_type>());
 
 // The same for a type known only at run time; any type but 1..17 has no
 // body and reads nothing.
-inline void skip_record(int type) {
-    if (type >= 1 && type <= last_record_type) record_skippers[type]();
+inline void skip_record(DebugFile& file, int type) {
+    if (type >= 1 && type <= last_record_type) record_skippers[type](file);
 }
 
 // Direction property names for the indices 1..12 of a direction entry.

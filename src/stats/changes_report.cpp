@@ -166,7 +166,7 @@ void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_p
 
 }  // namespace
 
-int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_profile) {
+int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, const RunOptions& options) {
     const SizeChangesHandle changes = compare_size_profiles(old_profile, new_profile);
     KindChange records[last_record_type + 1];
     const int record_count = record_changes(*old_profile.model, *new_profile.model, records);
@@ -176,6 +176,5 @@ int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_p
         print_json_changes(old_profile, new_profile, *changes, records, record_count);
     else
         print_text_changes(old_profile, new_profile, *changes, records, record_count);
-    close_reopened_build();
     return 0;
 }

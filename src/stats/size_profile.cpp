@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
-#include "messages.h"
 #include "output_writer.h"
 
 namespace {
+
+constexpr std::size_t routine_keys_size = sizeof(std::uint64_t) * word_count;
 
 // Where the story file's header keeps its length.
 constexpr std::size_t story_length_offset = 0x1A;
@@ -22,31 +24,27 @@ std::string_view nameless_key(unsigned number, Name& scratch) {
     return scratch.view();
 }
 
-// A routine's name, learnt as the file is read: kept from a file read once
-// only, hashed into the key of a build to compare.
-void learn_routine_name(void* query, const SymbolRecord& symbol, std::uint64_t) {
-    if (symbol.type != Routine) return;
-    SizeProfile& profile = *static_cast<SizeProfile*>(query);
-    const std::string_view name = symbol.name.view();
-    if (KeptNames* names = profile.kept_names) {
-        names->offset[symbol.number] = static_cast<std::uint32_t>(names->used);
-        names->length[symbol.number] = static_cast<std::uint8_t>(name.size());
-        std::memcpy(names->text + names->used, name.data(), name.size());
-        names->used += name.size();
+// What the profile learns beside the model: each routine's name, kept from
+// a file read once only, hashed into the key of a build to compare.
+struct RoutineNames : ModelOnly {
+    static constexpr bool reads_names = true;
+    SizeProfile& profile;
+    void symbol(const SymbolRecord&, std::uint64_t) {}
+    void routine(const RoutineStart& routine, std::uint64_t) {
+        const std::string_view name = routine.name.view();
+        if (KeptNames* names = profile.kept_names) {
+            names->offset[routine.number] = static_cast<std::uint32_t>(names->used);
+            names->length[routine.number] = static_cast<std::uint8_t>(name.size());
+            std::memcpy(names->text + names->used, name.data(), name.size());
+            names->used += name.size();
+        }
+        if (profile.routine_keys != nullptr) {
+            Name scratch;
+            profile.routine_keys[routine.number] =
+                name_hash(name.empty() ? nameless_key(routine.number, scratch) : name);
+        }
     }
-    if (profile.routine_keys != nullptr) {
-        Name scratch;
-        profile.routine_keys[symbol.number] = name_hash(name.empty() ? nameless_key(symbol.number, scratch) : name);
-    }
-}
-
-// The build whose file was opened again to read names (by its path).
-const char* reopened_path = nullptr;
-
-void skip_points(void*, const PointsHead& head, std::uint64_t) {
-    StreamFields in;
-    skip_sequence_points(in, head.count);
-}
+};
 
 void total_code(SizeProfile& profile) {
     const RoutineTable& routines = profile.model->routines;
@@ -90,29 +88,31 @@ void sort_files(SizeProfile& profile) {
 
 void* allocate_table(std::size_t size) {
     void* memory = std::calloc(1, size);
-    if (memory == nullptr) fatal_error("Out of memory for the tables of the game");
+    if (memory == nullptr) throw std::bad_alloc();
     return memory;
 }
 
 void ReleaseSizeProfile::operator()(SizeProfile* profile) const {
     release_game_model(profile->model);
-    std::free(profile->kept_names);
-    std::free(profile->routine_keys);
-    std::free(profile);
+    release_table(profile->kept_names);
+    if (profile->routine_keys != nullptr) unmap_table(profile->routine_keys, routine_keys_size);
+    release_table(profile);
 }
 
-SizeProfileHandle read_size_profile(const char* path) {
-    SizeProfileHandle profile(static_cast<SizeProfile*>(allocate_table(sizeof(SizeProfile))));
-    profile->model = new_game_model();
-    profile->path = path;
-    if (!input_is_seekable()) profile->kept_names = static_cast<KeptNames*>(allocate_table(sizeof(KeptNames)));
-    if (path != nullptr)
-        profile->routine_keys = static_cast<std::uint64_t*>(allocate_table(sizeof(std::uint64_t) * word_count));
+SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
+    constexpr std::string_view out_of_memory = "Out of memory for the tables of the game";
+    SizeProfileHandle profile(new_table<SizeProfile>());
+    if (profile == nullptr || (profile->model = new_game_model()) == nullptr) file.fail(out_of_memory);
+    profile->file = &file;
+    if (!file.is_seekable() && (profile->kept_names = new_table<KeptNames>()) == nullptr) file.fail(out_of_memory);
+    if (compared && (profile->routine_keys = static_cast<std::uint64_t*>(map_table(routine_keys_size))) == nullptr)
+        file.fail(out_of_memory);
     if (profile->kept_names == nullptr && profile->routine_keys == nullptr) {
-        read_game_model(*profile->model);
+        ModelOnly nothing_beside;
+        read_game_model(file, *profile->model, nothing_beside);
     } else {
-        const ModelReaders readers{profile.get(), learn_routine_name, skip_points};
-        read_game_model(*profile->model, &readers);
+        RoutineNames names{{}, *profile};
+        read_game_model(file, *profile->model, names);
     }
     total_code(*profile);
     sort_routines(*profile);
@@ -152,17 +152,11 @@ bool section_size(const SizeProfile& profile, int position, std::uint32_t& size)
 
 std::string_view routine_name(const SizeProfile& profile, unsigned number, Name& scratch) {
     if (const KeptNames* kept = profile.kept_names) return {kept->text + kept->offset[number], kept->length[number]};
-    if (profile.path != nullptr && reopened_path != profile.path) {
-        close_reopened_build();
-        open_debug_file(profile.path);
-        name_file_in_fatal_errors(profile.path);
-        reopened_path = profile.path;
-    }
-    if (!seek_input(profile.model->routines.span[number].record() + 1))  // past its type byte
-        fatal_error("I/O failure: can't read from debugging info file");
-    StreamFields in;
+    DebugFile& file = *profile.file;
+    if (!file.seek(profile.model->routines.span[number].record() + 1))  // past its type byte
+        file.fail("I/O failure: can't read from debugging info file");
     RoutineStart routine;
-    read_routine_start(in, routine);
+    read_routine_start(file, routine);
     scratch = routine.name;
     return scratch.view();
 }
@@ -170,11 +164,4 @@ std::string_view routine_name(const SizeProfile& profile, unsigned number, Name&
 std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& scratch) {
     const std::string_view name = routine_name(profile, number, scratch);
     return name.empty() ? nameless_key(number, scratch) : name;
-}
-
-void close_reopened_build() {
-    if (reopened_path == nullptr) return;
-    close_debug_file();
-    name_file_in_fatal_errors(nullptr);
-    reopened_path = nullptr;
 }

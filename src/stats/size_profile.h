@@ -41,10 +41,11 @@ struct StorySize {
 struct SizeProfile {
     GameModel* model;
     StorySize story;
+    // The build's file, held open to read names again from it.
+    DebugFile* file;
     KeptNames* kept_names;  // null when names are read again from the file
-    // A build compared: where its file is opened again, and the hash of each
-    // routine's key (routine_key), by which the builds' routines are matched.
-    const char* path;
+    // A build compared with another: the hash of each routine's key
+    // (routine_key), by which the routines of the two builds are matched.
     std::uint64_t* routine_keys;
 
     int measured_count;  // routines with an end not below their start
@@ -56,8 +57,8 @@ struct SizeProfile {
     int file_count;
 };
 
-// Zeroed memory for a table bounded by the format, of which only the pages
-// used are touched; a fatal error when memory runs out. Released with free.
+// Zeroed memory for a table of the report, bounded by the format; released
+// with free. Out of memory throws std::bad_alloc.
 void* allocate_table(std::size_t size);
 
 struct ReleaseSizeProfile {
@@ -65,11 +66,12 @@ struct ReleaseSizeProfile {
 };
 using SizeProfileHandle = std::unique_ptr<SizeProfile, ReleaseSizeProfile>;
 
-// Reads the open debugging file from its version numbers to the End record
-// and orders what it learnt; a fatal error when memory runs out. The names
-// of the routines are kept when the file cannot be read twice. With `path`,
-// the file's, the profile is of a build to compare, with routine keys.
-SizeProfileHandle read_size_profile(const char* path = nullptr);
+// Reads `file` from its version numbers to the End record and orders what
+// it learnt; memory running out fails as a read does. The names of the
+// routines are kept when the file cannot be read twice; the file stays open
+// for the names of the report, read from it again. A build `compared` with
+// another has routine keys.
+SizeProfileHandle read_size_profile(DebugFile& file, bool compared);
 
 inline bool is_measured(const RoutineSpan& routine) { return routine.has_end && routine.end >= routine.start; }
 inline std::uint64_t code_bytes_of(const RoutineSpan& routine) { return routine.end - routine.start; }
@@ -84,8 +86,8 @@ StorySize story_size_of(const GameModel& model);
 bool section_size(const SizeProfile& profile, int position, std::uint32_t& size);
 
 // The name of routine `number`, which has a Routine record: kept, or read
-// from that record into `scratch` (from the build's file, opened again when
-// another is open). Valid until `scratch` changes.
+// from that record into `scratch`, from the build's file. Valid until
+// `scratch` changes.
 std::string_view routine_name(const SizeProfile& profile, unsigned number, Name& scratch);
 
 // What a routine is matched by in another build: its name, or
@@ -95,6 +97,3 @@ std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& 
 // The hash that names are matched by between builds (64-bit FNV-1a: two
 // names of 65,536 a build share one with odds of about 2^-30).
 std::uint64_t name_hash(std::string_view text);
-
-// Closes the file of a build opened again to read names, if any.
-void close_reopened_build();

@@ -4,6 +4,8 @@
 // -diff=OLD, what changed since an old build; with -svg, as a picture.
 #pragma once
 
+class DebugFile;
+struct RunOptions;
 struct SizeProfile;
 
 // Reads the version numbers and every record of the open debugging file,
@@ -11,8 +13,8 @@ struct SizeProfile;
 // line in JSON mode, or the picture. Nothing of it is written before the
 // End record has been read, so a fatal error leaves no report. Returns the
 // exit status, 0.
-int print_stats_report();
+int print_stats_report(DebugFile& file, const RunOptions& options);
 
 // Writes what changed from `old_profile` to `new_profile`, both read whole
 // with their routines' names kept. Returns the exit status, 0.
-int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_profile);
+int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, const RunOptions& options);

@@ -247,8 +247,8 @@ void print_json_report(const SizeProfile& p) {
 
 }  // namespace
 
-int print_stats_report() {
-    const SizeProfileHandle profile = read_size_profile();
+int print_stats_report(DebugFile& file, const RunOptions& options) {
+    const SizeProfileHandle profile = read_size_profile(file, false);
     if (options.stats_picture)
         print_size_picture(*profile, nullptr);
     else if (options.mode == OutputMode::Json)

@@ -143,38 +143,31 @@ void print_library_include(In& in, Out& o) {
     o.put(Position{in.line_ref()}, '\n');
 }
 
-// At most 10 bytes of text for a byte read: the fixed texts of ObjectDetails
-// and its two positions, 140 bytes for 14 bytes read, are the most.
-struct TextMode {
-    static constexpr OutputBound output_bound{10, 64};
-    static void begin_streamed_record(int) {}
-    static void end_streamed_record() {}
-};
-
 template <int type, auto printer>
-constexpr RecordHandler in_text = print_record<TextMode, type, printer>;
+constexpr RecordHandler<TextListing> in_text = print_record<TextListing, type, printer>;
 
 }  // namespace
 
-const RecordHandler text_printers[18] = {
+const RecordHandler<TextListing> text_printers[18] = {
     nullptr,
-    in_text<File, [](auto& in, auto& o) { print_file(in, o); }>,
-    in_text<Class, [](auto& in, auto& o) { print_class(in, o); }>,
-    in_text<Object, [](auto& in, auto& o) { print_object(in, o); }>,
-    in_text<Global, [](auto& in, auto& o) { print_numbered_name(in, o, "Global ", in.byte(), "\"\n"); }>,
-    in_text<Attribute, [](auto& in, auto& o) { print_numbered_name(in, o, "Attribute ", in.word(), "\"\n"); }>,
-    in_text<Property, [](auto& in, auto& o) { print_numbered_name(in, o, "Property ", in.word(), "\"\n"); }>,
-    in_text<FakeAction, [](auto& in, auto& o) { print_numbered_name(in, o, "Action ", in.word(), "\" (fake)\n"); }>,
-    in_text<Action, [](auto& in, auto& o) { print_numbered_name(in, o, "Action ", in.word(), "\" (real)\n"); }>,
-    in_text<Header, [](auto& in, auto& o) { print_header(in, o); }>,
-    in_text<SequencePoints, [](auto& in, auto& o) { print_sequence_points(in, o); }>,
-    in_text<Routine, [](auto& in, auto& o) { print_routine(in, o); }>,
-    in_text<Array, [](auto& in, auto& o) { print_array(in, o); }>,
-    in_text<MemoryMap, [](auto& in, auto& o) { print_memory_map(in, o); }>,
-    in_text<RoutineEnd, [](auto& in, auto& o) { print_routine_end(in, o); }>,
-    in_text<ObjectDetails, [](auto& in, auto& o) { print_object_details(in, o); }>,
-    in_text<DirectiveEnd, [](auto& in, auto& o) { print_directive_end(in, o); }>,
-    in_text<LibraryInclude, [](auto& in, auto& o) { print_library_include(in, o); }>,
+    in_text<File, [](auto& in, auto& o, auto&) { print_file(in, o); }>,
+    in_text<Class, [](auto& in, auto& o, auto&) { print_class(in, o); }>,
+    in_text<Object, [](auto& in, auto& o, auto&) { print_object(in, o); }>,
+    in_text<Global, [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Global ", in.byte(), "\"\n"); }>,
+    in_text<Attribute, [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Attribute ", in.word(), "\"\n"); }>,
+    in_text<Property, [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Property ", in.word(), "\"\n"); }>,
+    in_text<FakeAction,
+            [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Action ", in.word(), "\" (fake)\n"); }>,
+    in_text<Action, [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Action ", in.word(), "\" (real)\n"); }>,
+    in_text<Header, [](auto& in, auto& o, auto&) { print_header(in, o); }>,
+    in_text<SequencePoints, [](auto& in, auto& o, auto&) { print_sequence_points(in, o); }>,
+    in_text<Routine, [](auto& in, auto& o, auto&) { print_routine(in, o); }>,
+    in_text<Array, [](auto& in, auto& o, auto&) { print_array(in, o); }>,
+    in_text<MemoryMap, [](auto& in, auto& o, auto&) { print_memory_map(in, o); }>,
+    in_text<RoutineEnd, [](auto& in, auto& o, auto&) { print_routine_end(in, o); }>,
+    in_text<ObjectDetails, [](auto& in, auto& o, auto&) { print_object_details(in, o); }>,
+    in_text<DirectiveEnd, [](auto& in, auto& o, auto&) { print_directive_end(in, o); }>,
+    in_text<LibraryInclude, [](auto& in, auto& o, auto&) { print_library_include(in, o); }>,
 };
 
 void print_banner() { out.put("Vardex 1 (try \"vardex -help\" for instructions)\n"); }

@@ -28,7 +28,7 @@ unsigned long switch_bit(std::string_view name) {
     return 0;
 }
 
-DebugFile game() { return DebugFile().header(6, 36, 1632); }
+DebugFileBuilder game() { return DebugFileBuilder().header(6, 36, 1632); }
 
 }  // namespace
 
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
                    .end()
                    .bytes());
 
-    DebugFile files = game();
+    DebugFileBuilder files = game();
     files.file(3, "deep", "./././x.h").file(1, "main", "C:\\games\\tale\\main.src").file(2, "lib\\parser", "..\\p.h");
     files.file(0, "zero", "").file(255, "last", "games/tale/last.src");
     files.object(5, "hall", {1, 3, 1}, {1, 9, 1})
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     write_seed("python-include-list", python_switch, "\nmain/last\n", files.bytes());
     write_seed("text-files", all_switch, "", files.bytes());
 
-    DebugFile routines = game();
+    DebugFileBuilder routines = game();
     routines.file(1, "main", "main.src")
         .routine(1, {1, 10, 2}, 0x1a2, "InItIaLiSe", {"a", "b"})
         .routine(2, {1, 20, 2}, 0x1b0, "Initialise more")

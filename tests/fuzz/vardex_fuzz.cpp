@@ -143,12 +143,31 @@ void check_json_byte(char c) {
     if ((c == '}' || c == ']') && --check.depth < 0) fail("a JSON line closes more than it opens");
 }
 
-bool answers_lookups() { return options.lookup_count != 0 || options.lookups_from_standard_input; }
+// What the switches of the run ask for, as the checks need it.
+struct RunKind {
+    OutputMode mode;
+    bool stats_report;
+    bool lookups;
+};
+
+RunKind run_kind;
+
+RunKind kind_of_run(int argc, char** argv) {
+    RunKind kind{mode_of_switches(argc, argv), false, false};
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        kind.stats_report = kind.stats_report || argument == "-stats";
+        kind.lookups = kind.lookups || argument.starts_with("-lookup");
+    }
+    return kind;
+}
+
+bool answers_lookups() { return run_kind.lookups; }
 
 ssize_t keep_tail(void*, const char* data, std::size_t size) {
-    if (options.mode == OutputMode::Python && !answers_lookups() && !options.stats_report)
+    if (run_kind.mode == OutputMode::Python && !answers_lookups() && !run_kind.stats_report)
         for (std::size_t i = 0; i < size; ++i) check_python_byte(data[i]);
-    if (options.mode == OutputMode::Json)
+    if (run_kind.mode == OutputMode::Json)
         for (std::size_t i = 0; i < size; ++i) check_json_byte(data[i]);
     tail.total += size;
     std::size_t capacity = sizeof tail.text;
@@ -213,13 +232,13 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     if (ended_by_fatal_error && status != 1) fail("exit status after a fatal error is not 1");
     if (!ended_by_fatal_error && !answers_lookups() && status != 0) fail("exit status of a complete run is not 0");
     // The size profile writes nothing of its report before the whole file is read.
-    if (options.stats_report && !answers_lookups() && ended_by_fatal_error &&
+    if (run_kind.stats_report && !answers_lookups() && ended_by_fatal_error &&
         (text.find("Debugging file from") != std::string_view::npos ||
          text.find("{\"kind\":\"stats\"") != std::string_view::npos))
         fail("a fatal error ended the size profile after some of its report");
     // Lookups read from an empty standard input alone write nothing.
     if (tail.total != 0 && !ends_with(text, "\n")) fail("the output does not end with a newline");
-    if (options.mode != OutputMode::Json) {
+    if (run_kind.mode != OutputMode::Json) {
         if (ended_by_fatal_error && last_line(text).rfind("Fatal error: ", 0) != 0)
             fail("a fatal error did not end the answers with its line");
         return;
@@ -228,9 +247,9 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     std::string_view last = last_line(text);
     const bool complete_end =
         answers_lookups() ||
-        (options.stats_report ? last.rfind("{\"kind\":\"stats\",", 0) == 0 ||
-                                    (last.size() == text.size() && tail.total > tail.size)  // began before the tail
-                              : last == "{\"kind\":\"end\"}\n");
+        (run_kind.stats_report ? last.rfind("{\"kind\":\"stats\",", 0) == 0 ||
+                                     (last.size() == text.size() && tail.total > tail.size)  // began before the tail
+                               : last == "{\"kind\":\"end\"}\n");
     if (ended_by_fatal_error ? last.rfind("{\"kind\":\"fatal_error\",\"message\":\"", 0) != 0 : !complete_end)
         fail("the JSON output does not end with its end, report or fatal-error line");
 }
@@ -238,7 +257,7 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
 // A run ends with status 1, and with one fatal-error line, or in Python mode
 // with the sources list, or in text mode at the end of a line.
 void check_end_of_run(int status, bool ended_by_fatal_error) {
-    if (options.mode == OutputMode::Json || answers_lookups() || options.stats_report)
+    if (run_kind.mode == OutputMode::Json || answers_lookups() || run_kind.stats_report)
         return check_end_of_json_or_lookups(status, ended_by_fatal_error);
     if (status != 1) fail("exit status is not 1");
     std::string_view text(tail.text, tail.size);
@@ -250,7 +269,7 @@ void check_end_of_run(int status, bool ended_by_fatal_error) {
         fail("a fatal error did not end the output with its line");
     }
     if (!ends_with(text, "\n")) fail("the output does not end with a newline");
-    if (options.mode != OutputMode::Python) return;
+    if (run_kind.mode != OutputMode::Python) return;
     if (!ends_with(text, "]\n")) fail("Python output does not end with the sources list");
     std::size_t line_start = text.rfind('\n', text.size() - 2);
     if (line_start == std::string_view::npos) {
@@ -290,8 +309,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tail.size = tail.total = 0;
     literal = LiteralCheck{};
     json_check = JsonCheck{};
-    json::record = {};
-    out.before_flush = nullptr;
 
     // Standard input is a pipe, which lookups read by its descriptor; it holds
     // at most 255 bytes, less than a pipe takes at once.
@@ -301,7 +318,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     close(stdin_pipe[1]);
     std::FILE* selection_lines = fdopen(stdin_pipe[0], "r");
-    attach_debug_stream(memory_stream(debug_file, debug_file_size));
+    run_kind = kind_of_run(argc, argv);
+    const RunStreams streams{memory_stream(debug_file, debug_file_size), nullptr};
     // The C library lets a program assign its standard streams.
     std::FILE* real_stdin = stdin;
     stdin = selection_lines;
@@ -309,7 +327,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int status;
     bool ended_by_fatal_error = false;
     try {
-        status = run_vardex(argc, argv);
+        status = run_vardex(argc, argv, streams);
     } catch (const RunEnded& ended) {
         status = ended.status;
         ended_by_fatal_error = true;
@@ -317,7 +335,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     stdin = real_stdin;
     std::fclose(selection_lines);
-    release_debug_file();
+    std::fclose(streams.debug_file);
     check_end_of_run(status, ended_by_fatal_error);
     return 0;
 }

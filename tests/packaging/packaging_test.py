@@ -170,7 +170,7 @@ def check_manual_is_complete(arguments):
     expect(not undocumented, f"switches without an entry in OPTIONS: {undocumented}")
 
     sources = "".join(path.read_text() for path in sorted((arguments.source_dir / "src").rglob("*.cpp")))
-    messages = re.findall(r'(?:fatal_error(?:_with_path)?|input_failure)\(\s*"([^"\\]*)"', sources)
+    messages = re.findall(r'(?:fatal_error(?:_with_path)?\(\s*\w+,|\.fail\()\s*"([^"\\]*)"', sources)
     expect(len(messages) >= 5, f"found only {messages} as fatal error messages in src/")
     messages += ["Switch -NAME unknown", "Unknown type N"]
     missing = [message for message in messages if message not in text]

@@ -158,6 +158,7 @@ RunResult run_vardex_in_bulk(const std::vector<std::string>& args, const std::st
     return run_vardex(request);
 }
 
-RunResult run_vardex(const std::vector<std::string>& args, const DebugFile& debug_file, const std::string& stdin_text) {
+RunResult run_vardex(const std::vector<std::string>& args, const DebugFileBuilder& debug_file,
+                     const std::string& stdin_text) {
     return run_vardex(args, debug_file.bytes(), stdin_text);
 }

@@ -41,7 +41,7 @@ RunResult run_vardex(const RunRequest& request);
 // The common cases: a file written as gameinfo.dbg in a fresh directory.
 RunResult run_vardex(const std::vector<std::string>& args, const std::string& debug_file,
                      const std::string& stdin_text = "");
-RunResult run_vardex(const std::vector<std::string>& args, const DebugFile& debug_file,
+RunResult run_vardex(const std::vector<std::string>& args, const DebugFileBuilder& debug_file,
                      const std::string& stdin_text = "");
 
 // The same, for the tests that run vardex hundreds of times: without the leak
@@ -59,4 +59,4 @@ inline const std::string banner = "Vardex 1 (try \"vardex -help\" for instructio
 inline const std::string version_line = "Debugging file from Ostrel 6.36 (v 1632)\n";
 
 // A file builder with the header the expected texts assume.
-inline DebugFile debug_file() { return DebugFile().header(6, 36, 1632); }
+inline DebugFileBuilder debug_file() { return DebugFileBuilder().header(6, 36, 1632); }
