@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,9 @@
 #include "text_listing/text_printers.h"
 
 namespace {
+
+// The one writer of the benchmarks, as a run has one.
+OutputWriter out;
 
 constexpr int names_per_pass = 4096;
 
@@ -43,7 +47,7 @@ std::string names_block() {
 struct MemoryInput {
     std::string bytes;
     std::FILE* stream;
-    Messages messages;
+    Messages messages{out};
     DebugFile file{messages};
 
     explicit MemoryInput(std::string content) : bytes(std::move(content)) {
@@ -118,7 +122,7 @@ void BM_CopyNames(benchmark::State& state) {
     for (auto _ : state) {
         DebugFile& file = input.restart();
         for (int i = 0; i < names_per_pass; ++i) {
-            StreamOutput().put(Raw{file.string()}, ' ');
+            StreamOutput{out}.put(Raw{file.string()}, ' ');
         }
     }
     out.flush_buffer();
@@ -161,7 +165,7 @@ void BM_PutDecimal(benchmark::State& state) {
     discard_output();
     std::vector<unsigned> numbers = mixed_numbers();
     for (auto _ : state)
-        for (unsigned number : numbers) StreamOutput().put(Number{number});
+        for (unsigned number : numbers) StreamOutput{out}.put(Number{number});
     out.flush_buffer();
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * numbers.size()));
 }
@@ -191,7 +195,7 @@ std::vector<SequencePoint> typical_points() {
     return points;
 }
 
-TextListing text;
+TextListing text{out};
 
 void BM_TextSequencePoints(benchmark::State& state) {
     run_records(state, text_printers[SequencePoints], text,
@@ -216,8 +220,8 @@ void BM_TextObjectDetails(benchmark::State& state) {
 BENCHMARK(BM_TextObjectDetails);
 
 void BM_PythonObjectDetails(benchmark::State& state) {
-    static PythonExport python;
-    python = {};
+    const std::unique_ptr<PythonExport> export_state(new PythonExport{out});
+    PythonExport& python = *export_state;
     python.selection.include_all = true;
     // An Object record makes the details that follow belong to a selected object.
     MemoryInput object(DebugFileBuilder().object(27, "hall", {1, 4, 1}, {1, 11, 2}).bytes().substr(1));

@@ -13,7 +13,7 @@ namespace {
         else
             messages.form->fatal_line({message.begin()[0], {" \""}, {named_file, true}, {"\""}});
     } else {
-        StreamOutput o;
+        StreamOutput o{messages.out};
         if (named_file.empty())
             o.put("Fatal error: ");
         else
@@ -26,7 +26,7 @@ namespace {
         }
         o.put('\n');
     }
-    out.flush();
+    messages.out.flush();
     end_run(1);
 }
 
@@ -48,5 +48,5 @@ void fatal_error_with_path(const Messages& messages, std::string_view message, s
 
 void print_notice(const Messages& messages, std::initializer_list<std::string_view> parts) {
     if (messages.form != nullptr) return messages.form->notice(parts);
-    for (std::string_view part : parts) StreamOutput().put(Text{part});
+    for (std::string_view part : parts) StreamOutput{messages.out}.put(Text{part});
 }

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "output_writer.h"
 #include "reader/field_reader.h"  // ReadFailure
 
 // A part of a fatal error's message: a text, or a path, which is written as
@@ -29,12 +30,14 @@ struct MessageForm {
 // How a run writes its messages, made by the driver for the run's mode. A
 // read of the debugging file that fails ends the run with the fatal line.
 struct Messages final : ReadFailure {
+    OutputWriter& out;
     MessageForm* form = nullptr;  // null: plain text lines
     bool python = false;          // paths escaped as in a docstring
     // A run that reads two files names the one its fatal errors are about:
     // "Fatal error in PATH: ..." (in JSON, the message followed by the path).
     const char* named_file = nullptr;
 
+    explicit Messages(OutputWriter& writer) : out(writer) {}
     [[noreturn]] void fail(std::string_view message) const override;
 };
 

@@ -6,8 +6,6 @@
 
 #include "run_exit.h"
 
-OutputWriter out;
-
 namespace {
 
 // A listing cut short must not pass for a complete one: the run stops at the
@@ -28,7 +26,7 @@ void OutputWriter::put_long(std::string_view text) {
     while (!text.empty()) {
         if (used == capacity) flush_buffer();
         std::size_t chunk = std::min(text.size(), capacity - used);
-        std::memcpy(output_buffer + used, text.data(), chunk);
+        std::memcpy(buffer + used, text.data(), chunk);
         used += chunk;
         text.remove_prefix(chunk);
     }
@@ -36,12 +34,12 @@ void OutputWriter::put_long(std::string_view text) {
 
 void OutputWriter::flush_buffer() {
     if (used == 0) return;
-    std::size_t kept = hold != nullptr ? hold->keep_back(output_buffer, used) : 0;
+    std::size_t kept = hold != nullptr ? hold->keep_back(buffer, used) : 0;
     std::size_t size = used - kept;
     errno = 0;
-    if (std::fwrite(output_buffer, 1, size, sink ? sink : stdout) != size) output_failed(errno);
+    if (std::fwrite(buffer, 1, size, sink ? sink : stdout) != size) output_failed(errno);
     written += size;
-    std::memmove(output_buffer, output_buffer + size, kept);
+    std::memmove(buffer, buffer + size, kept);
     used = kept;
 }
 

@@ -61,11 +61,6 @@ inline char* copy_field(char* next, std::string_view field) {
 
 constexpr std::size_t output_capacity = 64 * 1024;
 
-// The writer's buffer stands apart from its record, so that the compiler
-// knows that text written into it leaves `used` unchanged, and keeps `used`
-// in a register from one piece of output to the next.
-inline char output_buffer[output_capacity];
-
 // What an output mode that can take back a line cut by a fatal error (JSON)
 // does before the buffer is written out: returns how many bytes at the end
 // of what the buffer holds to keep back for now. They are written by a later
@@ -94,11 +89,11 @@ struct OutputWriter {
 
     void put(char c) {
         if (used == capacity) flush_buffer();
-        output_buffer[used++] = c;
+        buffer[used++] = c;
     }
     void put(std::string_view text) {
         if (text.size() <= capacity - used) {
-            copy_text(output_buffer + used, text.data(), text.size());
+            copy_text(buffer + used, text.data(), text.size());
             used += text.size();
         } else {
             put_long(text);
@@ -116,15 +111,15 @@ struct OutputWriter {
     char* begin_piece(std::size_t size) {
         assert(size <= capacity);
         while (capacity - used < size) flush_buffer();
-        return output_buffer + used;
+        return buffer + used;
     }
-    void end_piece(char* end) { used = static_cast<std::size_t>(end - output_buffer); }
+    void end_piece(char* end) { used = static_cast<std::size_t>(end - buffer); }
+
+    char buffer[capacity];
 
   private:
     void put_long(std::string_view text);
 };
-
-extern OutputWriter out;
 
 // --- Pieces -----------------------------------------------------------------
 // What a printer puts: texts known at compile time, characters, and pieces
@@ -229,6 +224,8 @@ struct ReservedOutput {
 // OutputWriter::largest_piece writes its pieces one by one instead, and a
 // piece over a text of any length (one with put_in_parts) in parts.
 struct StreamOutput {
+    OutputWriter& out;
+
     template <typename... Pieces>
     void put(const Pieces&... pieces) {
         const std::size_t room = (max_size_of(pieces) + ... + output_overstore);

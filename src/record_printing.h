@@ -67,11 +67,11 @@ template <typename Mode, typename Printer>
     const auto window = static_cast<std::size_t>(file.end - file.next);
     std::size_t bytes = window < limit ? window : limit;
     if (within_room_left) {
-        const std::size_t room = OutputWriter::capacity - out.used;
+        const std::size_t room = OutputWriter::capacity - mode.out.used;
         if (room >= room_for<Mode>(least_bytes_within_room_left) && room < room_for<Mode>(bytes))
             bytes = bytes_for<Mode>(room);
     }
-    char* const start = out.begin_piece(room_for<Mode>(bytes));
+    char* const start = mode.out.begin_piece(room_for<Mode>(bytes));
     BufferedFields in{file.next, file.next + bytes};
     ReservedOutput o{start};
     printer(in, o, mode);
@@ -81,7 +81,7 @@ template <typename Mode, typename Printer>
            Mode::output_bound.fixed +
                Mode::output_bound.per_input_byte * static_cast<std::size_t>(in.next - file.next + 1));
     file.take_up_to(in.next);
-    out.end_piece(o.next);
+    mode.out.end_piece(o.next);
     return true;
 }
 
@@ -98,12 +98,13 @@ template <typename Mode, int type, auto printer>
     // A record across the buffer's end: read on, and try it whole again.
     if (file.refill_keeping_unread() && print_whole()) return;
     mode.begin_streamed_record(file, type);
-    StreamOutput o;
+    StreamOutput o{mode.out};
     printer(file, o, mode);
     mode.end_streamed_record();
 }
 
-// A printer is called as printer(in, o, mode), with the state of its mode.
+// A printer is called as printer(in, o, mode), with the state of its mode,
+// which holds the writer, `out`.
 // Each mode names its bound and what it does around a record printed piece
 // by piece (JSON mode marks its line, to take it back on a fatal error).
 // Flattened, so that the printer's reads and writes stay in registers.

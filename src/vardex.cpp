@@ -27,20 +27,21 @@
 
 namespace {
 
-void print_version_line(DebugFile& in) {
+void print_version_line(DebugFile& in, OutputWriter& out) {
     const std::uint8_t major = in.byte();
     const std::uint8_t minor = in.byte();
-    StreamOutput().put(VersionLine{major, minor, in.word()});
+    StreamOutput{out}.put(VersionLine{major, minor, in.word()});
 }
 
 template <typename Mode>
-void report_unknown_type(DebugFile&, Mode&, int type) {
-    StreamOutput().put("Unknown type ", Number{static_cast<std::uint8_t>(type)}, '\n');
+void report_unknown_type(DebugFile&, Mode& mode, int type) {
+    StreamOutput{mode.out}.put("Unknown type ", Number{static_cast<std::uint8_t>(type)}, '\n');
 }
 
 // What a run reads and writes: its options and messages, and the streams
 // that stand in for the files it names, if any (borrowed: left open).
 struct Run {
+    OutputWriter& out;
     const RunOptions& options;
     const Messages& messages;
     const RunStreams& streams;
@@ -80,7 +81,7 @@ int answer_lookups_of_file(const Run& run) {
     open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
     lookup::LookupIndex index;
     const int status = answer_lookups(file, failure, index, run.options);
-    out.flush();
+    run.out.flush();
     file.close();
     return status;
 }
@@ -94,12 +95,12 @@ int report_stats_of_file(const Run& run) {
     lookup::LookupIndex index;
     // Lookups that cannot be answered (from a pipe) fail before the report.
     if (lookups_given(run.options) && !file.is_seekable()) return answer_lookups(file, failure, index, run.options);
-    int status = print_stats_report(file, run.options);
+    int status = print_stats_report(run.out, file, run.options);
     if (lookups_given(run.options)) {
         file.seek(version_offset);
         status = answer_lookups(file, failure, index, run.options) == 0 ? status : 1;
     }
-    out.flush();
+    run.out.flush();
     file.close();
     return status;
 }
@@ -134,7 +135,7 @@ int report_stats_changes(const Run& run) {
         const SizeProfileHandle old_profile = read_size_profile(old_file, true);
         open_debug_file(new_file, new_messages, run.options.debug_file_name, run.streams.debug_file);
         const SizeProfileHandle new_profile = read_size_profile(new_file, true);
-        status = print_stats_changes(*old_profile, *new_profile, run.options);
+        status = print_stats_changes(run.out, *old_profile, *new_profile, run.options);
     }
     if (lookups_given(run.options)) {
         LookupFailure failure(run.messages);
@@ -144,7 +145,7 @@ int report_stats_changes(const Run& run) {
         status = answer_lookups(file, failure, index, run.options) == 0 ? status : 1;
         file.close();
     }
-    out.flush();
+    run.out.flush();
     return status;
 }
 
@@ -176,33 +177,33 @@ void refuse_several_file_names(const Run& run) {
 // records, its closing. Text mode and Python mode end with status 1, as
 // they always have; JSON mode with 0 after a complete listing.
 int list_in_text(const Run& run, DebugFile& file) {
-    print_banner();
+    print_banner(run.out);
     open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
-    print_version_line(file);
-    TextListing listing;
+    print_version_line(file, run.out);
+    TextListing listing{run.out};
     read_records(file, {text_printers, run.options.section_flags, report_unknown_type<TextListing>}, listing);
     return 1;
 }
 
 int list_in_python(const Run& run, DebugFile& file) {
-    const auto python = std::make_unique<PythonExport>();
-    out.flush();  // help and notices show before input is awaited
-    read_selection_lines(stdin, python->selection);
-    print_docstring_opening();
+    PythonExport python{run.out};
+    run.out.flush();  // help and notices show before input is awaited
+    read_selection_lines(stdin, python.selection);
+    print_docstring_opening(run.out);
     open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
-    print_version_line(file);
-    print_python_preamble();
-    read_records(file, {python_handlers, nullptr, report_unknown_type<PythonExport>}, *python);
-    print_sources_list(*python);
+    print_version_line(file, run.out);
+    print_python_preamble(run.out);
+    read_records(file, {python_handlers, nullptr, report_unknown_type<PythonExport>}, python);
+    print_sources_list(python);
     return 1;
 }
 
 int list_in_json(const Run& run, DebugFile& file, json::JsonOutput& json) {
     open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
-    print_json_version_line(file);
-    JsonListing listing{json};
+    print_json_version_line(file, run.out);
+    JsonListing listing{run.out, json};
     read_records(file, {json_printers, run.options.section_flags, print_json_unknown_type}, listing);
-    print_json_end();
+    print_json_end(run.out);
     return 0;
 }
 
@@ -220,7 +221,7 @@ int run_with(const Run& run, json::JsonOutput* json) {
         status = list_in_json(run, file, *json);
     else
         status = list_in_text(run, file);
-    out.flush();
+    run.out.flush();
     file.close();
     return status;
 }
@@ -228,12 +229,14 @@ int run_with(const Run& run, json::JsonOutput* json) {
 }  // namespace
 
 int run_vardex(int argc, char** argv, const RunStreams& streams) {
+    const std::unique_ptr<OutputWriter> out(new OutputWriter);  // its buffer left uninitialized
+    out->sink = streams.output;
     const OutputMode mode = mode_of_switches(argc, argv);
     std::optional<json::JsonOutput> json;
-    Messages messages;
-    if (mode == OutputMode::Json) messages.form = &json.emplace();
+    Messages messages(*out);
+    if (mode == OutputMode::Json) messages.form = &json.emplace(*out);
     messages.python = mode == OutputMode::Python;
     RunOptions options = default_options();
     parse_switches(argc, argv, options, messages);
-    return run_with({options, messages, streams}, json ? &*json : nullptr);
+    return run_with({*out, options, messages, streams}, json ? &*json : nullptr);
 }

@@ -6,11 +6,13 @@
 
 #include <cstdio>
 
-// Streams that stand in for the files a run names (an in-process harness
-// reads from memory): the debugging file, and the old build of -diff=OLD.
+// Streams that stand in for the files a run names and for standard output
+// (an in-process harness reads from memory and checks what is written): the
+// debugging file, the old build of -diff=OLD.
 struct RunStreams {
     std::FILE* debug_file = nullptr;
     std::FILE* old_build = nullptr;
+    std::FILE* output = nullptr;  // standard output when null
 };
 
 int run_vardex(int argc, char** argv, const RunStreams& streams = {});

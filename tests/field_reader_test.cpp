@@ -16,8 +16,10 @@
 
 namespace {
 
-// A failed read ends the run with the fatal line, as in text mode.
-const Messages text_messages;
+// The writer of the tests, as a run has one, and a failed read that ends the
+// run with the fatal line, as in text mode.
+OutputWriter out;
+const Messages text_messages{out};
 
 // Feeds `bytes` to `file` as the debugging file.
 void attach_bytes(DebugFile& file, const std::string& bytes) {
@@ -224,8 +226,8 @@ TEST(OutputPieces, EscapedTextsHaveControlBytesEscapedAndWithPythonQuotesQuotesT
         {"/x\"\"\"\nimport os#", R"(/x"""\x0aimport os#)", R"(/x\"\"\"\x0aimport os#)"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(captured_output([&] { StreamOutput().put(Escaped{c.path}); }), c.text) << c.path;
-        EXPECT_EQ(captured_output([&] { StreamOutput().put(Escaped{c.path, true}); }), c.python) << c.path;
+        EXPECT_EQ(captured_output([&] { StreamOutput{out}.put(Escaped{c.path}); }), c.text) << c.path;
+        EXPECT_EQ(captured_output([&] { StreamOutput{out}.put(Escaped{c.path, true}); }), c.python) << c.path;
         EXPECT_EQ(one_line_width(c.path), c.text.size()) << c.path;
     }
 }
@@ -280,25 +282,25 @@ TEST(OutputPieces, WriteNumbersMembersAndCells) {
         std::string written, expected;
     };
     const Case cases[] = {
-        {captured_output([] { StreamOutput().put(Hex{0x6bc0}, ' ', Hex{0}, ' ', Hex{0xFFFFFFFFFFFFFFFF}); }),
+        {captured_output([] { StreamOutput{out}.put(Hex{0x6bc0}, ' ', Hex{0}, ' ', Hex{0xFFFFFFFFFFFFFFFF}); }),
          "0x6bc0 0x0 0xffffffffffffffff"},
         {captured_output([] {
-             StreamOutput().put(Hex{0x3c, 5}, ' ', Hex{0xabcdef, 5});
+             StreamOutput{out}.put(Hex{0x3c, 5}, ' ', Hex{0xabcdef, 5});
          }),
          "0x0003c 0xabcdef"},
         {captured_output([] {
-             StreamOutput().put('{', JsonMember{"a", 0, true}, JsonMember{"bytes", 4294967296});
+             StreamOutput{out}.put('{', JsonMember{"a", 0, true}, JsonMember{"bytes", 4294967296});
          }),
          R"({"a":0,"bytes":4294967296)"},
-        {captured_output([] { StreamOutput().put(JsonText{"a\"\n\xff"}, JsonNull{}, JsonContents{"\\"}); }),
+        {captured_output([] { StreamOutput{out}.put(JsonText{"a\"\n\xff"}, JsonNull{}, JsonContents{"\\"}); }),
          R"("a\"\nÿ"null\\)"},
         {captured_output([] {
-             StreamOutput().put('|', LeftAligned{Escaped{"a\tb"}, 8}, '|', RightAligned{Number{42u}, 5}, '|',
-                                RightAligned{Text{"wide"}, 2}, '|', Repeated{'#', 3}, '|');
+             StreamOutput{out}.put('|', LeftAligned{Escaped{"a\tb"}, 8}, '|', RightAligned{Number{42u}, 5}, '|',
+                                   RightAligned{Text{"wide"}, 2}, '|', Repeated{'#', 3}, '|');
          }),
          R"(|a\x09b  |   42|wide|###|)"},
         {captured_output([] {
-             StreamOutput().put(VersionLine{6, 36, 65535});
+             StreamOutput{out}.put(VersionLine{6, 36, 65535});
          }),
          "Debugging file from Ostrel 6.36 (v 65535)\n"},
     };
@@ -318,9 +320,9 @@ TEST(OutputPieces, TextsOfAnyLengthGoOutWhole) {
         escaped += c == '\x01' ? std::string("\\x01") : std::string(1, c);
         json += c == '\x01' ? std::string("\\u0001") : std::string(1, c);
     }
-    EXPECT_EQ(captured_output([&] { StreamOutput().put('<', Text{long_text}, '>'); }), '<' + long_text + '>');
-    EXPECT_EQ(captured_output([&] { StreamOutput().put(Escaped{long_text}, '\n'); }), escaped + '\n');
-    EXPECT_EQ(captured_output([&] { StreamOutput().put(JsonText{long_text}); }), '"' + json + '"');
+    EXPECT_EQ(captured_output([&] { StreamOutput{out}.put('<', Text{long_text}, '>'); }), '<' + long_text + '>');
+    EXPECT_EQ(captured_output([&] { StreamOutput{out}.put(Escaped{long_text}, '\n'); }), escaped + '\n');
+    EXPECT_EQ(captured_output([&] { StreamOutput{out}.put(JsonText{long_text}); }), '"' + json + '"');
 }
 
 TEST(OutputWriter, DecimalsAgreeWithToCharsAtEveryLength) {
@@ -345,7 +347,7 @@ TEST(OutputWriter, KeepsOrderAcrossManyFlushes) {
     std::string text = captured_output([&] {
         const std::string big(200000, 'z');
         for (int i = 0; i < 50000; ++i) {
-            StreamOutput().put(Number{i}, ',');
+            StreamOutput{out}.put(Number{i}, ',');
             expected += std::to_string(i) + ",";
         }
         out.put(big);

@@ -179,16 +179,17 @@ const RecordHandler<JsonListing> json_printers[18] = {
             [](auto& in, auto& o, auto&) { print_position_record(in, o, "{\"kind\":\"library_include\",\"at\":"); }>,
 };
 
-void print_json_version_line(DebugFile& in) {
+void print_json_version_line(DebugFile& in, OutputWriter& out) {
     std::uint8_t major = in.byte();
     std::uint8_t minor = in.byte();
     std::uint16_t revision = in.word();
-    StreamOutput().put("{\"kind\":\"version\",\"major\":", Number{major}, ",\"minor\":", Number{minor},
-                       ",\"revision\":", Number{revision}, "}\n");
+    StreamOutput{out}.put("{\"kind\":\"version\",\"major\":", Number{major}, ",\"minor\":", Number{minor},
+                          ",\"revision\":", Number{revision}, "}\n");
 }
 
-void print_json_unknown_type(DebugFile&, JsonListing&, int type) {
-    StreamOutput().put("{\"kind\":\"unknown_type\",\"type\":", Number{static_cast<std::uint8_t>(type)}, "}\n");
+void print_json_unknown_type(DebugFile&, JsonListing& listing, int type) {
+    StreamOutput{listing.out}.put("{\"kind\":\"unknown_type\",\"type\":", Number{static_cast<std::uint8_t>(type)},
+                                  "}\n");
 }
 
-void print_json_end() { out.put("{\"kind\":\"end\"}\n"); }
+void print_json_end(OutputWriter& out) { out.put("{\"kind\":\"end\"}\n"); }

@@ -11,6 +11,7 @@ struct JsonListing {
     // an index outside the table, is written as
     // {"index":255,"direction":"dir255_to","to":""}.
     static constexpr OutputBound output_bound{24, 128};
+    OutputWriter& out;
     json::JsonOutput& output;
 
     void begin_streamed_record(DebugFile& file, int type);
@@ -20,6 +21,6 @@ struct JsonListing {
 // Indexed by record type 0..17; entry 0 (End) is empty.
 extern const RecordHandler<JsonListing> json_printers[18];
 
-void print_json_version_line(DebugFile& file);
+void print_json_version_line(DebugFile& file, OutputWriter& out);
 void print_json_unknown_type(DebugFile& file, JsonListing& listing, int type);
-void print_json_end();
+void print_json_end(OutputWriter& out);

@@ -33,8 +33,8 @@ void JsonOutput::follow_nesting(const char* text, std::size_t size) {
 // Closes what the line of a record cut short leaves open, with "cut":true
 // in the record's own object, and ends the line.
 void JsonOutput::close_cut_record() {
-    follow_nesting(output_buffer + record.output_mark, out.used - record.output_mark);
-    StreamOutput o;
+    follow_nesting(out.buffer + record.output_mark, out.used - record.output_mark);
+    StreamOutput o{out};
     if (record.in_string) {
         o.put('"');
         record.last = '"';
@@ -76,21 +76,17 @@ void JsonOutput::fatal_line(std::initializer_list<MessagePart> message) {
         else
             out.used = record.output_mark;
     }
-    StreamOutput o;
+    StreamOutput o{out};
     o.put("{\"kind\":\"fatal_error\",\"message\":\"");
     for (const MessagePart& part : message) o.put(JsonContents{part.text});  // a path as it is: JSON escapes it
     o.put("\"}\n");
 }
 
 void JsonOutput::notice(std::initializer_list<std::string_view> message_parts) {
-    StreamOutput o;
+    StreamOutput o{out};
     o.put("{\"kind\":\"notice\",\"message\":\"");
     for (std::string_view part : message_parts) o.put(JsonContents{part});
     o.put("\"}\n");
 }
-
-void put_string_contents(std::string_view text) { StreamOutput().put(JsonContents{text}); }
-
-void put_string(std::string_view text) { StreamOutput().put(JsonText{text}); }
 
 }  // namespace json

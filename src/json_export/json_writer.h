@@ -55,10 +55,11 @@ struct OpenRecord {
 // error takes back or closes, and the form of the run's messages: the
 // fatal_error line and the notice line {"kind":"notice","message":"..."}.
 struct JsonOutput final : MessageForm, OutputHold {
+    OutputWriter& out;
     OpenRecord record{};
 
     // Makes the writing out of the buffer keep back an open record's line.
-    JsonOutput() { out.hold = this; }
+    explicit JsonOutput(OutputWriter& writer) : out(writer) { out.hold = this; }
     ~JsonOutput() { out.hold = nullptr; }
     JsonOutput(const JsonOutput&) = delete;
     JsonOutput& operator=(const JsonOutput&) = delete;
@@ -75,10 +76,5 @@ struct JsonOutput final : MessageForm, OutputHold {
     void follow_nesting(const char* text, std::size_t size);
     void close_cut_record();
 };
-
-// Writes `text` of any length as a quoted JSON string, or only what stands
-// between the quotes (output_pieces.h: JsonText, JsonContents).
-void put_string(std::string_view text);
-void put_string_contents(std::string_view text);
 
 }  // namespace json

@@ -22,8 +22,8 @@ std::string_view path_of(const GameModel& game, int file) {
 
 // PATH:LINE:CHAR and the colon after it; the file number stands for a path
 // that no File record gives.
-void put_text_position(const GameModel& game, LineRef at) {
-    StreamOutput o;
+void put_text_position(OutputWriter& out, const GameModel& game, LineRef at) {
+    StreamOutput o{out};
     if (game.files[at.file & 0xFF].declared)
         o.put(Escaped{path_of(game, at.file)});
     else
@@ -32,90 +32,91 @@ void put_text_position(const GameModel& game, LineRef at) {
 }
 
 // A code address: absolute, or +OFFSET when the file has no code area.
-void put_text_code_address(const GameModel& game, std::uint32_t code_offset) {
+void put_text_code_address(OutputWriter& out, const GameModel& game, std::uint32_t code_offset) {
     if (game.has_code_area)
-        StreamOutput().put(Hex{game.code_area + code_offset});
+        StreamOutput{out}.put(Hex{game.code_area + code_offset});
     else
-        StreamOutput().put('+', Hex{code_offset});
+        StreamOutput{out}.put('+', Hex{code_offset});
 }
 
-void put_text_routine(const RoutineStart& routine) {
-    StreamOutput().put(" in routine ", Escaped{routine.name.view()}, " (", Number{routine.number}, ')');
+void put_text_routine(OutputWriter& out, const RoutineStart& routine) {
+    StreamOutput{out}.put(" in routine ", Escaped{routine.name.view()}, " (", Number{routine.number}, ')');
 }
 
-void put_address_as_given(const Lookup& lookup) {
+void put_address_as_given(OutputWriter& out, const Lookup& lookup) {
     if (lookup.kind == LookupKind::CodeOffset)
-        StreamOutput().put('+', Hex{lookup.value});
+        StreamOutput{out}.put('+', Hex{lookup.value});
     else
-        StreamOutput().put(Hex{lookup.value});
+        StreamOutput{out}.put(Hex{lookup.value});
 }
 
-void text_bad(const Lookup& lookup) {
-    StreamOutput().put("Bad lookup ", Escaped{lookup.text}, Text{bad_lookup_advice}, '\n');
+void text_bad(OutputWriter& out, const Lookup& lookup) {
+    StreamOutput{out}.put("Bad lookup ", Escaped{lookup.text}, Text{bad_lookup_advice}, '\n');
 }
 
-void text_address(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer) {
+void text_address(OutputWriter& out, const GameModel& game, const Lookup& lookup, const AddressAnswer& answer) {
     if (!answer.found) {
-        put_address_as_given(lookup);
+        put_address_as_given(out, lookup);
         if (answer.no_code_area)
-            StreamOutput().put(": ", Text{no_code_area_advice}, '\n');
+            StreamOutput{out}.put(": ", Text{no_code_area_advice}, '\n');
         else
-            StreamOutput().put(": not in any routine\n");
+            StreamOutput{out}.put(": not in any routine\n");
         return;
     }
-    put_text_position(game, answer.at);
-    put_address_as_given(lookup);
-    StreamOutput().put(" is");
-    put_text_routine(answer.routine);
-    StreamOutput().put(", ", Number{answer.offset_in_routine}, " bytes in\n");
+    put_text_position(out, game, answer.at);
+    put_address_as_given(out, lookup);
+    StreamOutput{out}.put(" is");
+    put_text_routine(out, answer.routine);
+    StreamOutput{out}.put(", ", Number{answer.offset_in_routine}, " bytes in\n");
 }
 
-void text_code_row(const GameModel& game, const Lookup&, const CodeRow& row, bool) {
-    put_text_position(game, row.at);
+void text_code_row(OutputWriter& out, const GameModel& game, const Lookup&, const CodeRow& row, bool) {
+    put_text_position(out, game, row.at);
     if (row.routine == nullptr) {
-        StreamOutput().put("routine ", Number{row.routine_number}, ", ", Number{row.offset_in_routine}, " bytes in\n");
+        StreamOutput{out}.put("routine ", Number{row.routine_number}, ", ", Number{row.offset_in_routine},
+                              " bytes in\n");
         return;
     }
-    put_text_code_address(game, row.code_offset);
-    put_text_routine(*row.routine);
-    StreamOutput().put('\n');
+    put_text_code_address(out, game, row.code_offset);
+    put_text_routine(out, *row.routine);
+    StreamOutput{out}.put('\n');
 }
 
-void text_symbol_row(const GameModel& game, const Lookup&, const FoundSymbol& row, bool) {
+void text_symbol_row(OutputWriter& out, const GameModel& game, const Lookup&, const FoundSymbol& row, bool) {
     const SymbolRecord& symbol = row.symbol;
-    if (symbol.has_position) put_text_position(game, symbol.start);
-    StreamOutput o;
+    if (symbol.has_position) put_text_position(out, game, symbol.start);
+    StreamOutput o{out};
     o.put(Text{record_kinds[symbol.type].json_kind});
     if (symbol.type != Class) o.put(' ', Number{symbol.number});
     o.put(" \"", Escaped{symbol.name.view()}, '"');
     if (symbol.type == Routine) {
         o.put(" at ");
-        put_text_code_address(game, row.code_offset);
+        put_text_code_address(out, game, row.code_offset);
     }
     o.put('\n');
 }
 
-void text_close_list(const Lookup& lookup, bool found, unsigned next_line) {
+void text_close_list(OutputWriter& out, const Lookup& lookup, bool found, unsigned next_line) {
     if (found) return;
-    StreamOutput o;
+    StreamOutput o{out};
     o.put(Escaped{lookup.text}, Text{lookup.kind == LookupKind::SourceLine ? ": no code" : ": not found"});
     if (next_line != 0) o.put("; next code on line ", Number{static_cast<std::uint16_t>(next_line)});
     o.put('\n');
 }
 
-void text_unreadable(std::string_view, std::string_view path, std::string_view reason) {
-    StreamOutput().put(Escaped{path}, Text{changed_file}, Escaped{reason}, '\n');
+void text_unreadable(OutputWriter& out, std::string_view, std::string_view path, std::string_view reason) {
+    StreamOutput{out}.put(Escaped{path}, Text{changed_file}, Escaped{reason}, '\n');
 }
 
 // --- JSON -----------------------------------------------------------------------
 
-void open_json_answer(std::string_view lookup, bool found) {
-    StreamOutput().put("{\"kind\":\"lookup\",\"lookup\":", JsonText{lookup},
-                       found ? Text{",\"found\":true"} : Text{",\"found\":false"});
+void open_json_answer(OutputWriter& out, std::string_view lookup, bool found) {
+    StreamOutput{out}.put("{\"kind\":\"lookup\",\"lookup\":", JsonText{lookup},
+                          found ? Text{",\"found\":true"} : Text{",\"found\":false"});
 }
 
-void put_json_position(const GameModel& game, LineRef at) {
-    StreamOutput o;
+void put_json_position(OutputWriter& out, const GameModel& game, LineRef at) {
+    StreamOutput o{out};
     o.put(JsonMember{"file", static_cast<unsigned>(at.file)}, ",\"path\":");
     if (game.files[at.file & 0xFF].declared)
         o.put(JsonText{path_of(game, at.file)});
@@ -124,69 +125,71 @@ void put_json_position(const GameModel& game, LineRef at) {
     o.put(JsonMember{"line", static_cast<unsigned>(at.line)}, JsonMember{"char", static_cast<unsigned>(at.character)});
 }
 
-void put_json_routine(const RoutineStart& routine) {
-    StreamOutput().put(",\"routine\":", JsonText{routine.name.view()}, JsonMember{"routine_number", routine.number});
+void put_json_routine(OutputWriter& out, const RoutineStart& routine) {
+    StreamOutput{out}.put(",\"routine\":", JsonText{routine.name.view()}, JsonMember{"routine_number", routine.number});
 }
 
 // "address" (when the file has a code area) and "code_offset", the members
 // opening an object.
-void open_json_code(const GameModel& game, std::uint32_t code_offset) {
-    StreamOutput o;
+void open_json_code(OutputWriter& out, const GameModel& game, std::uint32_t code_offset) {
+    StreamOutput o{out};
     o.put('{');
     if (game.has_code_area) o.put(JsonMember{"address", game.code_area + code_offset, true}, ',');
     o.put(JsonMember{"code_offset", code_offset, true});
 }
 
-void json_bad(const Lookup& lookup) {
-    open_json_answer(lookup.text, false);
-    StreamOutput().put(",\"error\":\"Bad lookup ", JsonContents{lookup.text}, JsonContents{bad_lookup_advice}, "\"}\n");
+void json_bad(OutputWriter& out, const Lookup& lookup) {
+    open_json_answer(out, lookup.text, false);
+    StreamOutput{out}.put(",\"error\":\"Bad lookup ", JsonContents{lookup.text}, JsonContents{bad_lookup_advice},
+                          "\"}\n");
 }
 
-void json_address(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer) {
-    open_json_answer(lookup.text, answer.found);
-    StreamOutput o;
+void json_address(OutputWriter& out, const GameModel& game, const Lookup& lookup, const AddressAnswer& answer) {
+    open_json_answer(out, lookup.text, answer.found);
+    StreamOutput o{out};
     if (game.has_code_area)
         o.put(JsonMember{"address", lookup.kind == LookupKind::Address ? lookup.value : game.code_area + lookup.value});
     if (!answer.no_code_area && !answer.below_code_area) o.put(JsonMember{"code_offset", answer.code_offset});
     if (answer.no_code_area) o.put(",\"error\":\"", JsonContents{no_code_area_advice}, '"');
     if (answer.found) {
-        put_json_position(game, answer.at);
-        put_json_routine(answer.routine);
+        put_json_position(out, game, answer.at);
+        put_json_routine(out, answer.routine);
         o.put(JsonMember{"offset_in_routine", answer.offset_in_routine});
     }
     o.put("}\n");
 }
 
-void open_json_list(const Lookup& lookup, bool first, std::string_view member) {
+void open_json_list(OutputWriter& out, const Lookup& lookup, bool first, std::string_view member) {
     if (!first) {
-        StreamOutput().put(',');
+        StreamOutput{out}.put(',');
         return;
     }
-    open_json_answer(lookup.text, true);
-    StreamOutput().put(Text{member});
+    open_json_answer(out, lookup.text, true);
+    StreamOutput{out}.put(Text{member});
 }
 
-void json_code_row(const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first) {
-    open_json_list(lookup, first, ",\"code\":[");
+void json_code_row(OutputWriter& out, const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first) {
+    open_json_list(out, lookup, first, ",\"code\":[");
     if (row.routine == nullptr) {
-        StreamOutput().put("{\"routine\":", JsonNull{}, JsonMember{"routine_number", row.routine_number});
+        StreamOutput{out}.put("{\"routine\":", JsonNull{}, JsonMember{"routine_number", row.routine_number});
     } else {
-        open_json_code(game, row.code_offset);
-        put_json_routine(*row.routine);
+        open_json_code(out, game, row.code_offset);
+        put_json_routine(out, *row.routine);
     }
-    StreamOutput().put(JsonMember{"offset_in_routine", row.offset_in_routine});
-    put_json_position(game, row.at);
-    StreamOutput().put('}');
+    StreamOutput{out}.put(JsonMember{"offset_in_routine", row.offset_in_routine});
+    put_json_position(out, game, row.at);
+    StreamOutput{out}.put('}');
 }
 
-void json_symbol_row(const GameModel& game, const Lookup& lookup, const FoundSymbol& row, bool first) {
+void json_symbol_row(OutputWriter& out, const GameModel& game, const Lookup& lookup, const FoundSymbol& row,
+                     bool first) {
     const SymbolRecord& symbol = row.symbol;
-    open_json_list(lookup, first, ",\"symbols\":[");
-    StreamOutput o;
+    open_json_list(out, lookup, first, ",\"symbols\":[");
+    StreamOutput o{out};
     o.put("{\"kind\":\"", Text{record_kinds[symbol.type].json_kind}, '"');
     if (symbol.type != Class) o.put(JsonMember{"number", symbol.number});
     o.put(",\"name\":", JsonText{symbol.name.view()});
-    if (symbol.has_position) put_json_position(game, symbol.start);
+    if (symbol.has_position) put_json_position(out, game, symbol.start);
     if (symbol.type == Routine) {
         if (game.has_code_area) o.put(JsonMember{"address", game.code_area + row.code_offset});
         o.put(JsonMember{"code_offset", row.code_offset});
@@ -194,15 +197,16 @@ void json_symbol_row(const GameModel& game, const Lookup& lookup, const FoundSym
     o.put('}');
 }
 
-void json_close_list(const Lookup& lookup, bool found, unsigned next_line) {
-    if (!found) open_json_answer(lookup.text, false);
-    if (next_line != 0) StreamOutput().put(JsonMember{"next_line", next_line});
-    StreamOutput().put(Text{found ? "]}\n" : "}\n"});
+void json_close_list(OutputWriter& out, const Lookup& lookup, bool found, unsigned next_line) {
+    if (!found) open_json_answer(out, lookup.text, false);
+    if (next_line != 0) StreamOutput{out}.put(JsonMember{"next_line", next_line});
+    StreamOutput{out}.put(Text{found ? "]}\n" : "}\n"});
 }
 
-void json_unreadable(std::string_view lookup, std::string_view path, std::string_view reason) {
-    open_json_answer(lookup, false);
-    StreamOutput().put(",\"error\":\"", JsonContents{path}, JsonContents{changed_file}, JsonContents{reason}, "\"}\n");
+void json_unreadable(OutputWriter& out, std::string_view lookup, std::string_view path, std::string_view reason) {
+    open_json_answer(out, lookup, false);
+    StreamOutput{out}.put(",\"error\":\"", JsonContents{path}, JsonContents{changed_file}, JsonContents{reason},
+                          "\"}\n");
 }
 
 }  // namespace

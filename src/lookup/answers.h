@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "lookup/index.h"
+#include "output_writer.h"
 
 namespace lookup {
 
@@ -46,23 +47,24 @@ struct CodeRow {
 // the answers name. A list answer is written as its rows come, then closed
 // with whether it had any.
 struct AnswerWriter {
-    void (*bad)(const Lookup& lookup);
-    void (*address)(const GameModel& game, const Lookup& lookup, const AddressAnswer& answer);
-    void (*code_row)(const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first);
-    void (*symbol_row)(const GameModel& game, const Lookup& lookup, const FoundSymbol& row, bool first);
+    void (*bad)(OutputWriter& out, const Lookup& lookup);
+    void (*address)(OutputWriter& out, const GameModel& game, const Lookup& lookup, const AddressAnswer& answer);
+    void (*code_row)(OutputWriter& out, const GameModel& game, const Lookup& lookup, const CodeRow& row, bool first);
+    void (*symbol_row)(OutputWriter& out, const GameModel& game, const Lookup& lookup, const FoundSymbol& row,
+                       bool first);
     // A FILE:LINE lookup that found no code may name the next line that has
     // some (0: none).
-    void (*close_list)(const Lookup& lookup, bool found, unsigned next_line);
+    void (*close_list)(OutputWriter& out, const Lookup& lookup, bool found, unsigned next_line);
     // The answer to `lookup` when the file changed and could not be read again.
-    void (*unreadable)(std::string_view lookup, std::string_view path, std::string_view reason);
+    void (*unreadable)(OutputWriter& out, std::string_view lookup, std::string_view path, std::string_view reason);
 };
 
 extern const AnswerWriter text_answers;
 extern const AnswerWriter json_answers;
 
 // Answers one lookup with `writer`; true when it found its answer.
-bool answer(DebugFile& file, LookupIndex& index, std::string_view text, const AnswerWriter& writer);
+bool answer(DebugFile& file, LookupIndex& index, std::string_view text, const AnswerWriter& writer, OutputWriter& out);
 // Answers `text` as a bad lookup, whatever it reads as (a line cut short).
-bool answer_bad(std::string_view text, const AnswerWriter& writer);
+bool answer_bad(std::string_view text, const AnswerWriter& writer, OutputWriter& out);
 
 }  // namespace lookup

@@ -332,8 +332,8 @@ void build_index(DebugFile& file, LookupIndex& index) {
     IndexReading reading{index};
     read_game_model(file, *index.model, reading);
     for (int file = 0; file < file_number_count; ++file) {
+        if ((index.model->declared_files[file / 64] >> (file % 64) & 1) == 0) continue;
         const SourceFileNames& names = index.model->files[file];
-        if (!names.declared) continue;
         add_file_name(*index.tables, names.include_name.view(), file, 0);
         add_file_name(*index.tables, names.file_name.view(), file, 1);
         add_file_name(*index.tables, names.last_part(), file, 2);

@@ -27,6 +27,7 @@ constexpr std::size_t stdin_buffer_size = 64 * 1024;
 // --- Following the file -------------------------------------------------------
 
 struct Server {
+    OutputWriter& out;
     DebugFile& file;
     LookupFailure& failure;
     lookup::LookupIndex& index;
@@ -92,14 +93,16 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 // the file, is taken back and given again from the file read again.
 bool answer_text(Server& server, std::string_view text) {
     if (text.ends_with('\r')) text.remove_suffix(1);
-    if (text.size() > longest_lookup) return lookup::answer_bad(text.substr(0, longest_lookup), server.writer);
+    if (text.size() > longest_lookup)
+        return lookup::answer_bad(text.substr(0, longest_lookup), server.writer, server.out);
     while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
     for (int attempt = 0; attempt < 3 && !server.unreadable; ++attempt) {
+        OutputWriter& out = server.out;
         const std::size_t mark = out.used;
         const std::uint64_t written_before = out.written;
         try {
-            return lookup::answer(server.file, server.index, text, server.writer);
+            return lookup::answer(server.file, server.index, text, server.writer, out);
         } catch (const lookup::IndexStale&) {
         } catch (const InputFailed&) {
         }
@@ -111,7 +114,7 @@ bool answer_text(Server& server, std::string_view text) {
         server.unreadable = true;
         server.reason = "it changes while it is read";
     }
-    server.writer.unreadable(text, server.path, server.reason);
+    server.writer.unreadable(server.out, text, server.path, server.reason);
     return false;
 }
 
@@ -119,7 +122,7 @@ bool answer_text(Server& server, std::string_view text) {
 // line follows its answer, so that a reader knows the answer is complete.
 bool answer_line(Server& server, const char* line, std::size_t length) {
     const bool found = answer_text(server, {line, length});
-    if (!server.json) out.put('\n');
+    if (!server.json) server.out.put('\n');
     return found;
 }
 
@@ -149,7 +152,7 @@ bool answer_lookups_from_standard_input(Server& server) {
         std::memmove(stdin_buffer, stdin_buffer + begin, end - begin);
         end -= begin;
         begin = 0;
-        out.flush();
+        server.out.flush();
         ssize_t count = read(input, stdin_buffer + end, stdin_buffer_size - end);
         if (count > 0) {
             end += static_cast<std::size_t>(count);
@@ -177,7 +180,8 @@ int answer_lookups(DebugFile& file, LookupFailure& failure, lookup::LookupIndex&
     lookup::build_index(file, index);
     const bool json = options.mode == OutputMode::Json;
     Server server{
-        file, failure, index, json ? lookup::json_answers : lookup::text_answers, json, options.debug_file_name};
+        failure.messages.out,   file, failure, index, json ? lookup::json_answers : lookup::text_answers, json,
+        options.debug_file_name};
     note_indexed_file(server);
     bool all_found = true;
     for (int i = 0; i < options.lookup_count; ++i) all_found = answer_text(server, options.lookups[i]) && all_found;

@@ -160,7 +160,7 @@ const RecordHandler<PythonExport> python_handlers[18] = {
                                  PythonExport& p) { print_source_marker(in, o, p, "Zkelm_qivSource_includeQuibrel"); }>,
 };
 
-void print_docstring_opening() {
+void print_docstring_opening(OutputWriter& out) {
     out.put(
         "\"\"\"\n"
         "Ostrel debugging info extracted by Vardex\n"
@@ -169,17 +169,18 @@ void print_docstring_opening() {
         "\n");
 }
 
-void print_python_preamble() {
+void print_python_preamble(OutputWriter& out) {
     out.put(
         "\"\"\"\n\nZkelm_qivObjList = []\nZkelm_qivObjDict = {}\n\n"
         "l=Zkelm_qivObjList\nd=Zkelm_qivObjDict\n\n");
 }
 
 void print_sources_list(PythonExport& python) {
+    OutputWriter& out = python.out;
     out.put("Zkelm_qivSources=[");
     for (int file = 1; file <= python.source_files.last_file_number; ++file) {
         if (!is_listed_in_sources(python.selection, python.source_files, file)) continue;
-        StreamOutput().put('\'', path_of(python, file), "',");
+        StreamOutput{out}.put('\'', path_of(python, file), "',");
     }
     out.put("]\n");
 }

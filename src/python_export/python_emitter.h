@@ -36,10 +36,11 @@ struct PythonExport {
     // bytes for each of their 255.
     static constexpr OutputBound output_bound{12, 2 * python_bytes_per_byte * 255 + 256};
 
-    SelectionLists selection;
-    SourceFileTable source_files;
-    CurrentObject current;
-    FileFacts file_facts[source_file_count];
+    OutputWriter& out;
+    SelectionLists selection{};
+    SourceFileTable source_files{};
+    CurrentObject current{};
+    FileFacts file_facts[source_file_count]{};
 
     void begin_streamed_record(DebugFile&, int) {}
     void end_streamed_record() {}
@@ -49,6 +50,6 @@ struct PythonExport {
 // that write nothing are skipped.
 extern const RecordHandler<PythonExport> python_handlers[18];
 
-void print_docstring_opening();
-void print_python_preamble();
+void print_docstring_opening(OutputWriter& out);
+void print_python_preamble(OutputWriter& out);
 void print_sources_list(PythonExport& python);

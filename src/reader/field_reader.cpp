@@ -29,7 +29,8 @@ DebugFile::~DebugFile() {
 }
 
 void DebugFile::empty_window_at(std::uint64_t at) {
-    next = end = buffer;
+    next = buffer;
+    window_ends_at(buffer);
     start_offset = window_end_offset = at;
 }
 
@@ -96,7 +97,7 @@ bool DebugFile::refill() {
     std::size_t count = read_from_file(buffer, next_read_size);
     next_read_size = next_read_size * 4 < input_buffer_size ? next_read_size * 4 : input_buffer_size;
     next = buffer;
-    end = buffer + count;
+    window_ends_at(buffer + count);
     start_offset = window_end_offset;
     window_end_offset += count;
     return count != 0;
@@ -157,7 +158,7 @@ bool DebugFile::refill_keeping_unread() {
     std::memmove(buffer, next, unread);
     std::size_t count = read_from_file(buffer + unread, input_buffer_size - unread);
     next = buffer;
-    end = buffer + unread + count;
+    window_ends_at(buffer + unread + count);
     start_offset = next_offset;
     window_end_offset += count;
     return count != 0;

@@ -302,6 +302,10 @@ class DebugFile {
     void require_input();
     [[noreturn]] void input_ended() const;
     void empty_window_at(std::uint64_t offset);
+    void window_ends_at(const unsigned char* window_end) {
+        end = window_end;
+        std::memset(buffer + (end - buffer), 0, input_padding);
+    }
     std::size_t read_from_file(unsigned char* into, std::size_t size);
     bool move_to(std::uint64_t offset);
 
@@ -324,8 +328,9 @@ class DebugFile {
     bool seekable = false;
     // Where a string that runs past the window is put together.
     StringField straddling_string;
-    // Zeroed, so that a look ahead past the window reads known bytes.
-    unsigned char buffer[input_buffer_size + input_padding]{};
+    // The input_padding bytes past the window's end are kept zero, so that
+    // a look ahead past it reads known bytes (window_ends_at).
+    unsigned char buffer[input_buffer_size + input_padding];
 };
 
 // --- Readers of a record's fields ---------------------------------------------

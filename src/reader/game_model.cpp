@@ -6,7 +6,10 @@
 
 #include <algorithm>
 
-void learn_file(GameModel& model, const FileRecord& file) { model.files[file.number].note(file); }
+void learn_file(GameModel& model, const FileRecord& file) {
+    model.files[file.number].note(file);
+    model.declared_files[file.number / 64] |= std::uint64_t{1} << (file.number % 64);
+}
 
 void learn_memory_map(DebugFile& file, GameModel& model) {
     const bool first_map = !model.has_memory_map;

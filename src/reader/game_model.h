@@ -104,6 +104,9 @@ struct GameModel {
     unsigned version_revision;
 
     SourceFileNames files[file_number_count];
+    // The numbers that have a File record, one bit each, so that a reading
+    // of few files touches only their entries.
+    std::uint64_t declared_files[file_number_count / 64];
 
     // The first "code area" entry of any memory map: where code offsets start.
     bool has_code_area;

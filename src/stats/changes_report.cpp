@@ -45,8 +45,8 @@ int record_changes(const GameModel& old_model, const GameModel& new_model, KindC
 // --- Text --------------------------------------------------------------------
 
 // The first rows of a part, widths measured on those shown.
-void print_rows(std::string_view title, SizeChanges& changes, PartChanges& part) {
-    StreamOutput o;
+void print_rows(OutputWriter& out, std::string_view title, SizeChanges& changes, PartChanges& part) {
+    StreamOutput o{out};
     if (part.count == 0) return o.put(Text{title}, ": no changes\n");
     SizeRow rows[changes_shown];
     Name names[changes_shown];
@@ -75,8 +75,8 @@ void print_rows(std::string_view title, SizeChanges& changes, PartChanges& part)
         o.put(Number{static_cast<unsigned>(rest)}, rest == 1 ? Text{" more change\n"} : Text{" more changes\n"});
 }
 
-void print_record_changes(const KindChange* rows, int count) {
-    StreamOutput o;
+void print_record_changes(OutputWriter& out, const KindChange* rows, int count) {
+    StreamOutput o{out};
     if (count == 0) return o.put("Records: no changes\n");
     // "Records", "old count", "new count", "old bytes", "new bytes", "change"
     std::size_t widths[6] = {7, 9, 9, 9, 9, 6};
@@ -103,35 +103,35 @@ void print_record_changes(const KindChange* rows, int count) {
     }
 }
 
-void print_text_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, SizeChanges& changes,
-                        const KindChange* records, int record_count) {
-    StreamOutput o;
+void print_text_changes(OutputWriter& out, const SizeProfile& old_profile, const SizeProfile& new_profile,
+                        SizeChanges& changes, const KindChange* records, int record_count) {
+    StreamOutput o{out};
     o.put(version_line(*new_profile.model));
-    print_story(new_profile.story);
+    print_story(out, new_profile.story);
     o.put("Old build: ", version_line(*old_profile.model));
-    print_story(old_profile.story, "Old story file");
+    print_story(out, old_profile.story, "Old story file");
     o.put("Story file change: ");
     if (old_profile.story.known && new_profile.story.known)
         o.put(Change{static_cast<std::int64_t>(new_profile.story.bytes) - old_profile.story.bytes});
     else
         o.put("unknown");
     o.put(" bytes\n\n");
-    print_record_changes(records, record_count);
+    print_record_changes(out, records, record_count);
     o.put('\n');
     if (changes.sections_unsized)
         o.put("Sections: not compared (a memory map of separate regions)\n");
     else
-        print_rows("Sections", changes, changes.sections);
+        print_rows(out, "Sections", changes, changes.sections);
     o.put('\n');
-    print_rows("Source file", changes, changes.files);
+    print_rows(out, "Source file", changes, changes.files);
     o.put('\n');
-    print_rows("Routine", changes, changes.routines);
+    print_rows(out, "Routine", changes, changes.routines);
 }
 
 // --- JSON --------------------------------------------------------------------
 
-void put_json_rows(std::string_view name, SizeChanges& changes, PartChanges& part) {
-    StreamOutput o;
+void put_json_rows(OutputWriter& out, std::string_view name, SizeChanges& changes, PartChanges& part) {
+    StreamOutput o{out};
     o.put(",\"", Text{name}, "\":[");
     int i = 0;
     for_each_row(changes, part, part.count, [&](const SizeRow& row) {
@@ -143,13 +143,13 @@ void put_json_rows(std::string_view name, SizeChanges& changes, PartChanges& par
     o.put(']');
 }
 
-void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, SizeChanges& changes,
-                        const KindChange* records, int record_count) {
-    StreamOutput o;
+void print_json_changes(OutputWriter& out, const SizeProfile& old_profile, const SizeProfile& new_profile,
+                        SizeChanges& changes, const KindChange* records, int record_count) {
+    StreamOutput o{out};
     o.put("{\"kind\":\"stats_diff\",\"story\":{\"old\":");
-    put_json_story(old_profile.story);
+    put_json_story(out, old_profile.story);
     o.put(",\"new\":");
-    put_json_story(new_profile.story);
+    put_json_story(out, new_profile.story);
     o.put("},\"records\":[");
     for (int i = 0; i < record_count; ++i) {
         const KindChange& row = records[i];
@@ -158,23 +158,24 @@ void print_json_changes(const SizeProfile& old_profile, const SizeProfile& new_p
               JsonMember{"new_bytes", row.new_tally.bytes}, '}');
     }
     o.put(']');
-    put_json_rows("sections", changes, changes.sections);
-    put_json_rows("files", changes, changes.files);
-    put_json_rows("routines", changes, changes.routines);
+    put_json_rows(out, "sections", changes, changes.sections);
+    put_json_rows(out, "files", changes, changes.files);
+    put_json_rows(out, "routines", changes, changes.routines);
     o.put("}\n");
 }
 
 }  // namespace
 
-int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, const RunOptions& options) {
+int print_stats_changes(OutputWriter& out, const SizeProfile& old_profile, const SizeProfile& new_profile,
+                        const RunOptions& options) {
     const SizeChangesHandle changes = compare_size_profiles(old_profile, new_profile);
     KindChange records[last_record_type + 1];
     const int record_count = record_changes(*old_profile.model, *new_profile.model, records);
     if (options.stats_picture)
-        print_size_picture(new_profile, changes.get());
+        print_size_picture(out, new_profile, changes.get());
     else if (options.mode == OutputMode::Json)
-        print_json_changes(old_profile, new_profile, *changes, records, record_count);
+        print_json_changes(out, old_profile, new_profile, *changes, records, record_count);
     else
-        print_text_changes(old_profile, new_profile, *changes, records, record_count);
+        print_text_changes(out, old_profile, new_profile, *changes, records, record_count);
     return 0;
 }

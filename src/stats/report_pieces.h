@@ -77,8 +77,8 @@ void for_each_record_kind(const GameModel& model, Visit visit) {
 }
 
 // "Story file: ..." after `label`, the line of the story's size.
-inline void print_story(const StorySize& story, std::string_view label = "Story file") {
-    StreamOutput o;
+inline void print_story(OutputWriter& out, const StorySize& story, std::string_view label = "Story file") {
+    StreamOutput o{out};
     if (!story.known) return o.put(Text{label}, ": size unknown (no version 1 to 8 in the header)\n");
     o.put(Text{label}, ": version ", Number{story.version}, ", ", Number{story.bytes}, " bytes of ");
     o.put(Number{story.limit}, " (", Percent{story.bytes, story.limit}, "), ", Number{story.limit - story.bytes},
@@ -89,8 +89,8 @@ inline void print_story(const StorySize& story, std::string_view label = "Story 
 inline Text row_opening(int row) { return {row == 0 ? "{" : ",{"}; }
 
 // A story member's value: {"version","bytes","limit"} or null.
-inline void put_json_story(const StorySize& story) {
-    StreamOutput o;
+inline void put_json_story(OutputWriter& out, const StorySize& story) {
+    StreamOutput o{out};
     if (!story.known) return o.put(JsonNull{});
     o.put('{', JsonMember{"version", story.version, true}, JsonMember{"bytes", story.bytes},
           JsonMember{"limit", story.limit}, '}');

@@ -44,50 +44,51 @@ struct Coordinate {
     }
 };
 
-void put_rect(const Box& box, std::string_view kind, std::string_view fill, std::string_view outline = "") {
-    StreamOutput().put("<rect class=\"", Text{kind}, "\" x=\"", Coordinate{box.x}, "\" y=\"", Coordinate{box.y},
-                       "\" width=\"", Coordinate{box.width}, "\" height=\"", Coordinate{box.height}, "\" fill=\"",
-                       Text{fill}, '"', Text{outline}, "><title>");
+void put_rect(OutputWriter& out, const Box& box, std::string_view kind, std::string_view fill,
+              std::string_view outline = "") {
+    StreamOutput{out}.put("<rect class=\"", Text{kind}, "\" x=\"", Coordinate{box.x}, "\" y=\"", Coordinate{box.y},
+                          "\" width=\"", Coordinate{box.width}, "\" height=\"", Coordinate{box.height}, "\" fill=\"",
+                          Text{fill}, '"', Text{outline}, "><title>");
 }
 
 // Ends a rectangle's tooltip, which begins "NAME: BYTES bytes".
-void end_rect() { StreamOutput().put("</title></rect>\n"); }
+void end_rect(OutputWriter& out) { StreamOutput{out}.put("</title></rect>\n"); }
 
-void put_bytes_title(std::string_view name, std::uint64_t bytes, std::uint64_t total) {
-    StreamOutput().put(XmlText{name}, ": ", Number{bytes}, " bytes (", Percent{bytes, total}, ')');
+void put_bytes_title(OutputWriter& out, std::string_view name, std::uint64_t bytes, std::uint64_t total) {
+    StreamOutput{out}.put(XmlText{name}, ": ", Number{bytes}, " bytes (", Percent{bytes, total}, ')');
 }
 
 // A label at the box's top left, `lines` lines down (below a file's label).
-void put_label(const Box& box, std::string_view text, bool bold, int lines = 0) {
+void put_label(OutputWriter& out, const Box& box, std::string_view text, bool bold, int lines = 0) {
     if (box.height < label_height * (lines + 1) || static_cast<double>(text.size()) * character_width + 6 > box.width)
         return;
-    StreamOutput().put("<text x=\"", Coordinate{box.x + 3}, "\" y=\"", Coordinate{box.y + 11 + label_height * lines},
-                       bold ? Text{"\" font-weight=\"bold\">"} : Text{"\">"}, XmlText{text}, "</text>\n");
+    StreamOutput{out}.put("<text x=\"", Coordinate{box.x + 3}, "\" y=\"", Coordinate{box.y + 11 + label_height * lines},
+                          bold ? Text{"\" font-weight=\"bold\">"} : Text{"\">"}, XmlText{text}, "</text>\n");
 }
 
 // The story's sections along its limit, and the room left.
-void put_strip(const SizeProfile& profile) {
+void put_strip(OutputWriter& out, const SizeProfile& profile) {
     const StorySize& story = profile.story;
     if (!story.known) return;
     const double scale = picture_width / static_cast<double>(story.limit);
-    put_rect({0, title_height, story.bytes * scale, strip_height}, "story", "#e4e4e4");
-    put_bytes_title("story file", story.bytes, story.limit);
-    end_rect();
+    put_rect(out, {0, title_height, story.bytes * scale, strip_height}, "story", "#e4e4e4");
+    put_bytes_title(out, "story file", story.bytes, story.limit);
+    end_rect(out);
     const GameModel& model = *profile.model;
     for (int i = 0; i < model.memory_map_size; ++i) {
         std::uint32_t size;
         if (!section_size(profile, i, size) || size == 0) continue;
         const Box box{model.memory_map[i].address * scale, title_height, size * scale, strip_height};
-        put_rect(box, "section", file_colours[i % std::size(file_colours)]);
-        put_bytes_title(model.memory_map[i].name.view(), size, story.limit);
-        end_rect();
-        put_label(box, model.memory_map[i].name.view(), false);
+        put_rect(out, box, "section", file_colours[i % std::size(file_colours)]);
+        put_bytes_title(out, model.memory_map[i].name.view(), size, story.limit);
+        end_rect(out);
+        put_label(out, box, model.memory_map[i].name.view(), false);
     }
     const Box left{story.bytes * scale, title_height, (story.limit - story.bytes) * scale, strip_height};
-    put_rect(left, "left", "#ffffff");
-    put_bytes_title("room left", story.limit - story.bytes, story.limit);
-    end_rect();
-    put_label(left, "room left", false);
+    put_rect(out, left, "left", "#ffffff");
+    put_bytes_title(out, "room left", story.limit - story.bytes, story.limit);
+    end_rect(out);
+    put_label(out, left, "room left", false);
 }
 
 // How a routine changed since the old build, by the changed row of its key.
@@ -101,16 +102,16 @@ Change change_of(const SizeChanges& changes, unsigned number, const ChangedRow* 
     return row_change(changes, changes.routines, **found) > 0 ? Change::Grown : Change::Shrunk;
 }
 
-void put_heading(const SizeProfile& profile, const SizeChanges* changes) {
-    StreamOutput o;
+void put_heading(OutputWriter& out, const SizeProfile& profile, const SizeChanges* changes) {
+    StreamOutput o{out};
     o.put("<text x=\"4\" y=\"18\" font-size=\"14\">Code: ", Number{profile.code_bytes}, " bytes in ",
           Number{static_cast<unsigned>(profile.measured_count)}, " routines</text>\n");
     if (changes == nullptr) return;
     for (int i = 0; i < 4; ++i) {
         const double x = 700 + 120 * i;
-        put_rect({x, 6, 14, 14}, "legend", change_colours[i]);
+        put_rect(out, {x, 6, 14, 14}, "legend", change_colours[i]);
         o.put(Text{change_names[i]});
-        end_rect();
+        end_rect(out);
         o.put("<text x=\"", Coordinate{x + 18}, "\" y=\"18\">", Text{change_names[i]}, "</text>\n");
     }
 }
@@ -132,7 +133,7 @@ struct Layout {
 
 }  // namespace
 
-void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) {
+void print_size_picture(OutputWriter& out, const SizeProfile& profile, const SizeChanges* changes) {
     const GameModel& model = *profile.model;
     constexpr std::size_t room = word_count + file_number_count;
     Layout layout{static_cast<Box*>(allocate_table(sizeof(Box) * room)),
@@ -147,12 +148,12 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
         });
     }
 
-    StreamOutput o;
+    StreamOutput o{out};
     o.put("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1200\" height=\"", Number{unsigned{picture_height}},
           "\" viewBox=\"0 0 1200 ", Number{unsigned{picture_height}},
           "\" font-family=\"sans-serif\" font-size=\"11\">\n<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n");
-    put_heading(profile, changes);
-    put_strip(profile);
+    put_heading(out, profile, changes);
+    put_strip(out, profile);
 
     // Files, largest first, each with its routines largest first.
     int first_of_file[file_number_count + 1] = {};
@@ -208,21 +209,21 @@ void print_size_picture(const SizeProfile& profile, const SizeChanges* changes) 
             if (changes != nullptr)
                 fill = change_colours[static_cast<int>(change_of(*changes, number, layout.by_key, by_key_count))];
             const std::string_view routine = routine_name(profile, number, name);
-            put_rect(layout.boxes[i], "routine", fill, " stroke=\"#ffffff\" stroke-width=\"0.5\"");
-            put_bytes_title(routine, code_bytes_of(span), profile.code_bytes);
+            put_rect(out, layout.boxes[i], "routine", fill, " stroke=\"#ffffff\" stroke-width=\"0.5\"");
+            put_bytes_title(out, routine, code_bytes_of(span), profile.code_bytes);
             o.put(' ', XmlText{path}, ':', Number{span.line});
-            end_rect();
-            put_label(layout.boxes[i], routine, false, layout.boxes[i].y == file_boxes[f].y);
+            end_rect(out);
+            put_label(out, layout.boxes[i], routine, false, layout.boxes[i].y == file_boxes[f].y);
         }
         if (small_bytes != 0) {
-            put_rect(layout.boxes[shown], "small", "#eeeeee");
+            put_rect(out, layout.boxes[shown], "small", "#eeeeee");
             o.put(Number{static_cast<unsigned>(small_count)}, " small routines: ", Number{small_bytes}, " bytes");
-            end_rect();
+            end_rect(out);
         }
-        put_rect(file_boxes[f], "file", "none", " stroke=\"#303030\" stroke-width=\"1.5\"");
-        put_bytes_title(path, profile.file_code[file].bytes, profile.code_bytes);
-        end_rect();
-        put_label(file_boxes[f], path, true);
+        put_rect(out, file_boxes[f], "file", "none", " stroke=\"#303030\" stroke-width=\"1.5\"");
+        put_bytes_title(out, path, profile.file_code[file].bytes, profile.code_bytes);
+        end_rect(out);
+        put_label(out, file_boxes[f], path, true);
         o.put("</g>\n");
     }
     o.put("</svg>\n");

@@ -1,6 +1,7 @@
 // -svg: the size profile as one self-contained SVG picture.
 #pragma once
 
+#include "output_writer.h"
 #include "stats/size_changes.h"
 #include "stats/size_profile.h"
 
@@ -13,4 +14,4 @@ constexpr int treemap_height = 800;
 // rectangle per source file holding one per routine (those of less than a
 // pixel grouped per file), each with its tooltip. With `changes`, the
 // routines are coloured by their change since the old build.
-void print_size_picture(const SizeProfile& profile, const SizeChanges* changes);
+void print_size_picture(OutputWriter& out, const SizeProfile& profile, const SizeChanges* changes);

@@ -6,6 +6,7 @@
 
 class DebugFile;
 struct RunOptions;
+struct OutputWriter;
 struct SizeProfile;
 
 // Reads the version numbers and every record of the open debugging file,
@@ -13,8 +14,9 @@ struct SizeProfile;
 // line in JSON mode, or the picture. Nothing of it is written before the
 // End record has been read, so a fatal error leaves no report. Returns the
 // exit status, 0.
-int print_stats_report(DebugFile& file, const RunOptions& options);
+int print_stats_report(OutputWriter& out, DebugFile& file, const RunOptions& options);
 
 // Writes what changed from `old_profile` to `new_profile`, both read whole
 // with their routines' names kept. Returns the exit status, 0.
-int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_profile, const RunOptions& options);
+int print_stats_changes(OutputWriter& out, const SizeProfile& old_profile, const SizeProfile& new_profile,
+                        const RunOptions& options);

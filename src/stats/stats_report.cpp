@@ -24,7 +24,7 @@ int bar_length(std::uint64_t part, std::uint64_t total) {
     return total == 0 ? 0 : static_cast<int>((part * 2 * full_bar + total) / (2 * total));
 }
 
-void print_records(const GameModel& model) {
+void print_records(OutputWriter& out, const GameModel& model) {
     RecordTally total{};
     std::size_t name_width = 7;  // "Records"
     for_each_record_kind(model, [&](std::string_view name, const RecordTally& tally) {
@@ -35,8 +35,8 @@ void print_records(const GameModel& model) {
     const std::size_t count_width = std::max<std::size_t>(5, written_size(Number{total.count}));
     const std::size_t bytes_width = std::max<std::size_t>(5, written_size(Number{total.bytes}));
     auto put_row = [&](std::string_view name, const auto& count, const auto& bytes) {
-        StreamOutput().put(LeftAligned{Text{name}, name_width}, "  ", RightAligned{count, count_width}, "  ",
-                           RightAligned{bytes, bytes_width}, '\n');
+        StreamOutput{out}.put(LeftAligned{Text{name}, name_width}, "  ", RightAligned{count, count_width}, "  ",
+                              RightAligned{bytes, bytes_width}, '\n');
     };
     put_row("Records", Text{"count"}, Text{"bytes"});
     for_each_record_kind(model, [&](std::string_view name, const RecordTally& tally) {
@@ -51,9 +51,9 @@ MaybeNumber section_size_cell(const SizeProfile& p, int position, std::string_vi
     return {known, size, absent};
 }
 
-void print_sections(const SizeProfile& p) {
+void print_sections(OutputWriter& out, const SizeProfile& p) {
     const GameModel& model = *p.model;
-    StreamOutput o;
+    StreamOutput o{out};
     if (!model.has_memory_map) return o.put("Sections: no memory map\n");
     if (model.memory_map_size == 0) return o.put("Sections: the memory map has no entries\n");
     std::size_t name_width = 8, address_width = 7, size_width = 4;  // "Sections", "address", "size"
@@ -78,8 +78,8 @@ void print_sections(const SizeProfile& p) {
 
 constexpr std::string_view without_end_label = "(no end, or end below start)";
 
-void print_code(const SizeProfile& p) {
-    StreamOutput o;
+void print_code(OutputWriter& out, const SizeProfile& p) {
+    StreamOutput o{out};
     o.put("Code: ", Number{p.code_bytes}, " bytes in ", Number{static_cast<unsigned>(p.measured_count)},
           p.measured_count == 1 ? Text{" routine\n"} : Text{" routines\n"});
     if (p.file_count == 0 && p.without_end == 0) return;
@@ -118,7 +118,7 @@ void print_code(const SizeProfile& p) {
     }
 }
 
-void print_largest_routines(const SizeProfile& p) {
+void print_largest_routines(OutputWriter& out, const SizeProfile& p) {
     const int shown = std::min(p.measured_count, largest_routines_shown);
     Name names[largest_routines_shown], scratch;
     std::size_t bytes_width = 5, name_width = 7;  // "bytes", "routine"
@@ -129,7 +129,7 @@ void print_largest_routines(const SizeProfile& p) {
         bytes_width = std::max(bytes_width, written_size(Number{code_bytes_of(p.model->routines.span[number])}));
         name_width = std::max(name_width, one_line_width(names[i].view()));
     }
-    StreamOutput o;
+    StreamOutput o{out};
     o.put("Largest routines\n", RightAligned{Text{"bytes"}, bytes_width}, "  ",
           RightAligned{Text{"percent"}, percent_width}, "  ", LeftAligned{Text{"routine"}, name_width}, "  start\n");
     Name label;
@@ -142,27 +142,27 @@ void print_largest_routines(const SizeProfile& p) {
     }
 }
 
-void print_text_report(const SizeProfile& p) {
-    StreamOutput o;
+void print_text_report(OutputWriter& out, const SizeProfile& p) {
+    StreamOutput o{out};
     o.put(version_line(*p.model));
-    print_story(p.story);
+    print_story(out, p.story);
     o.put('\n');
-    print_records(*p.model);
+    print_records(out, *p.model);
     o.put('\n');
-    print_sections(p);
+    print_sections(out, p);
     o.put('\n');
-    print_code(p);
+    print_code(out, p);
     if (p.measured_count == 0) return;
     o.put('\n');
-    print_largest_routines(p);
+    print_largest_routines(out, p);
 }
 
 // --- JSON --------------------------------------------------------------------
 
 // The File record's file name, or null for a number no File record names.
-void put_json_path(const GameModel& model, int number) {
+void put_json_path(OutputWriter& out, const GameModel& model, int number) {
     const SourceFileNames& file = model.files[number];
-    StreamOutput o;
+    StreamOutput o{out};
     o.put(",\"path\":");
     if (file.declared)
         o.put(JsonText{file.file_name.view()});
@@ -170,8 +170,8 @@ void put_json_path(const GameModel& model, int number) {
         o.put(JsonNull{});
 }
 
-void put_json_records(const GameModel& model) {
-    StreamOutput o;
+void put_json_records(OutputWriter& out, const GameModel& model) {
+    StreamOutput o{out};
     o.put(",\"records\":[");
     int row = 0;
     for_each_record_kind(model, [&](std::string_view name, const RecordTally& tally) {
@@ -181,9 +181,9 @@ void put_json_records(const GameModel& model) {
     o.put(']');
 }
 
-void put_json_sections(const SizeProfile& p) {
+void put_json_sections(OutputWriter& out, const SizeProfile& p) {
     const GameModel& model = *p.model;
-    StreamOutput o;
+    StreamOutput o{out};
     o.put(",\"sections\":[");
     for (int i = 0; i < model.memory_map_size; ++i) {
         const MemoryMapEntry& section = model.memory_map[i];
@@ -194,19 +194,19 @@ void put_json_sections(const SizeProfile& p) {
     if (model.memory_map_left_out != 0) o.put(JsonMember{"sections_left_out", model.memory_map_left_out});
 }
 
-void put_json_code(const SizeProfile& p) {
-    StreamOutput().put(",\"code\":{", JsonMember{"bytes", p.code_bytes, true},
-                       JsonMember{"routines", static_cast<std::uint64_t>(p.measured_count)},
-                       JsonMember{"without_end", p.without_end}, '}');
+void put_json_code(OutputWriter& out, const SizeProfile& p) {
+    StreamOutput{out}.put(",\"code\":{", JsonMember{"bytes", p.code_bytes, true},
+                          JsonMember{"routines", static_cast<std::uint64_t>(p.measured_count)},
+                          JsonMember{"without_end", p.without_end}, '}');
 }
 
-void put_json_files(const SizeProfile& p) {
-    StreamOutput o;
+void put_json_files(OutputWriter& out, const SizeProfile& p) {
+    StreamOutput o{out};
     o.put(",\"files\":[");
     for (int i = 0; i < p.file_count; ++i) {
         const int number = p.files_by_size[i];
         o.put(row_opening(i), JsonMember{"file", static_cast<std::uint64_t>(number), true});
-        put_json_path(*p.model, number);
+        put_json_path(out, *p.model, number);
         o.put(JsonMember{"routines", p.file_code[number].routines}, JsonMember{"bytes", p.file_code[number].bytes},
               '}');
     }
@@ -214,8 +214,8 @@ void put_json_files(const SizeProfile& p) {
 }
 
 // Every measured routine, largest first.
-void put_json_routines(const SizeProfile& p) {
-    StreamOutput o;
+void put_json_routines(OutputWriter& out, const SizeProfile& p) {
+    StreamOutput o{out};
     o.put(",\"routines\":[");
     Name scratch;
     for (int i = 0; i < p.measured_count; ++i) {
@@ -224,36 +224,36 @@ void put_json_routines(const SizeProfile& p) {
         o.put(row_opening(i), JsonMember{"number", number, true},
               ",\"name\":", JsonText{routine_name(p, number, scratch)}, JsonMember{"bytes", code_bytes_of(routine)},
               JsonMember{"file", routine.file});
-        put_json_path(*p.model, routine.file);
+        put_json_path(out, *p.model, routine.file);
         o.put(JsonMember{"line", routine.line}, JsonMember{"char", routine.character},
               JsonMember{"address", routine.start}, '}');
     }
     o.put(']');
 }
 
-void print_json_report(const SizeProfile& p) {
+void print_json_report(OutputWriter& out, const SizeProfile& p) {
     const GameModel& model = *p.model;
-    StreamOutput o;
+    StreamOutput o{out};
     o.put("{\"kind\":\"stats\",\"version\":{", JsonMember{"major", model.version_major, true},
           JsonMember{"minor", model.version_minor}, JsonMember{"revision", model.version_revision}, "},\"story\":");
-    put_json_story(p.story);
-    put_json_records(model);
-    put_json_sections(p);
-    put_json_code(p);
-    put_json_files(p);
-    put_json_routines(p);
+    put_json_story(out, p.story);
+    put_json_records(out, model);
+    put_json_sections(out, p);
+    put_json_code(out, p);
+    put_json_files(out, p);
+    put_json_routines(out, p);
     o.put("}\n");
 }
 
 }  // namespace
 
-int print_stats_report(DebugFile& file, const RunOptions& options) {
+int print_stats_report(OutputWriter& out, DebugFile& file, const RunOptions& options) {
     const SizeProfileHandle profile = read_size_profile(file, false);
     if (options.stats_picture)
-        print_size_picture(*profile, nullptr);
+        print_size_picture(out, *profile, nullptr);
     else if (options.mode == OutputMode::Json)
-        print_json_report(*profile);
+        print_json_report(out, *profile);
     else
-        print_text_report(*profile);
+        print_text_report(out, *profile);
     return 0;
 }

@@ -170,4 +170,4 @@ const RecordHandler<TextListing> text_printers[18] = {
     in_text<LibraryInclude, [](auto& in, auto& o, auto&) { print_library_include(in, o); }>,
 };
 
-void print_banner() { out.put("Vardex 1 (try \"vardex -help\" for instructions)\n"); }
+void print_banner(OutputWriter& out) { out.put("Vardex 1 (try \"vardex -help\" for instructions)\n"); }

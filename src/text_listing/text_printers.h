@@ -7,6 +7,7 @@
 
 // The state of a listing in text mode.
 struct TextListing {
+    OutputWriter& out;
     // At most 10 bytes of text for a byte read: the fixed texts of
     // ObjectDetails and its two positions, 140 bytes for 14 bytes read, are
     // the most.
@@ -18,4 +19,4 @@ struct TextListing {
 // Indexed by record type 0..17; entry 0 (End) is empty.
 extern const RecordHandler<TextListing> text_printers[18];
 
-void print_banner();
+void print_banner(OutputWriter& out);

@@ -14,7 +14,6 @@
 #include "fuzz_input.h"
 #include "json_export/json_writer.h"
 #include "lookup/lookup.h"
-#include "output_writer.h"
 #include "python_export/python_emitter.h"
 #include "python_export/source_files.h"
 #include "reader/field_reader.h"
@@ -303,9 +302,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (mask & (1ul << i)) argv[argc++] = switch_texts[i].data();
     argv[argc] = nullptr;
 
-    // Process-wide state starts afresh, as in a new process.
-    out.used = 0;
-    out.sink = output_sink();
+    // The checks of this run start afresh.
     tail.size = tail.total = 0;
     literal = LiteralCheck{};
     json_check = JsonCheck{};
@@ -319,7 +316,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     close(stdin_pipe[1]);
     std::FILE* selection_lines = fdopen(stdin_pipe[0], "r");
     run_kind = kind_of_run(argc, argv);
-    const RunStreams streams{memory_stream(debug_file, debug_file_size), nullptr};
+    const RunStreams streams{memory_stream(debug_file, debug_file_size), nullptr, output_sink()};
     // The C library lets a program assign its standard streams.
     std::FILE* real_stdin = stdin;
     stdin = selection_lines;
