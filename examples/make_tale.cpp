@@ -6,7 +6,12 @@
 // routines' code. Like a compiler's, it has no ObjectDetails, DirectiveEnd or
 // LibraryInclude records. The output is the same on every run.
 //
-//   make_tale examples/tale.dbg
+// With -old it writes an older build of the same game, examples/tale-old.dbg,
+// for comparing two builds (-diff=OLD): the Ghost and its routines are not
+// there yet, a few routines are smaller, and one that the newer build
+// dropped is still there.
+//
+//   make_tale [-old] examples/tale.dbg
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -31,18 +36,47 @@ unsigned random_between(unsigned low, unsigned high) {
 enum SourceFile : unsigned { BuiltIn = 0, Tale = 1, Parse, Verbs, Grammar, Rooms, People, Things, Compiler = 255 };
 
 DebugFileBuilder file;
+bool older_build = false;
 unsigned routine_number = 0;
 unsigned long code_offset = 0;  // routines follow one another in the code area
 unsigned line_in[256];
 
+// Routines that the older build lacks, and routines that were smaller in it.
+constexpr std::string_view added_since_older[] = {"Ghost.life", "Ghost.describe", "Ghost.near_before"};
+struct OlderSize {
+    std::string_view name;
+    unsigned size;
+};
+constexpr OlderSize smaller_in_older[] = {
+    {"Parse__command", 2604}, {"QuibrelMessages", 2050}, {"Butler.orders", 611}, {"MatchNoun", 1120}};
+
 // A routine of `size` bytes at the next code offset, with a sequence point
-// every 9 bytes or so, each on a line of its own.
+// every 9 bytes or so, each on a line of its own. The older build draws the
+// same random numbers, so that the routines both builds share stay alike.
 void add_routine(SourceFile source, std::string_view name, unsigned size) {
-    ++routine_number;
     const unsigned line = line_in[source] += random_between(3, 12);
     const unsigned character = source == BuiltIn ? 0 : 1;
     const Position start{source, source == BuiltIn ? 0 : line, character};
-    switch (random_between(0, 2)) {
+    const unsigned locals = random_between(0, 2);
+    std::vector<SequencePoint> points;
+    unsigned offset = 0;
+    for (unsigned point = 0; offset < size; ++point) {
+        points.push_back({{source, line + 1 + point, 5}, offset});
+        offset += random_between(4, 14);
+    }
+    line_in[source] = line + static_cast<unsigned>(points.size()) + 1;
+    if (older_build) {
+        for (std::string_view added : added_since_older)
+            if (name == added) return;
+        for (const OlderSize& smaller : smaller_in_older) {
+            if (name != smaller.name) continue;
+            size = smaller.size;
+            while (points.back().code_offset >= size) points.pop_back();
+        }
+    }
+
+    ++routine_number;
+    switch (locals) {
         case 0:
             file.routine(routine_number, start, code_offset, name);
             break;
@@ -53,16 +87,18 @@ void add_routine(SourceFile source, std::string_view name, unsigned size) {
             file.routine(routine_number, start, code_offset, name, {"i", "j", "k"});
             break;
     }
-    std::vector<SequencePoint> points;
-    unsigned offset = 0;
-    for (unsigned point = 0; offset < size; ++point) {
-        points.push_back({{source, line + 1 + point, 5}, offset});
-        offset += random_between(4, 14);
-    }
     if (source != BuiltIn) file.sequence_points(routine_number, points);
-    line_in[source] = line + static_cast<unsigned>(points.size()) + 1;
     code_offset += size;
     file.routine_end(routine_number, {source, source == BuiltIn ? 0 : line_in[source], character}, code_offset);
+}
+
+// A routine that only the older build has. It draws no random number, so
+// that the routines after it are those of the newer build.
+void add_older_routine(SourceFile source, std::string_view name, unsigned size) {
+    if (!older_build) return;
+    const std::uint32_t saved_random_state = random_state;
+    add_routine(source, name, size);
+    random_state = saved_random_state;
 }
 
 // Routines of sizes from `low` to `high` bytes.
@@ -75,6 +111,7 @@ unsigned object_number = 0;
 void add_object(SourceFile source, const std::string& name) {
     ++object_number;
     const unsigned line = line_in[source] += 2;
+    if (older_build && name == "Ghost") return;
     file.object(object_number, name, {source, line, 1}, {source, line + 8, 2});
 }
 
@@ -177,6 +214,7 @@ void add_game() {
                  {"ShowRank", "EndingMessage", "AfterDeath", "TurnPasses", "Extras", "BeforeReading", "TaskTitle",
                   "ExtraScope", "EnteredRoom", "PickObjects", "BeforeEveryAction"},
                  16, 140);
+    add_older_routine(Tale, "ScoreTable", 164);
     file.class_("Room", {Rooms, 3, 1}, {Rooms, 12, 2});
     add_routines(Rooms, {"Room::before", "Room::after"}, 30, 90);
     const char* rooms[] = {"Kitchen", "Cellar",   "Garden",     "Hall",      "Attic",    "Library", "Study",
@@ -234,8 +272,9 @@ void add_compiler_routines() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: make_tale OUTPUT\n", stderr);
+    older_build = argc == 3 && std::string_view(argv[1]) == "-old";
+    if (argc != 2 + older_build) {
+        std::fputs("usage: make_tale [-old] OUTPUT\n", stderr);
         return 2;
     }
     // A story file of version 5, whose length (in 4-byte units at 0x1A) is
@@ -279,5 +318,5 @@ int main(int argc, char** argv) {
                      {"end of file", end_of_file}})
         .end();
 
-    return file.write_to(argv[1]) ? 0 : 1;
+    return file.write_to(argv[argc - 1]) ? 0 : 1;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks of what a user meets outside the program: installed files, the
 manual page, the Debian package, the consumer scripts in examples/ and the
-examples that the README and the manual page show.
+examples that the README, docs/INTEGRATING.md and the manual page show.
 
     packaging_test.py CHECK --vardex BIN --source-dir DIR --build-dir DIR
                       --work-dir DIR --cmake CMAKE --cpack CPACK
@@ -15,6 +15,7 @@ import difflib
 import os
 import re
 import select
+import shlex
 import shutil
 import subprocess
 import sys
@@ -454,7 +455,7 @@ def describe_game(objects, *markers):
     return "".join(repr([getattr(obj, member) for member in members]) + "\n" for obj in objects) + repr(markers) + "\n"
 
 
-# --- The examples of the README and the manual page -----------------------
+# --- The examples of the README, docs/INTEGRATING.md and the manual page --
 
 ELIDED = "..."
 
@@ -468,7 +469,7 @@ def output_lines(text):
 
 
 def readme_examples(readme):
-    """(command, output lines) of every example in the README's indented blocks
+    """(command, output lines) of every example in a document's indented blocks
     that shows a command after `$ `, with the lines shown below it; blank lines
     between indented lines belong to the block, as in Markdown."""
     examples = []
@@ -495,16 +496,45 @@ def shown_output_matches(actual, shown):
     return re.fullmatch(pattern, "".join(line + "\n" for line in actual)) is not None
 
 
+# The documents whose examples are run: the guide, and the details for tool
+# writers that it links to.
+EXAMPLE_DOCUMENTS = ("README.md", "docs/INTEGRATING.md")
+
+
+def run_pasted(commands, work, env):
+    """Runs the commands one after another in one bash, as a user pastes them
+    into a shell, so that what one leaves behind (a co-process, a function)
+    is there for the next; returns the (output, errors) of each, and what the
+    shell itself wrote on standard error."""
+    script = []
+    for number, command in enumerate(commands):
+        out, err = (shlex.quote(str(work / f"example-{number}.{kind}")) for kind in ("out", "err"))
+        # On lines of their own, so that a comment ends with the command.
+        script.append(f"{{\n{command}\n}} >{out} 2>{err}\n")
+    (work / "examples.sh").write_text("".join(script))
+    _, _, shell_errors = run(["bash", work / "examples.sh"], cwd=work, env=env)
+    results = []
+    for number in range(len(commands)):
+        out, err = (work / f"example-{number}.{kind}" for kind in ("out", "err"))
+        results.append((out.read_text(errors="replace") if out.exists() else "",
+                        err.read_text(errors="replace") if err.exists() else "(not run)"))
+    return results, shell_errors
+
+
 def check_readme_examples(arguments, of_symbolize=False):
-    """Every `$ ` example of the README, and its Python snippet, run from a
-    directory that holds the examples, prints what the README shows. Those of
-    symbolize.py run with its other checks."""
+    """Every `$ ` example of the README and docs/INTEGRATING.md, and the
+    README's Python snippet, run from a directory that holds the examples,
+    prints what is shown below it. They run in one shell, one after another
+    and then all of them again, as pasted into a terminal twice: an example
+    that leaves a co-process running, or needs one that an earlier example
+    closed, fails. Those of symbolize.py run with its other checks."""
     if not of_symbolize:
         require_tool("dot")  # one example renders the room map
         require_tool("jq")  # one example filters JSON Lines with it
-    readme = (arguments.source_dir / "README.md").read_text()
-    examples = [example for example in readme_examples(readme) if ("symbolize.py" in example[0]) == of_symbolize]
-    expect(len(examples) >= (1 if of_symbolize else 5), f"found only {len(examples)} examples in README.md")
+    documents = [(arguments.source_dir / name).read_text() for name in EXAMPLE_DOCUMENTS]
+    examples = [example for document in documents for example in readme_examples(document)
+                if ("symbolize.py" in example[0]) == of_symbolize]
+    expect(len(examples) >= (1 if of_symbolize else 5), f"found only {len(examples)} examples in the documents")
     failures = []
     with tempfile.TemporaryDirectory(prefix="vardex-readme-") as work:
         work = Path(work)
@@ -513,20 +543,24 @@ def check_readme_examples(arguments, of_symbolize=False):
         (work / "bin").mkdir()
         (work / "bin" / "vardex").symlink_to(arguments.vardex)
         env = environment_without_vardex(f"{work / 'bin'}{os.pathsep}{os.environ.get('PATH', '')}")
-        for command, shown in examples:
-            _, out, err = run(["bash", "-c", command], cwd=work, env=env)
+        twice = examples + examples
+        results, shell_errors = run_pasted([command for command, _ in twice], work, env)
+        for number, ((command, shown), (out, err)) in enumerate(zip(twice, results)):
             actual = output_lines(out)
             if err or not shown_output_matches(actual, shown):
                 difference = "".join(difflib.unified_diff([line + "\n" for line in shown],
-                                                          [line + "\n" for line in actual], "README", "actual"))
-                failures.append(f"$ {command}\n{difference}{err}")
+                                                          [line + "\n" for line in actual], "shown", "actual"))
+                pasted = "the second time" if number >= len(examples) else "the first time"
+                failures.append(f"$ {command}  (pasted {pasted})\n{difference}{err}")
+        if shell_errors:
+            failures.append(f"the shell wrote: {shell_errors}")
         if not of_symbolize:
             # The Python snippet, as the README says to run it.
-            snippet = re.search(r"^```python\n(.*?)^```$", readme, re.MULTILINE | re.DOTALL)[1]
+            snippet = re.search(r"^```python\n(.*?)^```$", documents[0], re.MULTILINE | re.DOTALL)[1]
             status, out, err = run([sys.executable, "-c", snippet], cwd=work, env=env | {"PYTHONPATH": "examples"})
             if status != 0 or not out.startswith("hall rooms.src 4 {'n_to': 'cellar', 'in_to': 'garden'}\n"):
                 failures.append(f"the Python snippet ended with status {status}:\n{out}{err}")
-    expect(not failures, "README examples differ from what they print:\n" + "\n".join(failures))
+    expect(not failures, "examples differ from what they print:\n" + "\n".join(failures))
 
 
 def sample_output_lines(vardex, source_dir):
@@ -537,26 +571,26 @@ def sample_output_lines(vardex, source_dir):
 
 
 def check_format_examples(arguments):
-    """Every line that the README's output formats and the manual's OUTPUT
-    FORMAT show is a line that the sample prints; a line that ends with "..."
-    is the start of one."""
+    """Every line that the output formats of docs/INTEGRATING.md and the
+    manual's OUTPUT FORMAT show is a line that the sample prints; a line that
+    ends with "..." is the start of one."""
     shown = []
-    readme = (arguments.source_dir / "README.md").read_text()
-    formats = readme[readme.index("\n## Output formats\n"):]
+    guide = (arguments.source_dir / "docs" / "INTEGRATING.md").read_text()
+    formats = guide[guide.index("\n## Output formats\n"):]
     end = formats.find("\n## ", 1)
     formats = formats if end < 0 else formats[:end]
-    shown += [("README", line) for line in re.findall(r"^\|[^|]+\|[^|]+\| `(.+)` \|$", formats, re.MULTILINE)]
-    shown += [("README", line[4:]) for line in formats.split("\n") if line.startswith("    ")]
+    shown += [("guide", line) for line in re.findall(r"^\|[^|]+\|[^|]+\| `(.+)` \|$", formats, re.MULTILINE)]
+    shown += [("guide", line[4:]) for line in formats.split("\n") if line.startswith("    ")]
     manual = manual_text(arguments.source_dir).replace("\\|", "")
     formats = manual[manual.index('\n.SH "OUTPUT FORMAT"\n'):]
     formats = formats[:formats.index("\n.SH ", 1)]
     for block in re.findall(r"^\.EX\n(.*?)^\.EE$", formats, re.MULTILINE | re.DOTALL):
         shown += [("manual", line.rstrip()) for line in block.split("\n") if line]
     expect(len(shown) >= 40, f"found only {len(shown)} example lines")
-    # The README shows lines exactly; the manual's examples lose the spaces
+    # The guide shows lines exactly; the manual's examples lose the spaces
     # that end some lines when they are rendered.
-    printed = {"README": sample_output_lines(arguments.vardex, arguments.source_dir)}
-    printed["manual"] = {line.rstrip() for line in printed["README"]}
+    printed = {"guide": sample_output_lines(arguments.vardex, arguments.source_dir)}
+    printed["manual"] = {line.rstrip() for line in printed["guide"]}
     wrong = [f"{where}: {line}" for where, line in shown
              if not (line in printed[where] or line.endswith(" " + ELIDED)
                      and any(p.startswith(line[:-len(ELIDED)]) for p in printed[where]))]

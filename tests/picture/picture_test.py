@@ -87,7 +87,7 @@ def png_size(path):
 def check_renders(arguments):
     browser = shutil.which("chromium") or shutil.which("chromium-browser")
     if browser is None:
-        print("SKIPPED: no chromium on PATH (tools/setup installs Debian's chromium)")
+        print("SKIPPED: no chromium on PATH (tools/setup tests installs Debian's chromium)")
         return SKIPPED
     with tempfile.TemporaryDirectory() as work:
         work = Path(work)
