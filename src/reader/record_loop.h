@@ -37,12 +37,13 @@ void read_records(DebugFile& file, const RecordLoop<Reading>& loop, Reading& rea
         if (loop.handlers[type] != nullptr && (loop.selected == nullptr || loop.selected[type]))
             handlers[type] = loop.handlers[type];
     for (;;) {
-        const int type = file.byte();
-        if (type == End) return;
-        if (type > last_record_type) {
-            if (loop.report_unknown != nullptr) loop.report_unknown(file, reading, type);
-        } else {
+        const unsigned type = file.byte();
+        if (type - 1 < last_record_type) {
             handlers[type](file, reading);
+        } else if (type == End) {
+            return;
+        } else if (loop.report_unknown != nullptr) {
+            loop.report_unknown(file, reading, static_cast<int>(type));
         }
     }
 }
