@@ -173,18 +173,16 @@ BENCHMARK(BM_PutDecimal);
 
 // Whole records through their printer or handler; `records` copies of one
 // record, each without its type byte, which the record loop consumes.
-template <typename Mode>
-void run_records(benchmark::State& state, RecordHandler<Mode> handler, Mode& mode, const std::string& record,
-                 int records) {
+// Whole records through the record loop of a mode: `records` copies of one
+// record, then the End record; `read` reads them all.
+template <typename Read>
+void run_records(benchmark::State& state, Read read, const std::string& record, int records) {
     discard_output();
-    std::string body = record.substr(1);
     std::string bytes;
-    for (int i = 0; i < records; ++i) bytes += body;
+    for (int i = 0; i < records; ++i) bytes += record;
+    bytes += '\0';
     MemoryInput input(bytes);
-    for (auto _ : state) {
-        DebugFile& file = input.restart();
-        for (int i = 0; i < records; ++i) handler(file, mode);
-    }
+    for (auto _ : state) read(input.restart());
     out.flush_buffer();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
@@ -195,18 +193,20 @@ std::vector<SequencePoint> typical_points() {
     return points;
 }
 
-TextListing text{out};
+void list_all_in_text(DebugFile& file) {
+    TextListing text{out};
+    list_in_text(file, text, nullptr, nullptr);
+}
 
 void BM_TextSequencePoints(benchmark::State& state) {
-    run_records(state, text_printers[SequencePoints], text,
-                DebugFileBuilder().sequence_points(12, typical_points()).bytes(), 256);
+    run_records(state, list_all_in_text, DebugFileBuilder().sequence_points(12, typical_points()).bytes(), 256);
 }
 BENCHMARK(BM_TextSequencePoints);
 
 void BM_TextRoutine(benchmark::State& state) {
     std::string record =
         DebugFileBuilder().routine(12, {3, 1200, 1}, 0x4a10, "DrawStatusLine", {"width", "posa", "posb"}).bytes();
-    run_records(state, text_printers[Routine], text, record, 1024);
+    run_records(state, list_all_in_text, record, 1024);
 }
 BENCHMARK(BM_TextRoutine);
 
@@ -215,7 +215,7 @@ void BM_TextObjectDetails(benchmark::State& state) {
         DebugFileBuilder()
             .object_details(27, "Great Hall", {3, 5, 1}, {3, 6, 5}, {"great", "hall"}, {{1, "cellar"}, {11, "garden"}})
             .bytes();
-    run_records(state, text_printers[ObjectDetails], text, record, 1024);
+    run_records(state, list_all_in_text, record, 1024);
 }
 BENCHMARK(BM_TextObjectDetails);
 
@@ -224,14 +224,13 @@ void BM_PythonObjectDetails(benchmark::State& state) {
     PythonExport& python = *export_state;
     python.selection.include_all = true;
     // An Object record makes the details that follow belong to a selected object.
-    MemoryInput object(DebugFileBuilder().object(27, "hall", {1, 4, 1}, {1, 11, 2}).bytes().substr(1));
-    discard_output();
-    python_handlers[Object](object.restart(), python);
-    std::string record =
+    const std::string object = DebugFileBuilder().object(27, "hall", {1, 4, 1}, {1, 11, 2}).bytes();
+    const std::string details =
         DebugFileBuilder()
             .object_details(27, "Great Hall", {1, 5, 1}, {1, 6, 5}, {"great", "hall"}, {{1, "cellar"}, {11, "garden"}})
             .bytes();
-    run_records(state, python_handlers[ObjectDetails], python, record, 1024);
+    run_records(
+        state, [&python](DebugFile& file) { export_records(file, python, nullptr); }, object + details, 512);
 }
 BENCHMARK(BM_PythonObjectDetails);
 

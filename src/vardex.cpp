@@ -181,7 +181,7 @@ int list_in_text(const Run& run, DebugFile& file) {
     open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
     print_version_line(file, run.out);
     TextListing listing{run.out};
-    read_records(file, {text_printers, run.options.section_flags, report_unknown_type<TextListing>}, listing);
+    list_in_text(file, listing, run.options.section_flags, report_unknown_type<TextListing>);
     return 1;
 }
 
@@ -193,7 +193,7 @@ int list_in_python(const Run& run, DebugFile& file) {
     open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
     print_version_line(file, run.out);
     print_python_preamble(run.out);
-    read_records(file, {python_handlers, nullptr, report_unknown_type<PythonExport>}, python);
+    export_records(file, python, report_unknown_type<PythonExport>);
     print_sources_list(python);
     return 1;
 }
@@ -202,7 +202,7 @@ int list_in_json(const Run& run, DebugFile& file, json::JsonOutput& json) {
     open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
     print_json_version_line(file, run.out);
     JsonListing listing{run.out, json};
-    read_records(file, {json_printers, run.options.section_flags, print_json_unknown_type}, listing);
+    list_in_json(file, listing, run.options.section_flags);
     print_json_end(run.out);
     return 0;
 }

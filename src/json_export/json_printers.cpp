@@ -3,6 +3,7 @@
 #include "json_export/json_writer.h"
 #include "output_writer.h"
 #include "reader/field_reader.h"
+#include "reader/record_loop.h"
 #include "record_printing.h"
 
 using json::Position;
@@ -151,7 +152,7 @@ void JsonListing::begin_streamed_record(DebugFile& file, int type) {
     output.open_record_line();
 }
 
-const RecordHandler<JsonListing> json_printers[18] = {
+constexpr RecordHandlers<JsonListing> json_printers = {
     nullptr,
     in_json<File, [](auto& in, auto& o, auto&) { print_file(in, o); }>,
     in_json<Class, [](auto& in, auto& o, auto&) { print_class(in, o); }>,
@@ -178,6 +179,10 @@ const RecordHandler<JsonListing> json_printers[18] = {
     in_json<LibraryInclude,
             [](auto& in, auto& o, auto&) { print_position_record(in, o, "{\"kind\":\"library_include\",\"at\":"); }>,
 };
+
+void list_in_json(DebugFile& file, JsonListing& listing, const bool* selected) {
+    read_records<json_printers>(file, listing, selected, print_json_unknown_type);
+}
 
 void print_json_version_line(DebugFile& in, OutputWriter& out) {
     std::uint8_t major = in.byte();

@@ -18,8 +18,9 @@ struct JsonListing {
     void end_streamed_record() { output.close_record_line(); }
 };
 
-// Indexed by record type 0..17; entry 0 (End) is empty.
-extern const RecordHandler<JsonListing> json_printers[18];
+// Reads the records up to the End record, a line for each of the types
+// `selected`.
+void list_in_json(DebugFile& file, JsonListing& listing, const bool* selected);
 
 void print_json_version_line(DebugFile& file, OutputWriter& out);
 void print_json_unknown_type(DebugFile& file, JsonListing& listing, int type);

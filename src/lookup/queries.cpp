@@ -67,23 +67,17 @@ void walk_points_record(DebugFile& file, PointsWalk<Take>& walk) {
 }
 
 template <typename Take>
+constexpr RecordHandlers<PointsWalk<Take>> points_walk = [] {
+    RecordHandlers<PointsWalk<Take>> handlers{};
+    handlers[SequencePoints] = walk_points_record<Take>;
+    return handlers;
+}();
+
+template <typename Take>
 void walk_points(DebugFile& file, const LookupIndex& index, std::uint64_t from, std::uint64_t stop, Take take) {
-    static constexpr RecordHandler<PointsWalk<Take>> handlers[last_record_type + 1] = {
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        walk_points_record<Take>,
-    };
     PointsWalk<Take> walk{stop, index.model->end_record, take};
     go_to(file, from);
-    read_records(file, {handlers, nullptr, nullptr}, walk);
+    read_records<points_walk<Take>>(file, walk);
 }
 
 // --- Points of an offset ---------------------------------------------------------

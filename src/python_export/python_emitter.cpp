@@ -137,7 +137,7 @@ void print_object_completion_if_selected(DebugFile& file, PythonExport& python) 
 
 }  // namespace
 
-const RecordHandler<PythonExport> python_handlers[18] = {
+constexpr RecordHandlers<PythonExport> python_handlers = {
     nullptr,
     read_file_record_and_forget_facts,
     nullptr,
@@ -159,6 +159,10 @@ const RecordHandler<PythonExport> python_handlers[18] = {
     in_python<LibraryInclude, [](auto& in, auto& o,
                                  PythonExport& p) { print_source_marker(in, o, p, "Zkelm_qivSource_includeQuibrel"); }>,
 };
+
+void export_records(DebugFile& file, PythonExport& python, UnknownTypeHandler<PythonExport> report_unknown) {
+    read_records<python_handlers>(file, python, nullptr, report_unknown);
+}
 
 void print_docstring_opening(OutputWriter& out) {
     out.put(

@@ -4,6 +4,7 @@
 
 #include "escaping.h"
 #include "python_export/source_files.h"
+#include "reader/record_loop.h"
 #include "reader/records.h"
 #include "record_printing.h"
 
@@ -46,9 +47,8 @@ struct PythonExport {
     void end_streamed_record() {}
 };
 
-// Indexed by record type 0..17; entry 0 (End) is empty, and the records
-// that write nothing are skipped.
-extern const RecordHandler<PythonExport> python_handlers[18];
+// Reads the records up to the End record, writing the objects and markers.
+void export_records(DebugFile& file, PythonExport& python, UnknownTypeHandler<PythonExport> report_unknown);
 
 void print_docstring_opening(OutputWriter& out);
 void print_python_preamble(OutputWriter& out);

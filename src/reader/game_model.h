@@ -272,12 +272,12 @@ void learn_record(DebugFile& file, ModelReading<Query>& reading) {
 }
 
 template <typename Query, std::size_t... types>
-constexpr RecordHandler<ModelReading<Query>> model_learners[] = {nullptr, learn_record<types + 1, Query>...};
-
-template <typename Query, std::size_t... types>
-constexpr const RecordHandler<ModelReading<Query>>* learners_of(std::index_sequence<types...>) {
-    return model_learners<Query, types...>;
+constexpr RecordHandlers<ModelReading<Query>> learners_of(std::index_sequence<types...>) {
+    return {nullptr, learn_record<types + 1, Query>...};
 }
+template <typename Query>
+constexpr RecordHandlers<ModelReading<Query>> model_learners =
+    learners_of<Query>(std::make_index_sequence<last_record_type>());
 
 // A type byte above the last type has no body: the loop goes on at the next byte.
 template <typename Query>
@@ -295,9 +295,7 @@ void read_game_model(DebugFile& file, GameModel& model, Query& query) {
     model.version_revision = file.word();
     RecordTally before_first_record{};
     ModelReading<Query> reading{model, query, {&before_first_record, file.offset()}};
-    read_records(file,
-                 {learners_of<Query>(std::make_index_sequence<last_record_type>()), nullptr, tally_unknown_type<Query>},
-                 reading);
+    read_records<model_learners<Query>>(file, reading, nullptr, tally_unknown_type<Query>);
     model.end_record = file.offset() - 1;
     reading.measure.last_tally->bytes += model.end_record - reading.measure.last_type_byte;
     // Checked once at the end: an offset kept of a larger file is cut.

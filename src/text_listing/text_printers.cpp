@@ -2,6 +2,7 @@
 
 #include "output_writer.h"
 #include "reader/field_reader.h"
+#include "reader/record_loop.h"
 #include "record_printing.h"
 
 namespace {
@@ -148,7 +149,7 @@ constexpr RecordHandler<TextListing> in_text = print_record<TextListing, type, p
 
 }  // namespace
 
-const RecordHandler<TextListing> text_printers[18] = {
+constexpr RecordHandlers<TextListing> text_printers = {
     nullptr,
     in_text<File, [](auto& in, auto& o, auto&) { print_file(in, o); }>,
     in_text<Class, [](auto& in, auto& o, auto&) { print_class(in, o); }>,
@@ -169,5 +170,10 @@ const RecordHandler<TextListing> text_printers[18] = {
     in_text<DirectiveEnd, [](auto& in, auto& o, auto&) { print_directive_end(in, o); }>,
     in_text<LibraryInclude, [](auto& in, auto& o, auto&) { print_library_include(in, o); }>,
 };
+
+void list_in_text(DebugFile& file, TextListing& listing, const bool* selected,
+                  UnknownTypeHandler<TextListing> report_unknown) {
+    read_records<text_printers>(file, listing, selected, report_unknown);
+}
 
 void print_banner(OutputWriter& out) { out.put("Vardex 1 (try \"vardex -help\" for instructions)\n"); }

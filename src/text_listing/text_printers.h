@@ -2,6 +2,7 @@
 // printing it piece by piece as the fields are read.
 #pragma once
 
+#include "reader/record_loop.h"
 #include "reader/records.h"
 #include "record_printing.h"
 
@@ -16,7 +17,9 @@ struct TextListing {
     void end_streamed_record() {}
 };
 
-// Indexed by record type 0..17; entry 0 (End) is empty.
-extern const RecordHandler<TextListing> text_printers[18];
+// Reads the records up to the End record, printing those of the types
+// `selected`.
+void list_in_text(DebugFile& file, TextListing& listing, const bool* selected,
+                  UnknownTypeHandler<TextListing> report_unknown);
 
 void print_banner(OutputWriter& out);
