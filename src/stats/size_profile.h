@@ -53,6 +53,7 @@ struct SizeProfile {
     std::uint64_t code_bytes;
     FileCode file_code[file_number_count];
     std::uint16_t routines_by_size[word_count];     // measured, largest first, ties in file order
+    std::uint64_t sort_keys[word_count];            // room to sort them in
     std::uint8_t files_by_size[file_number_count];  // with measured routines, largest first
     int file_count;
 };
