@@ -47,7 +47,7 @@ OutputMode mode_named(std::string_view name) {
 
 void apply_switch(RunOptions& options, const Messages& messages, const char* argument) {
     std::string_view name(argument);
-    if (name == "help") {
+    if (name == "help" || name == "-help") {  // --help, as most programs take it
         print_help_text(messages);
         return;
     }

@@ -66,6 +66,7 @@ TEST(Switches, SectionSwitchesChooseTheKindsListed) {
 TEST(Switches, HelpAndUnknownSwitchesPrintInArgumentOrderAndTheRunGoesOn) {
     const std::string file = file_of_every_kind();
     EXPECT_EQ(run_vardex({"-help"}, file).out, help_text + banner + version_line);
+    EXPECT_EQ(run_vardex({"--help"}, file).out, help_text + banner + version_line);
     EXPECT_EQ(run_vardex({"-xyz", "-help", "-", "-help", "-objects"}, file).out,
               "Switch -xyz unknown\n" + help_text + "Switch - unknown\n" + help_text + banner + version_line +
                   listing_of({3}));
@@ -137,6 +138,10 @@ TEST(Switches, SeveralFileNamesWhereOneIsRead) {
          1},
         {{"-stats", "a\nb", "gameinfo.dbg"}, "Fatal error: " + profile + " (compare two builds with -diff=OLD)\n", 1},
         {{"-diff=gameinfo.dbg", "a\nb", "gameinfo.dbg", "c"}, "Fatal error: " + profile + "\n", 1},
+        {{"-svg", "-json"},
+         "{\"kind\":\"fatal_error\",\"message\":\"-svg writes an SVG picture, not JSON: give -svg or -json, not "
+         "both\"}\n",
+         1},
         {{"-objects", "missing.dbg", "gameinfo.dbg"},
          banner + version_line + "Object 3 \"lamp\" from 1:10:2 to 1:14:1\n",
          1},
