@@ -61,7 +61,7 @@ TEST(Lookup, AddressesInsideAtTheEdgesAndOutsideRoutines) {
         {"+0x11f", "games/tale/main.src:13:5: +0x11f is in routine Main (1), 31 bytes in"},
         {"+288", "lib/parser.h:30:1: +0x120 is in routine Parse (2), 0 bytes in"},          // end of 1 is start of 2
         {"0x1142", "games/tale/main.src:50:1: 0x1142 is in routine Late (3), 2 bytes in"},  // before the first point
-        {"0x1146", "7:52:5: 0x1146 is in routine Late (3), 6 bytes in"},
+        {"0x1146", "??:52:5: 0x1146 is in routine Late (3), 6 bytes in"},
         {"0x1155", "lib/parser.h:60:1: 0x1155 is in routine Wide (4), 21 bytes in"},
         {"0x1130", "0x1130: not in any routine"},
         {"0x1300", "0x1300: not in any routine"},  // a routine without its end
@@ -550,7 +550,7 @@ TEST(Lookup, ALineWithoutCodeNamesTheNextAndUnnamedFilesHaveNoPath) {
         {"main:51", "games/tale/main.src:51:5: 0x1144 in routine Late (3)", ""},
         {"main:52", "main:52: no code", R"({"kind":"lookup","lookup":"main:52","found":false})"},  // the last line
         {"parser.h:30", "parser.h:30: no code", R"({"kind":"lookup","lookup":"parser.h:30","found":false})"},
-        {"0x1146", "7:52:5: 0x1146 is in routine Late (3), 6 bytes in",
+        {"0x1146", "??:52:5: 0x1146 is in routine Late (3), 6 bytes in",
          R"({"kind":"lookup","lookup":"0x1146","found":true,"address":4422,"code_offset":326,"file":7,"path":null,)"
          R"("line":52,"char":5,"routine":"Late","routine_number":3,"offset_in_routine":6})"},
     };

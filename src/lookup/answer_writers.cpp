@@ -20,14 +20,16 @@ std::string_view path_of(const GameModel& game, int file) {
 
 // --- Text ---------------------------------------------------------------------
 
-// PATH:LINE:CHAR and the colon after it; the file number stands for a path
-// that no File record gives.
+// PATH:LINE:CHAR and the colon after it.
 void put_text_position(OutputWriter& out, const GameModel& game, LineRef at) {
     StreamOutput o{out};
+    // A file that no File record names (the compiler's own routines, the
+    // built-ins) is written as symbolizers write an unknown source, so that
+    // no parser takes its number for a path.
     if (game.files[at.file & 0xFF].declared)
         o.put(Escaped{path_of(game, at.file)});
     else
-        o.put(Number{static_cast<unsigned>(at.file)});
+        o.put("??");
     o.put(':', Number{static_cast<unsigned>(at.line)}, ':', Number{static_cast<unsigned>(at.character)}, ": ");
 }
 
