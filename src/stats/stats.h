@@ -6,13 +6,20 @@
 
 struct SizeProfile;
 
+// How a size profile is written: text, one JSON line, or an SVG picture.
+enum class ReportForm { Text, Json, Picture };
+
 // Reads the version numbers and every record of the open debugging file,
-// whose magic number has been read, then writes the report: text, one JSON
-// line in JSON mode, or the picture. Nothing of it is written before the
-// End record has been read, so a fatal error leaves no report. Returns the
-// exit status, 0.
-int print_stats_report();
+// whose magic number has been read, then writes the report in `form`.
+// Nothing of it is written before the End record has been read, so a fatal
+// error leaves no report. Returns the exit status, 0.
+int print_stats_report(ReportForm form);
 
 // Writes what changed from `old_profile` to `new_profile`, both read whole
-// with their routines' names kept. Returns the exit status, 0.
+// with their routines' names kept, in `form`. Returns the exit status, 0.
+int print_stats_changes(ReportForm form, const SizeProfile& old_profile, const SizeProfile& new_profile);
+
+// The same in the form the run options ask for: for the driver, until it
+// passes the form itself.
+int print_stats_report();
 int print_stats_changes(const SizeProfile& old_profile, const SizeProfile& new_profile);
