@@ -47,6 +47,11 @@ struct Run {
     const RunStreams& streams;
 };
 
+ReportForm report_form(const RunOptions& options) {
+    if (options.stats_picture) return ReportForm::Picture;
+    return options.mode == OutputMode::Json ? ReportForm::Json : ReportForm::Text;
+}
+
 bool lookups_given(const RunOptions& options) {
     return options.lookup_count != 0 || options.lookups_from_standard_input;
 }
@@ -95,7 +100,7 @@ int report_stats_of_file(const Run& run) {
     lookup::LookupIndex index;
     // Lookups that cannot be answered (from a pipe) fail before the report.
     if (lookups_given(run.options) && !file.is_seekable()) return answer_lookups(file, failure, index, run.options);
-    int status = print_stats_report(run.out, file, run.options);
+    int status = print_stats_report(run.out, file, report_form(run.options));
     if (lookups_given(run.options)) {
         file.seek(version_offset);
         status = answer_lookups(file, failure, index, run.options) == 0 ? status : 1;
@@ -135,7 +140,7 @@ int report_stats_changes(const Run& run) {
         const SizeProfileHandle old_profile = read_size_profile(old_file, true);
         open_debug_file(new_file, new_messages, run.options.debug_file_name, run.streams.debug_file);
         const SizeProfileHandle new_profile = read_size_profile(new_file, true);
-        status = print_stats_changes(run.out, *old_profile, *new_profile, run.options);
+        status = print_stats_changes(run.out, report_form(run.options), *old_profile, *new_profile);
     }
     if (lookups_given(run.options)) {
         LookupFailure failure(run.messages);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "stats/report_pieces.h"
+#include "stats/report_table.h"
 
 namespace {
 

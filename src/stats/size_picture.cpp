@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "output_pieces.h"
-#include "stats/report_pieces.h"
+#include "stats/report_table.h"
 #include "stats/treemap.h"
 
 namespace {

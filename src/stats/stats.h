@@ -5,18 +5,19 @@
 #pragma once
 
 class DebugFile;
-struct RunOptions;
 struct OutputWriter;
 struct SizeProfile;
 
+// How a size profile is written: text, one JSON line, or an SVG picture.
+enum class ReportForm { Text, Json, Picture };
+
 // Reads the version numbers and every record of the open debugging file,
-// whose magic number has been read, then writes the report: text, one JSON
-// line in JSON mode, or the picture. Nothing of it is written before the
-// End record has been read, so a fatal error leaves no report. Returns the
-// exit status, 0.
-int print_stats_report(OutputWriter& out, DebugFile& file, const RunOptions& options);
+// whose magic number has been read, then writes the report in `form`.
+// Nothing of it is written before the End record has been read, so a fatal
+// error leaves no report. Returns the exit status, 0.
+int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form);
 
 // Writes what changed from `old_profile` to `new_profile`, both read whole
-// with their routines' names kept. Returns the exit status, 0.
-int print_stats_changes(OutputWriter& out, const SizeProfile& old_profile, const SizeProfile& new_profile,
-                        const RunOptions& options);
+// with their routines' names kept, in `form`. Returns the exit status, 0.
+int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& old_profile,
+                        const SizeProfile& new_profile);

@@ -1,0 +1,97 @@
+#include "stats/report_table.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace stats {
+
+namespace {
+
+// A cell as `json` or the text writes it.
+struct CellPiece {
+    Cell cell;
+    bool json;
+    std::size_t max_size() const { return json_bytes_per_byte * cell.text.size() + 32; }
+    char* write(char* next) const {
+        switch (cell.kind) {
+            case CellKind::Empty:
+                return next;
+            case CellKind::Label:
+                if (json) return cell.known ? JsonText{cell.text}.write(next) : JsonNull{}.write(next);
+                return Escaped{cell.text}.write(next);
+            case CellKind::Number:
+                if (cell.known) return Number{cell.value}.write(next);
+                return json ? JsonNull{}.write(next) : write_piece(next, '-');
+            case CellKind::Change:
+                return Change{static_cast<std::int64_t>(cell.value), !json}.write(next);
+            case CellKind::Address:
+                return json ? Number{cell.value}.write(next) : Hex{cell.value, 5}.write(next);
+            case CellKind::Percent:
+                return Percent{cell.value, cell.total}.write(next);
+            case CellKind::Place:
+                break;
+        }
+        return Number{cell.value}.write(write_piece(Escaped{cell.text}.write(next), ':'));
+    }
+};
+
+}  // namespace
+
+std::string_view file_path(const GameModel& model, int number, Name& scratch) {
+    const SourceFileNames& file = model.files[number];
+    if (file.declared) return file.file_name.view();
+    ReservedOutput o{scratch.text};
+    o.put("file ", Number{static_cast<std::uint8_t>(number)});
+    scratch.size = static_cast<std::uint8_t>(o.next - scratch.text);
+    return scratch.view();
+}
+
+Cell cell::path(const GameModel& model, int number, Name& scratch) {
+    return {file_path(model, number, scratch), model.files[number].declared};
+}
+
+void widen(std::span<const Cell> row, std::size_t* widths) {
+    char scratch[json_bytes_per_byte * string_field_capacity + 64 + output_overstore];
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        assert((CellPiece{row[c], false}.max_size() <= sizeof scratch - output_overstore));
+        widths[c] = std::max(widths[c], static_cast<std::size_t>(CellPiece{row[c], false}.write(scratch) - scratch));
+    }
+}
+
+void put_headings(OutputWriter& out, std::span<const Column> columns, std::size_t* widths) {
+    Cell headings[max_columns];
+    for (std::size_t c = 0; c < columns.size(); ++c)
+        if (!columns[c].heading.empty()) headings[c] = columns[c].heading;
+    widen({headings, columns.size()}, widths);
+    put_text_row(out, columns, {headings, columns.size()}, widths);
+}
+
+void put_text_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row, const std::size_t* widths) {
+    std::size_t end = columns.size();
+    while (end > 0 && (columns[end - 1].align == Align::JsonOnly || row[end - 1].kind == CellKind::Empty)) --end;
+    StreamOutput o{out};
+    const char* gap = "";
+    for (std::size_t c = 0; c < end; ++c) {
+        const CellPiece cell{row[c], false};
+        if (columns[c].align == Align::Right)
+            o.put(Text{gap}, RightAligned{cell, widths[c]});
+        else if (columns[c].align == Align::Left)
+            o.put(Text{gap}, LeftAligned{cell, c + 1 == end ? 0 : widths[c]});
+        gap = columns[c].align == Align::JsonOnly ? gap : "  ";
+    }
+    o.put('\n');
+}
+
+void put_json_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row, bool first) {
+    StreamOutput o{out};
+    o.put(first ? Text{"{"} : Text{",{"});
+    const char* comma = "";
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c].member.empty()) continue;
+        o.put(Text{comma}, '"', Text{columns[c].member}, "\":", CellPiece{row[c], true});
+        comma = ",";
+    }
+    o.put('}');
+}
+
+}  // namespace stats
