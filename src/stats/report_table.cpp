@@ -7,10 +7,10 @@ namespace stats {
 
 namespace {
 
-// A cell as `json` or the text writes it.
+// A cell as JSON or the text writes it.
+template <bool json>
 struct CellPiece {
     Cell cell;
-    bool json;
     std::size_t max_size() const { return json_bytes_per_byte * cell.text.size() + 32; }
     char* write(char* next) const {
         switch (cell.kind) {
@@ -53,8 +53,8 @@ Cell cell::path(const GameModel& model, int number, Name& scratch) {
 void widen(std::span<const Cell> row, std::size_t* widths) {
     char scratch[json_bytes_per_byte * string_field_capacity + 64 + output_overstore];
     for (std::size_t c = 0; c < row.size(); ++c) {
-        assert((CellPiece{row[c], false}.max_size() <= sizeof scratch - output_overstore));
-        widths[c] = std::max(widths[c], static_cast<std::size_t>(CellPiece{row[c], false}.write(scratch) - scratch));
+        assert((CellPiece<false>{row[c]}.max_size() <= sizeof scratch - output_overstore));
+        widths[c] = std::max(widths[c], static_cast<std::size_t>(CellPiece<false>{row[c]}.write(scratch) - scratch));
     }
 }
 
@@ -66,13 +66,14 @@ void put_headings(OutputWriter& out, std::span<const Column> columns, std::size_
     put_text_row(out, columns, {headings, columns.size()}, widths);
 }
 
-void put_text_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row, const std::size_t* widths) {
+void put_text_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row,
+                  const std::size_t* widths) {
     std::size_t end = columns.size();
     while (end > 0 && (columns[end - 1].align == Align::JsonOnly || row[end - 1].kind == CellKind::Empty)) --end;
     StreamOutput o{out};
     const char* gap = "";
     for (std::size_t c = 0; c < end; ++c) {
-        const CellPiece cell{row[c], false};
+        const CellPiece<false> cell{row[c]};
         if (columns[c].align == Align::Right)
             o.put(Text{gap}, RightAligned{cell, widths[c]});
         else if (columns[c].align == Align::Left)
@@ -83,15 +84,34 @@ void put_text_row(OutputWriter& out, std::span<const Column> columns, std::span<
 }
 
 void put_json_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row, bool first) {
-    StreamOutput o{out};
-    o.put(first ? Text{"{"} : Text{",{"});
-    const char* comma = "";
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        if (columns[c].member.empty()) continue;
-        o.put(Text{comma}, '"', Text{columns[c].member}, "\":", CellPiece{row[c], true});
-        comma = ",";
-    }
-    o.put('}');
+    // One put for the row: one room asked for, not one a member.
+    struct JsonRow {
+        std::span<const Column> columns;
+        std::span<const Cell> row;
+        bool first;
+        std::size_t max_size() const {
+            std::size_t size = 3;
+            for (std::size_t c = 0; c < columns.size(); ++c)
+                size += 4 + columns[c].member.size() + CellPiece<true>{row[c]}.max_size();
+            return size;
+        }
+        char* write(char* next) const {
+            *next = ',';
+            next += !first;
+            char opening = '{';
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                if (columns[c].member.empty()) continue;
+                *next++ = opening;
+                *next++ = '"';
+                next = copy_literal(Text{columns[c].member}.write(next), "\":");
+                next = CellPiece<true>{row[c]}.write(next);
+                opening = ',';
+            }
+            *next = '}';
+            return next + 1;
+        }
+    };
+    StreamOutput{out}.put(JsonRow{columns, row, first});
 }
 
 }  // namespace stats
