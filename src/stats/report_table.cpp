@@ -40,8 +40,12 @@ struct CellPiece {
 std::string_view file_path(const GameModel& model, int number, Name& scratch) {
     const SourceFileNames& file = model.files[number];
     if (file.declared) return file.file_name.view();
+    // The compiler's own routines stand on file 255 and the built-ins on
+    // file 0, neither with a File record; another number is unknown.
+    if (number == 255) return "(compiler's own routines)";
+    if (number == 0) return "(built-ins)";
     ReservedOutput o{scratch.text};
-    o.put("file ", Number{static_cast<std::uint8_t>(number)});
+    o.put("?? (file ", Number{static_cast<std::uint8_t>(number)}, ')');
     scratch.size = static_cast<std::uint8_t>(o.next - scratch.text);
     return scratch.view();
 }

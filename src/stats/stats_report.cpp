@@ -141,7 +141,7 @@ void put_routines(const Report& r, const SizeProfile& p) {
             const Cell name = routine_name(p, number, name_scratch);
             const Cell path = cell::path(*p.model, routine.file, path_scratch);
             const std::uint64_t bytes = code_bytes_of(routine);
-            visit({number, name, bytes, cell::percent(bytes, p.code_bytes), name, cell::place(path.text, routine.line),
+            visit({number, name, bytes, cell::percent(bytes, p.code_bytes), name, cell::place(path.known ? path.text : "??", routine.line),
                    routine.file, path, routine.line, routine.character, routine.start});
         }
     });
