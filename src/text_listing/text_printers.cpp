@@ -29,7 +29,7 @@ struct Position {
 struct Address {
     std::uint32_t value;
     static constexpr std::size_t max_size() {
-        return digits::most_hex_digits<std::uint32_t> + 2 + digits::most_decimal_digits<std::uint32_t> + 1;
+        return 2 * sizeof value + sizeof " ()" - 1 + digits::most_decimal_digits<std::uint32_t>;
     }
     char* write(char* next) const { return digits::write_address(next, value); }
 };
