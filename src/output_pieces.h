@@ -23,10 +23,7 @@ struct Escaped {
     std::string_view text;
     bool python_quotes = false;
     std::size_t max_size() const { return one_line_bytes_per_byte * text.size(); }
-    char* write(char* next) const {
-        return write_one_line_text(next, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                                   python_quotes);
-    }
+    char* write(char* next) const { return write_one_line_text(next, text, python_quotes); }
     template <typename Out>
     void put_in_parts(Out& o) const {
         for (std::size_t at = 0; at < text.size(); at += text_part_size)
@@ -66,9 +63,7 @@ struct JsonMember {
 struct JsonContents {
     std::string_view text;
     std::size_t max_size() const { return json_bytes_per_byte * text.size(); }
-    char* write(char* next) const {
-        return write_json_string_contents(next, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    }
+    char* write(char* next) const { return write_json_string_contents(next, text); }
     // Parts end only between characters, so that no UTF-8 sequence is split.
     template <typename Out>
     void put_in_parts(Out& o) const {
@@ -102,9 +97,7 @@ struct JsonText {
 struct XmlText {
     std::string_view text;
     std::size_t max_size() const { return xml_bytes_per_byte * text.size(); }
-    char* write(char* next) const {
-        return write_xml_text(next, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    }
+    char* write(char* next) const { return write_xml_text(next, text); }
 };
 
 // The JSON value null.
