@@ -117,10 +117,10 @@ struct Repeated {
     }
 };
 
-// A cell of a text table: `piece` followed by spaces up to `width` output
-// bytes (widths measured as written, escapes included).
-template <typename Piece>
-struct LeftAligned {
+// A cell of a text table: `piece` padded with spaces to `width` output bytes
+// (widths measured as written, escapes included), on its right or its left.
+template <typename Piece, bool padded_on_left>
+struct Cell {
     Piece piece;
     std::size_t width;
     std::size_t max_size() const { return std::max(width, max_size_of(piece)); }
@@ -128,30 +128,15 @@ struct LeftAligned {
         char* end = write_piece(next, piece);
         const auto size = static_cast<std::size_t>(end - next);
         if (size >= width) return end;
-        std::memset(end, ' ', width - size);
+        if (padded_on_left) std::memmove(next + (width - size), next, size);
+        std::memset(padded_on_left ? next : end, ' ', width - size);
         return next + width;
     }
 };
 template <typename Piece>
-LeftAligned(Piece, std::size_t) -> LeftAligned<Piece>;
-
-// A cell of a text table: spaces up to `width` output bytes, then `piece`.
+using LeftAligned = Cell<Piece, false>;
 template <typename Piece>
-struct RightAligned {
-    Piece piece;
-    std::size_t width;
-    std::size_t max_size() const { return std::max(width, max_size_of(piece)); }
-    char* write(char* next) const {
-        char* end = write_piece(next, piece);
-        const auto size = static_cast<std::size_t>(end - next);
-        if (size >= width) return end;
-        std::memmove(next + (width - size), next, size);
-        std::memset(next, ' ', width - size);
-        return next + width;
-    }
-};
-template <typename Piece>
-RightAligned(Piece, std::size_t) -> RightAligned<Piece>;
+using RightAligned = Cell<Piece, true>;
 
 // How many bytes a short piece writes: the width of a cell, measured before
 // a column is written.
@@ -168,10 +153,7 @@ struct VersionLine {
     std::uint8_t major;
     std::uint8_t minor;
     std::uint16_t revision;
-    static constexpr std::size_t max_size() {
-        return sizeof "Debugging file from Ostrel " - 1 + Number<std::uint8_t>::max_size() + 1 +
-               Number<std::uint8_t>::max_size() + 4 + Number<std::uint16_t>::max_size() + 2;
-    }
+    static constexpr std::size_t max_size() { return 64; }
     char* write(char* next) const {
         next = copy_literal(next, "Debugging file from Ostrel ");
         next = Number{major}.write(next);
