@@ -67,17 +67,7 @@ struct OutputWriter {
         if (used == capacity) flush_buffer();
         buffer[used++] = c;
     }
-    void put(std::string_view text) {
-        while (text.size() > capacity - used) {
-            const std::size_t part = capacity - used;
-            std::memcpy(buffer + used, text.data(), part);
-            used = capacity;
-            text.remove_prefix(part);
-            flush_buffer();
-        }
-        std::memcpy(buffer + used, text.data(), text.size());
-        used += text.size();
-    }
+    void put(std::string_view text);
     // Writes the buffer to the sink. A write that fails ends the run with
     // status 2 and a line on standard error.
     void flush_buffer();
@@ -230,3 +220,5 @@ struct StreamOutput {
         put_within(room, piece);
     }
 };
+
+inline void OutputWriter::put(std::string_view text) { StreamOutput{*this}.put(Text{text}); }
