@@ -125,6 +125,7 @@ inline char* write_byte_decimal(char* next, std::uint8_t value) {
 template <std::size_t size>
 struct BytePartTable {
     char part[256][size];
+    std::size_t longest;  // the length of the longest part
 };
 
 template <std::size_t size>
@@ -132,20 +133,13 @@ constexpr BytePartTable<size> make_byte_parts(std::string_view before, std::stri
     BytePartTable<size> table{};
     for (unsigned value = 0; value < 256; ++value) {
         char* part = table.part[value];
-        std::size_t length = before.copy(part, before.size());
-        fill_digits(part + length, value, digit_count(value));
-        length += digit_count(value);
-        length += after.copy(part + length, after.size());
-        part[size - 1] = static_cast<char>(length);
+        before.copy(part, before.size());
+        fill_digits(part + before.size(), value, digit_count(value));
+        after.copy(part + before.size() + digit_count(value), after.size());
+        part[size - 1] = static_cast<char>(before.size() + digit_count(value) + after.size());
     }
+    table.longest = before.size() + 3 + after.size();
     return table;
-}
-
-template <std::size_t size>
-constexpr std::size_t longest_part(const BytePartTable<size>& table) {
-    std::size_t longest = 0;
-    for (const auto& part : table.part) longest = std::max<std::size_t>(longest, part[size - 1]);
-    return longest;
 }
 
 // Copies a part of a BytePartTable (its whole slot); returns the end of its text.

@@ -27,8 +27,7 @@ template <auto& files, auto& characters>
 struct PositionOf {
     LineRef at;
     static constexpr std::size_t max_size() {
-        return digits::longest_part(files) + digits::most_decimal_digits<std::uint16_t> +
-               digits::longest_part(characters);
+        return files.longest + digits::most_decimal_digits<std::uint16_t> + characters.longest;
     }
     char* write(char* next) const {
         next = digits::copy_byte_part(next, files.part[static_cast<std::uint8_t>(at.file)]);
