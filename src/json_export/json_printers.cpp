@@ -123,6 +123,11 @@ void print_position_record(In& in, Out& o, const char (&opening)[size]) {
     o.put(opening, Position{in.line_ref()}, "}\n");
 }
 
+void print_json_unknown_type(DebugFile&, JsonListing& listing, int type) {
+    StreamOutput{listing.out}.put("{\"kind\":\"unknown_type\",\"type\":", Number{static_cast<std::uint8_t>(type)},
+                                  "}\n");
+}
+
 template <int type, auto printer>
 constexpr RecordHandler<JsonListing> in_json = print_record<JsonListing, type, printer>;
 
@@ -178,11 +183,6 @@ void print_json_version_line(DebugFile& in, OutputWriter& out) {
     std::uint16_t revision = in.word();
     StreamOutput{out}.put("{\"kind\":\"version\",\"major\":", Number{major}, ",\"minor\":", Number{minor},
                           ",\"revision\":", Number{revision}, "}\n");
-}
-
-void print_json_unknown_type(DebugFile&, JsonListing& listing, int type) {
-    StreamOutput{listing.out}.put("{\"kind\":\"unknown_type\",\"type\":", Number{static_cast<std::uint8_t>(type)},
-                                  "}\n");
 }
 
 void print_json_end(OutputWriter& out) { out.put("{\"kind\":\"end\"}\n"); }
