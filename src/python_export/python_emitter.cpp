@@ -58,16 +58,13 @@ struct PositionLines {
 constexpr auto print_object_start = [](auto& in, auto& o, PythonExport& python) {
     CurrentObject& object = python.current;
     in.word();
-    const std::string_view read_name = in.string();  // copied before the next read, which may refill the buffer
-    std::memcpy(object.name, read_name.data(), read_name.size());
-    object.name[read_name.size()] = '\0';
-    object.name_length = read_name.size();
+    object.name.assign(in.string());  // copied before the next read, which may refill the buffer
     const LineRef start = in.line_ref();
     in.line_ref();
     object.file = start.file;
     object.selected = facts_of(python, object.file).selected;
     if (!object.selected) return;
-    const std::string_view name(object.name, object.name_length);
+    const std::string_view name = object.name.view();
     object.nameless = name.starts_with("nameless_obj__");
     o.put("o=qivobj()\n");
     if (!object.nameless) o.put("o.obj_id='", PythonText{name, '\''}, "'\n");
@@ -88,8 +85,8 @@ constexpr auto print_object_completion = [](auto& in, auto& o, PythonExport& pyt
         o.put('\'', Direction{static_cast<unsigned char>(exit[0])}, "':'", PythonText{exit.substr(1), '\''}, "',");
         is_room = true;
     });
-    o.put("}\no.obj_is_room=", is_room ? '1' : '0', "\nl.append(o)\nd['",
-          PythonText{{python.current.name, python.current.name_length}, '\''}, "']=o\n");
+    o.put("}\no.obj_is_room=", is_room ? '1' : '0', "\nl.append(o)\nd['", PythonText{python.current.name.view(), '\''},
+          "']=o\n");
 };
 
 // Clearing bit 0x20 folds the letters to upper case and turns a space into
