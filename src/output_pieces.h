@@ -46,15 +46,10 @@ struct JsonMember {
     std::string_view name;
     std::uint64_t value;
     bool first = false;
-    static constexpr std::size_t max_number_size = 20;
-    std::size_t max_size() const { return 1 + name.size() + 3 + max_number_size; }
+    std::size_t max_size() const { return sizeof ",\"\":" - 1 + name.size() + Number<std::uint64_t>::max_size(); }
     char* write(char* next) const {
         *next = ',';
-        next += !first;
-        *next++ = '"';
-        next = Text{name}.write(next);
-        next = copy_literal(next, "\":");
-        return digits::write_decimal(next, value);
+        return write_pieces(next + !first, '"', Text{name}, "\":", Number{value});
     }
 };
 
@@ -81,12 +76,7 @@ struct JsonContents {
 struct JsonText {
     std::string_view text;
     std::size_t max_size() const { return 2 + JsonContents{text}.max_size(); }
-    char* write(char* next) const {
-        *next++ = '"';
-        next = JsonContents{text}.write(next);
-        *next = '"';
-        return next + 1;
-    }
+    char* write(char* next) const { return write_pieces(next, '"', JsonContents{text}, '"'); }
     template <typename Out>
     void put_in_parts(Out& o) const {
         o.put('"', JsonContents{text}, '"');
@@ -155,12 +145,7 @@ struct VersionLine {
     std::uint16_t revision;
     static constexpr std::size_t max_size() { return 64; }
     char* write(char* next) const {
-        next = copy_literal(next, "Debugging file from Ostrel ");
-        next = Number{major}.write(next);
-        *next++ = '.';
-        next = Number{minor}.write(next);
-        next = copy_literal(next, " (v ");
-        next = Number{revision}.write(next);
-        return copy_literal(next, ")\n");
+        return write_pieces(next, "Debugging file from Ostrel ", Number{major}, '.', Number{minor}, " (v ",
+                            Number{revision}, ")\n");
     }
 };

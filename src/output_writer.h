@@ -115,6 +115,11 @@ template <typename Piece>
 inline char* write_piece(char* next, const Piece& piece) {
     return piece.write(next);
 }
+template <typename... Pieces>
+inline char* write_pieces(char* next, const Pieces&... pieces) {
+    ((next = write_piece(next, pieces)), ...);
+    return next;
+}
 
 // How many bytes of a text of any length one part holds, where a piece that
 // writes such a text is put in parts.
@@ -181,7 +186,7 @@ struct ReservedOutput {
 
     template <typename... Pieces>
     [[gnu::always_inline]] void put(const Pieces&... pieces) {
-        ((next = write_piece(next, pieces)), ...);
+        next = write_pieces(next, pieces...);
     }
 };
 
@@ -205,8 +210,7 @@ struct StreamOutput {
     template <typename... Pieces>
     void put_within(std::size_t room, const Pieces&... pieces) {
         char* const start = out.begin_piece(room);
-        char* next = start;
-        ((next = write_piece(next, pieces)), ...);
+        char* const next = write_pieces(start, pieces...);
         assert(static_cast<std::size_t>(next - start) <= room - output_overstore);
         out.end_piece(next);
     }
