@@ -21,14 +21,14 @@ namespace json {
 // output buffer, whether part of it has gone out, and, for that part, which
 // lists and objects it leaves open.
 struct OpenRecord {
-    bool open;
-    bool partly_out;
-    std::size_t output_mark;
-    char nesting[16];  // '{' or '[' for each open object or list
-    int depth;
-    bool in_string;
-    bool after_backslash;
-    char last;  // the last character outside a string
+    bool open = false;
+    bool partly_out = false;
+    std::size_t output_mark = 0;
+    char nesting[16] = {};  // '{' or '[' for each open object or list
+    int depth = 0;
+    bool in_string = false;
+    bool after_backslash = false;
+    char last = 0;  // the last character outside a string
 };
 
 // The state of JSON output, which a run in JSON mode makes before anything
