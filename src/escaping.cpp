@@ -1,38 +1,26 @@
 #include "escaping.h"
 
-bool is_plain(std::string_view text, char first, char second) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t size = text.size();
-    std::size_t i = 0;
-    for (; size - i >= 32; i += 32)
-        if (escape_candidates(bytes + i, first, second) != 0) return false;
-    for (; i < size; ++i)
-        if (bytes[i] < 0x20 || bytes[i] >= 0x7F || bytes[i] == static_cast<unsigned char>(first) ||
-            bytes[i] == static_cast<unsigned char>(second))
-            return false;
-    return true;
+#include <cstring>
+
+namespace {
+
+const unsigned char* bytes_of(std::string_view text) { return reinterpret_cast<const unsigned char*>(text.data()); }
+
+char* write_hex_escape(char* next, unsigned char byte) {
+    next[0] = '\\';
+    next[1] = 'x';
+    return digits::write_hex_pair(next + 2, byte);
 }
 
-char* write_one_line_text(char* next, const unsigned char* bytes, std::size_t size, bool python_quotes) {
-    for (std::size_t i = 0; i < size; ++i) {
-        unsigned char byte = bytes[i];
-        if (byte < 0x20 || byte == 0x7F) {
-            next = write_hex_escape(next, byte);
-            continue;
-        }
-        if (python_quotes && (byte == '\\' || byte == '"')) *next++ = '\\';
-        *next++ = static_cast<char>(byte);
-    }
-    return next;
+char* write_unicode_escape(char* next, unsigned code_point) {
+    next = copy_literal(next, "\\u");
+    next = digits::write_hex_pair(next, code_point >> 8);
+    return digits::write_hex_pair(next, code_point & 0xFF);
 }
 
-std::size_t one_line_width(std::string_view text) {
-    std::size_t width = text.size();
-    for (char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) width += 3;
-    return width;
-}
-
+// Length of the well-formed UTF-8 sequence that starts at `bytes` (2 to 4),
+// or 0 when none of more than one byte starts there: overlong forms,
+// surrogates and code points above U+10FFFF are not well-formed.
 std::size_t utf8_sequence_length(const unsigned char* bytes, std::size_t available) {
     unsigned lead = bytes[0];
     std::size_t length;
@@ -57,19 +45,63 @@ std::size_t utf8_sequence_length(const unsigned char* bytes, std::size_t availab
     return length;
 }
 
-char* write_xml_text(char* next, const unsigned char* bytes, std::size_t size) {
-    for (std::size_t i = 0; i < size;) {
+// The code point of a well-formed sequence of `length` bytes.
+unsigned code_point_of(const unsigned char* bytes, std::size_t length) {
+    unsigned value = bytes[0] & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) value = value << 6 | (bytes[i] & 0x3F);
+    return value;
+}
+
+// Line separators that some readers of text split lines at (as Python's
+// str.splitlines does) are escaped, so that a record stays one line for them too.
+bool is_line_separator(unsigned code_point) {
+    return code_point == 0x85 || code_point == 0x2028 || code_point == 0x2029;
+}
+
+}  // namespace
+
+bool is_plain(std::string_view text, char first, char second) {
+    const unsigned char* bytes = bytes_of(text);
+    std::size_t i = 0;
+    for (; text.size() - i >= 32; i += 32)
+        if (escape_candidates(bytes + i, first, second) != 0) return false;
+    for (; i < text.size(); ++i)
+        if (is_escape_candidate(bytes[i], first, second)) return false;
+    return true;
+}
+
+char* write_one_line_text(char* next, std::string_view text, bool python_quotes) {
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            next = write_hex_escape(next, byte);
+            continue;
+        }
+        if (python_quotes && (c == '\\' || c == '"')) *next++ = '\\';
+        *next++ = c;
+    }
+    return next;
+}
+
+std::size_t one_line_width(std::string_view text) {
+    std::size_t width = text.size();
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) width += 3;
+    return width;
+}
+
+char* write_xml_text(char* next, std::string_view text) {
+    const unsigned char* bytes = bytes_of(text);
+    for (std::size_t i = 0; i < text.size();) {
         const unsigned char byte = bytes[i];
-        if (byte >= 0x80) {
-            std::size_t length = utf8_sequence_length(bytes + i, size - i);
-            // XML holds every character but U+FFFE and U+FFFF (EF BF BE, EF BF BF).
-            if (length == 3 && byte == 0xEF && bytes[i + 1] == 0xBF && bytes[i + 2] >= 0xBE) length = 0;
-            if (length != 0) {
-                std::memcpy(next, bytes + i, length);
-                next += length;
-                i += length;
-                continue;
-            }
+        std::size_t length = byte >= 0x80 ? utf8_sequence_length(bytes + i, text.size() - i) : 0;
+        // XML holds every character but U+FFFE and U+FFFF (EF BF BE, EF BF BF).
+        if (length == 3 && byte == 0xEF && bytes[i + 1] == 0xBF && bytes[i + 2] >= 0xBE) length = 0;
+        if (length != 0) {
+            std::memcpy(next, bytes + i, length);
+            next += length;
+            i += length;
+            continue;
         }
         if (byte < 0x20 || byte >= 0x7F)
             next = write_hex_escape(next, byte);
@@ -88,30 +120,9 @@ char* write_xml_text(char* next, const unsigned char* bytes, std::size_t size) {
     return next;
 }
 
-namespace {
-
-char* write_unicode_escape(char* next, unsigned code_point) {
-    next = copy_literal(next, "\\u");
-    next = digits::write_hex_pair(next, code_point >> 8);
-    return digits::write_hex_pair(next, code_point & 0xFF);
-}
-
-// The code point of a well-formed sequence of `length` bytes.
-unsigned code_point_of(const unsigned char* bytes, std::size_t length) {
-    unsigned value = bytes[0] & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) value = value << 6 | (bytes[i] & 0x3F);
-    return value;
-}
-
-// Line separators that some readers of text split lines at (as Python's
-// str.splitlines does) are escaped, so that a record stays one line for them too.
-bool is_line_separator(unsigned code_point) {
-    return code_point == 0x85 || code_point == 0x2028 || code_point == 0x2029;
-}
-
-}  // namespace
-
-char* write_json_string_contents(char* next, const unsigned char* bytes, std::size_t size) {
+char* write_json_string_contents(char* next, std::string_view text) {
+    const unsigned char* bytes = bytes_of(text);
+    const std::size_t size = text.size();
     for (std::size_t i = 0; i < size;) {
         // While 32 bytes are left, the bytes up to the next special one are
         // copied in one block. The block may write past them, but no further
@@ -124,86 +135,57 @@ char* write_json_string_contents(char* next, const unsigned char* bytes, std::si
             i += plain;
             if (plain == 32) continue;
         }
-        unsigned byte = bytes[i];
+        const unsigned byte = bytes[i];
         if (byte >= 0x20 && byte < 0x7F) {
             if (byte == '"' || byte == '\\') *next++ = '\\';
             *next++ = static_cast<char>(byte);
             ++i;
-            continue;
-        }
-        if (byte >= 0x80) {
-            std::size_t length = utf8_sequence_length(bytes + i, size - i);
-            if (length != 0) {
-                unsigned code_point = code_point_of(bytes + i, length);
-                if (is_line_separator(code_point)) {
-                    next = write_unicode_escape(next, code_point);
-                } else {
-                    std::memcpy(next, bytes + i, length);
-                    next += length;
-                }
-                i += length;
-                continue;
-            }
-            // Any other byte stands for the Latin-1 character of its value.
-            if (is_line_separator(byte)) {
-                next = write_unicode_escape(next, byte);
+        } else if (byte >= 0x80) {
+            const std::size_t length = utf8_sequence_length(bytes + i, size - i);
+            // A byte of no well-formed sequence stands for the Latin-1 character of its value.
+            const unsigned code_point = length != 0 ? code_point_of(bytes + i, length) : byte;
+            if (is_line_separator(code_point)) {
+                next = write_unicode_escape(next, code_point);
+            } else if (length != 0) {
+                std::memcpy(next, bytes + i, length);
+                next += length;
             } else {
                 *next++ = static_cast<char>(0xC0 | byte >> 6);
                 *next++ = static_cast<char>(0x80 | (byte & 0x3F));
             }
-            ++i;
-            continue;
-        }
-        switch (byte) {
-            case '\n':
-                next = copy_literal(next, "\\n");
-                break;
-            case '\t':
-                next = copy_literal(next, "\\t");
-                break;
-            case '\r':
-                next = copy_literal(next, "\\r");
-                break;
-            case '\b':
-                next = copy_literal(next, "\\b");
-                break;
-            case '\f':
-                next = copy_literal(next, "\\f");
-                break;
-            default:
+            i += length != 0 ? length : 1;
+        } else {
+            constexpr std::string_view controls = "\n\t\r\b\f", letters = "ntrbf";
+            const std::size_t named = controls.find(static_cast<char>(byte));
+            if (named != std::string_view::npos) {
+                *next++ = '\\';
+                *next++ = letters[named];
+            } else {
                 next = write_unicode_escape(next, byte);
-                break;
+            }
+            ++i;
         }
-        ++i;
     }
     return next;
 }
 
-char* write_python_literal(char* next, const unsigned char* bytes, std::size_t size, char quote) {
-    const auto quote_byte = static_cast<unsigned char>(quote);
-    std::size_t i = 0;
-    while (i < size) {
-        unsigned char byte = bytes[i];
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != quote_byte) {
-            *next++ = static_cast<char>(byte);
-            ++i;
+char* write_python_literal(char* next, std::string_view text, char quote) {
+    const unsigned char* bytes = bytes_of(text);
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char byte = bytes[i];
+        // A well-formed UTF-8 sequence stands as it is.
+        const std::size_t length = byte >= 0x80 ? utf8_sequence_length(bytes + i, text.size() - i) : 0;
+        if (length != 0) {
+            std::memcpy(next, bytes + i, length);
+            next += length;
+            i += length;
             continue;
         }
-        if (byte >= 0x80) {
-            // A well-formed UTF-8 sequence stands as it is.
-            std::size_t length = utf8_sequence_length(bytes + i, size - i);
-            if (length != 0) {
-                std::memcpy(next, bytes + i, length);
-                next += length;
-                i += length;
-                continue;
-            }
-        }
-        if (byte == '\\' || byte == quote_byte) {
-            *next++ = '\\';
-            *next++ = static_cast<char>(byte);
-        } else {
+        if (byte < 0x20 || byte >= 0x7F) {
             next = write_hex_escape(next, byte);
+        } else {
+            if (byte == '\\' || byte == static_cast<unsigned char>(quote)) *next++ = '\\';
+            *next++ = static_cast<char>(byte);
         }
         ++i;
     }

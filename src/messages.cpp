@@ -3,21 +3,23 @@
 #include "output_pieces.h"
 #include "run_exit.h"
 
-namespace {
+void Messages::fail(std::string_view message) const { fatal_error(*this, message); }
 
-[[noreturn]] void end_with_fatal_line(const Messages& messages, std::initializer_list<MessagePart> message,
-                                      std::string_view named_file) {
+void fatal_error(const Messages& messages, std::string_view message) {
+    if (messages.named_file == nullptr) fatal_error_of(messages, {{message}});
+    if (messages.form != nullptr) fatal_error_with_path(messages, message, messages.named_file);
+    StreamOutput{messages.out}.put("Fatal error in ", Escaped{messages.named_file, messages.python}, ": ",
+                                   Text{message}, '\n');
+    messages.out.flush();
+    end_run(1);
+}
+
+void fatal_error_of(const Messages& messages, std::initializer_list<MessagePart> message) {
     if (messages.form != nullptr) {
-        if (named_file.empty())
-            messages.form->fatal_line(message);
-        else
-            messages.form->fatal_line({message.begin()[0], {" \""}, {named_file, true}, {"\""}});
+        messages.form->fatal_line(message);
     } else {
         StreamOutput o{messages.out};
-        if (named_file.empty())
-            o.put("Fatal error: ");
-        else
-            o.put("Fatal error in ", Escaped{named_file, messages.python}, ": ");
+        o.put("Fatal error: ");
         for (const MessagePart& part : message) {
             if (part.is_path)
                 o.put(Escaped{part.text, messages.python});
@@ -30,20 +32,8 @@ namespace {
     end_run(1);
 }
 
-}  // namespace
-
-void Messages::fail(std::string_view message) const { fatal_error(*this, message); }
-
-void fatal_error(const Messages& messages, std::string_view message) {
-    end_with_fatal_line(messages, {{message}}, messages.named_file != nullptr ? messages.named_file : "");
-}
-
-void fatal_error_of(const Messages& messages, std::initializer_list<MessagePart> message) {
-    end_with_fatal_line(messages, message, {});
-}
-
 void fatal_error_with_path(const Messages& messages, std::string_view message, std::string_view path) {
-    end_with_fatal_line(messages, {{message}, {" \""}, {path, true}, {"\""}}, {});
+    fatal_error_of(messages, {{message}, {" \""}, {path, true}, {"\""}});
 }
 
 void print_notice(const Messages& messages, std::initializer_list<std::string_view> parts) {

@@ -44,9 +44,8 @@ struct Messages final : ReadFailure {
 // Prints "Fatal error: <message>" on standard output (in JSON mode, a
 // fatal_error line), flushes it and ends the process with status 1.
 [[noreturn]] void fatal_error(const Messages& messages, std::string_view message);
-// Same, with a message of parts.
 [[noreturn]] void fatal_error_of(const Messages& messages, std::initializer_list<MessagePart> message);
-// Same, with the message followed by a space and the quoted path.
+// The message followed by a space and the quoted path.
 [[noreturn]] void fatal_error_with_path(const Messages& messages, std::string_view message, std::string_view path);
 
 // A notice (an unknown switch, the help text): its parts one after another.

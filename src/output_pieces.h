@@ -23,10 +23,7 @@ struct Escaped {
     std::string_view text;
     bool python_quotes = false;
     std::size_t max_size() const { return one_line_bytes_per_byte * text.size(); }
-    char* write(char* next) const {
-        return write_one_line_text(next, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                                   python_quotes);
-    }
+    char* write(char* next) const { return write_one_line_text(next, text, python_quotes); }
     template <typename Out>
     void put_in_parts(Out& o) const {
         for (std::size_t at = 0; at < text.size(); at += text_part_size)
@@ -49,15 +46,10 @@ struct JsonMember {
     std::string_view name;
     std::uint64_t value;
     bool first = false;
-    static constexpr std::size_t max_number_size = 20;
-    std::size_t max_size() const { return 1 + name.size() + 3 + max_number_size; }
+    std::size_t max_size() const { return sizeof ",\"\":" - 1 + name.size() + Number<std::uint64_t>::max_size(); }
     char* write(char* next) const {
         *next = ',';
-        next += !first;
-        *next++ = '"';
-        next = Text{name}.write(next);
-        next = copy_literal(next, "\":");
-        return digits::write_decimal(next, value);
+        return write_pieces(next + !first, '"', Text{name}, "\":", Number{value});
     }
 };
 
@@ -66,9 +58,7 @@ struct JsonMember {
 struct JsonContents {
     std::string_view text;
     std::size_t max_size() const { return json_bytes_per_byte * text.size(); }
-    char* write(char* next) const {
-        return write_json_string_contents(next, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    }
+    char* write(char* next) const { return write_json_string_contents(next, text); }
     // Parts end only between characters, so that no UTF-8 sequence is split.
     template <typename Out>
     void put_in_parts(Out& o) const {
@@ -86,12 +76,7 @@ struct JsonContents {
 struct JsonText {
     std::string_view text;
     std::size_t max_size() const { return 2 + JsonContents{text}.max_size(); }
-    char* write(char* next) const {
-        *next++ = '"';
-        next = JsonContents{text}.write(next);
-        *next = '"';
-        return next + 1;
-    }
+    char* write(char* next) const { return write_pieces(next, '"', JsonContents{text}, '"'); }
     template <typename Out>
     void put_in_parts(Out& o) const {
         o.put('"', JsonContents{text}, '"');
@@ -102,9 +87,7 @@ struct JsonText {
 struct XmlText {
     std::string_view text;
     std::size_t max_size() const { return xml_bytes_per_byte * text.size(); }
-    char* write(char* next) const {
-        return write_xml_text(next, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-    }
+    char* write(char* next) const { return write_xml_text(next, text); }
 };
 
 // The JSON value null.
@@ -124,10 +107,10 @@ struct Repeated {
     }
 };
 
-// A cell of a text table: `piece` followed by spaces up to `width` output
-// bytes (widths measured as written, escapes included).
-template <typename Piece>
-struct LeftAligned {
+// A cell of a text table: `piece` padded with spaces to `width` output bytes
+// (widths measured as written, escapes included), on its right or its left.
+template <typename Piece, bool padded_on_left>
+struct Cell {
     Piece piece;
     std::size_t width;
     std::size_t max_size() const { return std::max(width, max_size_of(piece)); }
@@ -135,30 +118,15 @@ struct LeftAligned {
         char* end = write_piece(next, piece);
         const auto size = static_cast<std::size_t>(end - next);
         if (size >= width) return end;
-        std::memset(end, ' ', width - size);
+        if (padded_on_left) std::memmove(next + (width - size), next, size);
+        std::memset(padded_on_left ? next : end, ' ', width - size);
         return next + width;
     }
 };
 template <typename Piece>
-LeftAligned(Piece, std::size_t) -> LeftAligned<Piece>;
-
-// A cell of a text table: spaces up to `width` output bytes, then `piece`.
+using LeftAligned = Cell<Piece, false>;
 template <typename Piece>
-struct RightAligned {
-    Piece piece;
-    std::size_t width;
-    std::size_t max_size() const { return std::max(width, max_size_of(piece)); }
-    char* write(char* next) const {
-        char* end = write_piece(next, piece);
-        const auto size = static_cast<std::size_t>(end - next);
-        if (size >= width) return end;
-        std::memmove(next + (width - size), next, size);
-        std::memset(next, ' ', width - size);
-        return next + width;
-    }
-};
-template <typename Piece>
-RightAligned(Piece, std::size_t) -> RightAligned<Piece>;
+using RightAligned = Cell<Piece, true>;
 
 // How many bytes a short piece writes: the width of a cell, measured before
 // a column is written.
@@ -175,17 +143,9 @@ struct VersionLine {
     std::uint8_t major;
     std::uint8_t minor;
     std::uint16_t revision;
-    static constexpr std::size_t max_size() {
-        return sizeof "Debugging file from Ostrel " - 1 + Number<std::uint8_t>::max_size() + 1 +
-               Number<std::uint8_t>::max_size() + 4 + Number<std::uint16_t>::max_size() + 2;
-    }
+    static constexpr std::size_t max_size() { return 64; }
     char* write(char* next) const {
-        next = copy_literal(next, "Debugging file from Ostrel ");
-        next = Number{major}.write(next);
-        *next++ = '.';
-        next = Number{minor}.write(next);
-        next = copy_literal(next, " (v ");
-        next = Number{revision}.write(next);
-        return copy_literal(next, ")\n");
+        return write_pieces(next, "Debugging file from Ostrel ", Number{major}, '.', Number{minor}, " (v ",
+                            Number{revision}, ")\n");
     }
 };

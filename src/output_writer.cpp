@@ -1,6 +1,5 @@
 #include "output_writer.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,16 +20,6 @@ namespace {
 }
 
 }  // namespace
-
-void OutputWriter::put_long(std::string_view text) {
-    while (!text.empty()) {
-        if (used == capacity) flush_buffer();
-        std::size_t chunk = std::min(text.size(), capacity - used);
-        std::memcpy(buffer + used, text.data(), chunk);
-        used += chunk;
-        text.remove_prefix(chunk);
-    }
-}
 
 void OutputWriter::flush_buffer() {
     if (used == 0) return;

@@ -19,28 +19,6 @@
 // includes it once.
 constexpr std::size_t output_overstore = 32;
 
-// memcpy without a call for the short texts that make up most of the output:
-// two overlapping moves cover every size from 4 to 32. A size known at
-// compile time leaves one of the cases.
-inline void copy_text(char* to, const char* from, std::size_t size) {
-    if (size > 32) {
-        std::memcpy(to, from, size);
-    } else if (size >= 16) {
-        std::memcpy(to, from, 16);
-        std::memcpy(to + size - 16, from + size - 16, 16);
-    } else if (size >= 8) {
-        std::memcpy(to, from, 8);
-        std::memcpy(to + size - 8, from + size - 8, 8);
-    } else if (size >= 4) {
-        std::memcpy(to, from, 4);
-        std::memcpy(to + size - 4, from + size - 4, 4);
-    } else if (size != 0) {
-        to[0] = from[0];
-        to[size / 2] = from[size / 2];
-        to[size - 1] = from[size - 1];
-    }
-}
-
 // Copies a text known at compile time to `next`; returns the end of the copy.
 template <std::size_t size>
 inline char* copy_literal(char* next, const char (&text)[size]) {
@@ -59,8 +37,6 @@ inline char* copy_field(char* next, std::string_view field) {
     return next + field.size();
 }
 
-constexpr std::size_t output_capacity = 64 * 1024;
-
 // What an output mode that can take back a line cut by a fatal error (JSON)
 // does before the buffer is written out: returns how many bytes at the end
 // of what the buffer holds to keep back for now. They are written by a later
@@ -73,7 +49,7 @@ struct OutputHold {
 };
 
 struct OutputWriter {
-    static constexpr std::size_t capacity = output_capacity;
+    static constexpr std::size_t capacity = 64 * 1024;
     // Room for one small formatted piece (a number, an address).
     static constexpr std::size_t piece_reserve = 64;
     // The most room one put asks for: a longer text goes out in parts
@@ -91,14 +67,7 @@ struct OutputWriter {
         if (used == capacity) flush_buffer();
         buffer[used++] = c;
     }
-    void put(std::string_view text) {
-        if (text.size() <= capacity - used) {
-            copy_text(buffer + used, text.data(), text.size());
-            used += text.size();
-        } else {
-            put_long(text);
-        }
-    }
+    void put(std::string_view text);
     // Writes the buffer to the sink. A write that fails ends the run with
     // status 2 and a line on standard error.
     void flush_buffer();
@@ -116,9 +85,6 @@ struct OutputWriter {
     void end_piece(char* end) { used = static_cast<std::size_t>(end - buffer); }
 
     char buffer[capacity];
-
-  private:
-    void put_long(std::string_view text);
 };
 
 // --- Pieces -----------------------------------------------------------------
@@ -149,6 +115,11 @@ template <typename Piece>
 inline char* write_piece(char* next, const Piece& piece) {
     return piece.write(next);
 }
+template <typename... Pieces>
+inline char* write_pieces(char* next, const Pieces&... pieces) {
+    ((next = write_piece(next, pieces)), ...);
+    return next;
+}
 
 // How many bytes of a text of any length one part holds, where a piece that
 // writes such a text is put in parts.
@@ -160,7 +131,7 @@ struct Text {
     std::string_view text;
     std::size_t max_size() const { return text.size(); }
     char* write(char* next) const {
-        copy_text(next, text.data(), text.size());
+        std::memcpy(next, text.data(), text.size());
         return next + text.size();
     }
     template <typename Out>
@@ -215,7 +186,7 @@ struct ReservedOutput {
 
     template <typename... Pieces>
     [[gnu::always_inline]] void put(const Pieces&... pieces) {
-        ((next = write_piece(next, pieces)), ...);
+        next = write_pieces(next, pieces...);
     }
 };
 
@@ -239,8 +210,7 @@ struct StreamOutput {
     template <typename... Pieces>
     void put_within(std::size_t room, const Pieces&... pieces) {
         char* const start = out.begin_piece(room);
-        char* next = start;
-        ((next = write_piece(next, pieces)), ...);
+        char* const next = write_pieces(start, pieces...);
         assert(static_cast<std::size_t>(next - start) <= room - output_overstore);
         out.end_piece(next);
     }
@@ -254,3 +224,5 @@ struct StreamOutput {
         put_within(room, piece);
     }
 };
+
+inline void OutputWriter::put(std::string_view text) { StreamOutput{*this}.put(Text{text}); }

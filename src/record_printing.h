@@ -8,6 +8,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 
 #include "output_writer.h"
 #include "reader/field_reader.h"
@@ -18,6 +19,21 @@ struct Direction {
     unsigned char index;
     static constexpr std::size_t max_size() { return sizeof(DirectionName::text); }
     char* write(char* next) const { return write_direction_name(next, index); }
+};
+
+// A source position: the part of `files` for its file byte, the line, the
+// part of `characters` for its character byte.
+template <auto& files, auto& characters>
+struct PositionOf {
+    LineRef at;
+    static constexpr std::size_t max_size() {
+        return files.longest + digits::most_decimal_digits<std::uint16_t> + characters.longest;
+    }
+    char* write(char* next) const {
+        next = digits::copy_byte_part(next, files.part[static_cast<std::uint8_t>(at.file)]);
+        next = digits::write_word_decimal(next, static_cast<std::uint16_t>(at.line));
+        return digits::copy_byte_part(next, characters.part[static_cast<std::uint8_t>(at.character)]);
+    }
 };
 
 // The most output a mode writes for a record: `per_input_byte` for each byte

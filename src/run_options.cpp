@@ -26,19 +26,19 @@ void set_all_section_flags(RunOptions& options, bool value) {
     for (bool& flag : options.section_flags) flag = value;
 }
 
-bool is_mode_switch(std::string_view name) { return name == "text" || name == "python" || name == "json"; }
-
 constexpr std::string_view lookup_prefix = "lookup=";
-
-bool is_lookup_value(std::string_view name) { return name.starts_with(lookup_prefix); }
-
-bool is_lookup_switch(std::string_view name) { return is_lookup_value(name) || name == "lookup"; }
-
 constexpr std::string_view diff_prefix = "diff=";
 
-// -stats, -diff=OLD and -svg choose a report, not the kinds listed.
+bool is_mode_switch(std::string_view name) { return name == "text" || name == "python" || name == "json"; }
+
+// -stats, -diff=OLD and -svg choose a report.
 bool is_stats_switch(std::string_view name) {
     return name == "stats" || name == "svg" || name.starts_with(diff_prefix);
+}
+
+// Any other switch, even an unknown one, makes a listing of the kinds switched on alone.
+bool chooses_kinds(std::string_view name) {
+    return !is_mode_switch(name) && !is_stats_switch(name) && name != "lookup" && !name.starts_with(lookup_prefix);
 }
 
 OutputMode mode_named(std::string_view name) {
@@ -46,35 +46,27 @@ OutputMode mode_named(std::string_view name) {
 }
 
 void apply_switch(RunOptions& options, const Messages& messages, const char* argument) {
-    std::string_view name(argument);
+    const std::string_view name(argument);
     if (name == "help" || name == "-help") {  // --help, as most programs take it
         print_help_text(messages);
-        return;
-    }
-    // A section switch lists the kinds it names in the table of kinds.
-    bool names_a_section = false;
-    for (const RecordKind& kind : record_kinds) {
-        if (kind.section_switch.empty() || name != kind.section_switch) continue;
-        options.section_flags[kind.type] = true;
-        names_a_section = true;
-    }
-    if (name == lines_switch) {
-        options.section_flags[SequencePoints] = options.section_flags[Array] = true;
-        names_a_section = true;
-    }
-    if (names_a_section) return;
-    if (name == "all") {
+    } else if (name == "all") {
         set_all_section_flags(options, true);
-    } else if (is_mode_switch(name)) {
-        // Set before, by the last of them.
+    } else if (name == lines_switch) {
+        options.section_flags[SequencePoints] = options.section_flags[Array] = true;
     } else if (is_stats_switch(name)) {
         options.stats_report = true;
         if (name == "svg") options.stats_picture = true;
         if (name.starts_with(diff_prefix)) options.stats_old_file_name = argument + diff_prefix.size();
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;
-    } else {
-        print_notice(messages, {"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
+    } else if (!is_mode_switch(name)) {  // a mode was set before, by the last of its switches
+        // A section switch lists the kinds it names in the table of kinds.
+        bool names_kinds = false;
+        for (const RecordKind& kind : record_kinds)
+            if (!kind.section_switch.empty() && name == kind.section_switch)
+                options.section_flags[kind.type] = names_kinds = true;
+        if (!names_kinds)
+            print_notice(messages, {"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
     }
 }
 
@@ -83,18 +75,7 @@ void apply_switch(RunOptions& options, const Messages& messages, const char* arg
 RunOptions default_options() {
     RunOptions options;
     set_all_section_flags(options, true);
-    options.section_flags[SequencePoints] = false;
-    options.section_flags[Array] = false;
-    options.debug_file_name = "gameinfo.dbg";
-    options.file_names_given[0] = options.file_names_given[1] = nullptr;
-    options.file_name_count = 0;
-    options.mode = OutputMode::Text;
-    options.lookups = nullptr;
-    options.lookup_count = 0;
-    options.stats_report = false;
-    options.stats_old_file_name = nullptr;
-    options.stats_picture = false;
-    options.lookups_from_standard_input = false;
+    options.section_flags[SequencePoints] = options.section_flags[Array] = false;
     return options;
 }
 
@@ -109,24 +90,20 @@ OutputMode mode_of_switches(int argc, char** argv) {
 
 void parse_switches(int argc, char** argv, RunOptions& options, const Messages& messages) {
     options.mode = mode_of_switches(argc, argv);
-    bool section_switches_given = false;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-') continue;
-        std::string_view name = argv[i] + 1;
-        if (!is_mode_switch(name) && !is_lookup_switch(name) && !is_stats_switch(name)) section_switches_given = true;
-    }
     if (argc <= 1) return;
-    if (section_switches_given) set_all_section_flags(options, false);
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] == '-' && chooses_kinds(argv[i] + 1)) set_all_section_flags(options, false);
     options.lookups = argv;
     for (int i = 1; i < argc; ++i) {
-        std::string_view argument = argv[i];
+        const std::string_view argument = argv[i];
         if (!argument.starts_with('-')) {
             if (options.file_name_count < 2) options.file_names_given[options.file_name_count] = argv[i];
             ++options.file_name_count;
             options.debug_file_name = argv[i];
-        } else if (is_lookup_value(argument.substr(1)))
+        } else if (argument.substr(1).starts_with(lookup_prefix)) {
             argv[options.lookup_count++] = argv[i] + 1 + lookup_prefix.size();  // a slot already read
-        else
+        } else {
             apply_switch(options, messages, argv[i] + 1);
+        }
     }
 }

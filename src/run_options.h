@@ -1,36 +1,31 @@
 // The run options, filled from the command line once and read-only after.
 #pragma once
 
-enum class OutputMode { Text = 0, Python = 1, Json = 2 };
-constexpr int output_mode_count = 3;
+#include "record_kinds.h"
 
-constexpr int section_flag_count = 64;
+enum class OutputMode { Text = 0, Python = 1, Json = 2 };
 
 struct RunOptions {
-    // SectionFlags: text mode prints a record whose flag is set, skips it otherwise.
-    bool section_flags[section_flag_count];
-    const char* debug_file_name;  // the last given: it counts
+    // By record type: text and JSON mode list a record whose flag is set.
+    bool section_flags[last_record_type + 1];
+    const char* debug_file_name = "gameinfo.dbg";  // the last given: it counts
     // The first two file names given, and how many were: a run that reads
     // one file for its answers refuses several.
-    const char* file_names_given[2];
-    int file_name_count;
-    OutputMode mode;
+    const char* file_names_given[2] = {};
+    int file_name_count = 0;
+    OutputMode mode = OutputMode::Text;
     // The values of the -lookup=VALUE switches, in the order given.
-    const char* const* lookups;
-    int lookup_count;
-    // -stats: the size profile instead of a listing.
-    bool stats_report;
-    // -diff=OLD: the changes of the size profile since OLD (null: none).
-    const char* stats_old_file_name;
-    // -svg: the size profile as a picture.
-    bool stats_picture;
-    // -lookup: lookups are read from standard input as well.
-    bool lookups_from_standard_input;
+    const char* const* lookups = nullptr;
+    int lookup_count = 0;
+    bool stats_report = false;                  // -stats: the size profile instead of a listing
+    const char* stats_old_file_name = nullptr;  // -diff=OLD: the changes since OLD
+    bool stats_picture = false;                 // -svg: the size profile as a picture
+    bool lookups_from_standard_input = false;   // -lookup
 };
 
 struct Messages;
 
-// Every kind printed but sequence points and arrays, file "gameinfo.dbg", text mode.
+// Every kind listed but sequence points and arrays, file "gameinfo.dbg", text mode.
 RunOptions default_options();
 
 // The output mode the switches choose (the last mode switch), known before

@@ -1,14 +1,19 @@
 #include "json_export/json_printers.h"
 
+#include <utility>
+
 #include "json_export/json_writer.h"
 #include "output_writer.h"
 #include "reader/field_reader.h"
 #include "reader/record_loop.h"
 #include "record_printing.h"
 
-using json::Position;
-
 namespace {
+
+constexpr auto files_then_line = digits::make_byte_parts<32>("{\"file\":", ",\"line\":");
+constexpr auto characters_then_close = digits::make_byte_parts<16>(",\"char\":", "}");
+// {"file":F,"line":L,"char":C}.
+using Position = PositionOf<files_then_line, characters_then_close>;
 
 // The comma before every item of a list but the first.
 struct Comma {
@@ -23,27 +28,24 @@ struct Comma {
 // Each put writes a member's name with its value once the value is read (at
 // most one read a put), so that a line cut short ends after a whole value.
 
-template <typename In, typename Out>
-void print_file(In& in, Out& o) {
+constexpr auto print_file = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"file\",\"number\":", Number{in.byte()});
     o.put(",\"include_name\":", JsonString{in.string()});
     o.put(",\"path\":", JsonString{in.string()}, "}\n");
-}
+};
 
-template <typename In, typename Out>
-void print_class(In& in, Out& o) {
+constexpr auto print_class = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"class\",\"name\":", JsonString{in.string()});
     o.put(",\"start\":", Position{in.line_ref()});
     o.put(",\"end\":", Position{in.line_ref()}, "}\n");
-}
+};
 
-template <typename In, typename Out>
-void print_object(In& in, Out& o) {
+constexpr auto print_object = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"object\",\"number\":", Number{in.word()});
     o.put(",\"name\":", JsonString{in.string()});
     o.put(",\"start\":", Position{in.line_ref()});
     o.put(",\"end\":", Position{in.line_ref()}, "}\n");
-}
+};
 
 // Global, Attribute, Property and the actions: a number and a name.
 template <std::size_t size, typename Value, typename In, typename Out>
@@ -52,15 +54,13 @@ void print_numbered_name(In& in, Out& o, const char (&opening)[size], Value numb
     o.put(",\"name\":", JsonString{in.string()}, "}\n");
 }
 
-template <typename In, typename Out>
-void print_header(In& in, Out& o) {
+constexpr auto print_header = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"header\",\"bytes\":\"");
     for (int i = 0; i < game_header_size; ++i) o.put(HexPair{in.byte()});
     o.put("\"}\n");
-}
+};
 
-template <typename In, typename Out>
-void print_sequence_points(In& in, Out& o) {
+constexpr auto print_sequence_points = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"sequence_points\",\"routine\":", Number{in.word()}, ",\"points\":[");
     const unsigned entries = in.count(4 + 2);
     for (unsigned i = 0; i < entries; ++i) {
@@ -68,30 +68,24 @@ void print_sequence_points(In& in, Out& o) {
         o.put(",\"offset\":", Number{in.word()}, '}');
     }
     o.put("]}\n");
-}
+};
 
-template <typename In, typename Out>
-void print_routine(In& in, Out& o) {
+constexpr auto print_routine = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"routine\",\"number\":", Number{in.word()});
     o.put(",\"start\":", Position{in.line_ref()});
     o.put(",\"address\":", AddressNumber{in.address()});
     o.put(",\"name\":", JsonString{in.string()}, ",\"locals\":[");
     bool first = true;
-    in.for_each_string([&](std::string_view local) {
-        o.put(Comma{!first}, JsonString{local});
-        first = false;
-    });
+    in.for_each_string([&](std::string_view local) { o.put(Comma{!std::exchange(first, false)}, JsonString{local}); });
     o.put("]}\n");
-}
+};
 
-template <typename In, typename Out>
-void print_array(In& in, Out& o) {
+constexpr auto print_array = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"array\",\"address\":", Number{in.word()});
     o.put(",\"name\":", JsonString{in.string()}, "}\n");
-}
+};
 
-template <typename In, typename Out>
-void print_memory_map(In& in, Out& o) {
+constexpr auto print_memory_map = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"memory_map\",\"entries\":[");
     bool first = true;
     for (std::string_view name; !(name = in.string()).empty(); first = false) {
@@ -99,40 +93,39 @@ void print_memory_map(In& in, Out& o) {
         o.put(",\"address\":", AddressNumber{in.address()}, '}');
     }
     o.put("]}\n");
-}
+};
 
-template <typename In, typename Out>
-void print_routine_end(In& in, Out& o) {
+constexpr auto print_routine_end = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"routine_end\",\"number\":", Number{in.word()});
     o.put(",\"end\":", Position{in.line_ref()});
     o.put(",\"address\":", AddressNumber{in.address()}, "}\n");
-}
+};
 
-template <typename In, typename Out>
-void print_object_details(In& in, Out& o) {
+constexpr auto print_object_details = [](auto& in, auto& o, auto&) {
     o.put("{\"kind\":\"object_details\",\"number\":", Number{in.word()});
     o.put(",\"short_name\":", JsonString{in.string()});
     o.put(",\"with_at\":", Position{in.line_ref()});
     o.put(",\"name_at\":", Position{in.line_ref()}, ",\"names\":[");
     bool first = true;
-    in.for_each_string([&](std::string_view name) {
-        o.put(Comma{!first}, JsonString{name});
-        first = false;
-    });
+    in.for_each_string([&](std::string_view name) { o.put(Comma{!std::exchange(first, false)}, JsonString{name}); });
     o.put("],\"exits\":[");
     first = true;
     in.for_each_string([&](std::string_view exit) {
         auto index = static_cast<unsigned char>(exit[0]);
-        o.put(Comma{!first}, "{\"index\":", Number{index}, ",\"direction\":\"", Direction{index},
+        o.put(Comma{!std::exchange(first, false)}, "{\"index\":", Number{index}, ",\"direction\":\"", Direction{index},
               "\",\"to\":", JsonString{exit.substr(1)}, '}');
-        first = false;
     });
     o.put("]}\n");
-}
+};
 
 template <std::size_t size, typename In, typename Out>
 void print_position_record(In& in, Out& o, const char (&opening)[size]) {
     o.put(opening, Position{in.line_ref()}, "}\n");
+}
+
+void print_json_unknown_type(DebugFile&, JsonListing& listing, int type) {
+    StreamOutput{listing.out}.put("{\"kind\":\"unknown_type\",\"type\":", Number{static_cast<std::uint8_t>(type)},
+                                  "}\n");
 }
 
 template <int type, auto printer>
@@ -154,9 +147,9 @@ void JsonListing::begin_streamed_record(DebugFile& file, int type) {
 
 constexpr RecordHandlers<JsonListing> json_printers = {
     nullptr,
-    in_json<File, [](auto& in, auto& o, auto&) { print_file(in, o); }>,
-    in_json<Class, [](auto& in, auto& o, auto&) { print_class(in, o); }>,
-    in_json<Object, [](auto& in, auto& o, auto&) { print_object(in, o); }>,
+    in_json<File, print_file>,
+    in_json<Class, print_class>,
+    in_json<Object, print_object>,
     in_json<Global, [](auto& in, auto& o,
                        auto&) { print_numbered_name(in, o, "{\"kind\":\"global\",\"number\":", in.byte()); }>,
     in_json<Attribute, [](auto& in, auto& o,
@@ -167,13 +160,13 @@ constexpr RecordHandlers<JsonListing> json_printers = {
                            auto&) { print_numbered_name(in, o, "{\"kind\":\"fake_action\",\"number\":", in.word()); }>,
     in_json<Action, [](auto& in, auto& o,
                        auto&) { print_numbered_name(in, o, "{\"kind\":\"action\",\"number\":", in.word()); }>,
-    in_json<Header, [](auto& in, auto& o, auto&) { print_header(in, o); }>,
-    in_json<SequencePoints, [](auto& in, auto& o, auto&) { print_sequence_points(in, o); }>,
-    in_json<Routine, [](auto& in, auto& o, auto&) { print_routine(in, o); }>,
-    in_json<Array, [](auto& in, auto& o, auto&) { print_array(in, o); }>,
-    in_json<MemoryMap, [](auto& in, auto& o, auto&) { print_memory_map(in, o); }>,
-    in_json<RoutineEnd, [](auto& in, auto& o, auto&) { print_routine_end(in, o); }>,
-    in_json<ObjectDetails, [](auto& in, auto& o, auto&) { print_object_details(in, o); }>,
+    in_json<Header, print_header>,
+    in_json<SequencePoints, print_sequence_points>,
+    in_json<Routine, print_routine>,
+    in_json<Array, print_array>,
+    in_json<MemoryMap, print_memory_map>,
+    in_json<RoutineEnd, print_routine_end>,
+    in_json<ObjectDetails, print_object_details>,
     in_json<DirectiveEnd,
             [](auto& in, auto& o, auto&) { print_position_record(in, o, "{\"kind\":\"directive_end\",\"at\":"); }>,
     in_json<LibraryInclude,
@@ -190,11 +183,6 @@ void print_json_version_line(DebugFile& in, OutputWriter& out) {
     std::uint16_t revision = in.word();
     StreamOutput{out}.put("{\"kind\":\"version\",\"major\":", Number{major}, ",\"minor\":", Number{minor},
                           ",\"revision\":", Number{revision}, "}\n");
-}
-
-void print_json_unknown_type(DebugFile&, JsonListing& listing, int type) {
-    StreamOutput{listing.out}.put("{\"kind\":\"unknown_type\",\"type\":", Number{static_cast<std::uint8_t>(type)},
-                                  "}\n");
 }
 
 void print_json_end(OutputWriter& out) { out.put("{\"kind\":\"end\"}\n"); }

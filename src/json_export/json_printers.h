@@ -23,5 +23,4 @@ struct JsonListing {
 void list_in_json(DebugFile& file, JsonListing& listing, const bool* selected);
 
 void print_json_version_line(DebugFile& file, OutputWriter& out);
-void print_json_unknown_type(DebugFile& file, JsonListing& listing, int type);
 void print_json_end(OutputWriter& out);

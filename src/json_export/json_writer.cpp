@@ -11,12 +11,8 @@ void JsonOutput::follow_nesting(const char* text, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         char c = text[i];
         if (record.in_string) {
-            if (record.after_backslash)
-                record.after_backslash = false;
-            else if (c == '\\')
-                record.after_backslash = true;
-            else if (c == '"')
-                record.in_string = false;
+            record.in_string = record.after_backslash || c != '"';
+            record.after_backslash = !record.after_backslash && c == '\\';
             continue;
         }
         if (c == '"') {
@@ -62,11 +58,7 @@ std::size_t JsonOutput::keep_back(const char* buffer, std::size_t used) {
     return 0;
 }
 
-void JsonOutput::open_record_line() {
-    record = {};
-    record.open = true;
-    record.output_mark = out.used;
-}
+void JsonOutput::open_record_line() { record = {.open = true, .output_mark = out.used}; }
 
 void JsonOutput::fatal_line(std::initializer_list<MessagePart> message) {
     if (record.open) {

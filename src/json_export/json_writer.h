@@ -14,40 +14,21 @@
 #include "escaping.h"
 #include "messages.h"
 #include "output_writer.h"
-#include "reader/field_reader.h"  // LineRef
 
 namespace json {
-
-// The parts of a position that hold a byte, each written with one copy.
-inline constexpr auto files_then_line = digits::make_byte_parts<32>("{\"file\":", ",\"line\":");
-inline constexpr auto characters_then_close = digits::make_byte_parts<16>(",\"char\":", "}");
-
-// {"file":F,"line":L,"char":C} for a source position.
-struct Position {
-    LineRef at;
-    static constexpr std::size_t max_size() {
-        return digits::longest_part(files_then_line) + digits::most_decimal_digits<std::uint16_t> +
-               digits::longest_part(characters_then_close);
-    }
-    char* write(char* next) const {
-        next = digits::copy_byte_part(next, files_then_line.part[static_cast<std::uint8_t>(at.file)]);
-        next = digits::write_word_decimal(next, static_cast<std::uint16_t>(at.line));
-        return digits::copy_byte_part(next, characters_then_close.part[static_cast<std::uint8_t>(at.character)]);
-    }
-};
 
 // The line of a record printed piece by piece: where it starts in the
 // output buffer, whether part of it has gone out, and, for that part, which
 // lists and objects it leaves open.
 struct OpenRecord {
-    bool open;
-    bool partly_out;
-    std::size_t output_mark;
-    char nesting[16];  // '{' or '[' for each open object or list
-    int depth;
-    bool in_string;
-    bool after_backslash;
-    char last;  // the last character outside a string
+    bool open = false;
+    bool partly_out = false;
+    std::size_t output_mark = 0;
+    char nesting[16] = {};  // '{' or '[' for each open object or list
+    int depth = 0;
+    bool in_string = false;
+    bool after_backslash = false;
+    char last = 0;  // the last character outside a string
 };
 
 // The state of JSON output, which a run in JSON mode makes before anything

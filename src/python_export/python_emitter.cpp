@@ -55,27 +55,23 @@ struct PositionLines {
     }
 };
 
-template <typename In, typename Out>
-void print_object_start(In& in, Out& o, PythonExport& python) {
+constexpr auto print_object_start = [](auto& in, auto& o, PythonExport& python) {
+    CurrentObject& object = python.current;
     in.word();
-    std::string_view read_name = in.string();  // kept before the next read, which may refill the buffer
-    std::memcpy(python.current.name, read_name.data(), read_name.size());
-    python.current.name[read_name.size()] = '\0';
-    python.current.name_length = read_name.size();
-    const std::string_view name(python.current.name, python.current.name_length);
-    LineRef start = in.line_ref();
+    object.name.assign(in.string());  // copied before the next read, which may refill the buffer
+    const LineRef start = in.line_ref();
     in.line_ref();
-    python.current.file = start.file;
-    python.current.selected = facts_of(python, python.current.file).selected;
-    if (!python.current.selected) return;
-    python.current.nameless = name.substr(0, 14) == "nameless_obj__";
+    object.file = start.file;
+    object.selected = facts_of(python, object.file).selected;
+    if (!object.selected) return;
+    const std::string_view name = object.name.view();
+    object.nameless = name.starts_with("nameless_obj__");
     o.put("o=qivobj()\n");
-    if (!python.current.nameless) o.put("o.obj_id='", PythonText{name, '\''}, "'\n");
-    o.put("o.obj_source='", path_of(python, python.current.file), "'\no.obj_line=", ZeroBasedLine{start.line}, '\n');
-}
+    if (!object.nameless) o.put("o.obj_id='", PythonText{name, '\''}, "'\n");
+    o.put("o.obj_source='", path_of(python, object.file), "'\no.obj_line=", ZeroBasedLine{start.line}, '\n');
+};
 
-template <typename In, typename Out>
-void print_object_completion(In& in, Out& o, PythonExport& python) {
+constexpr auto print_object_completion = [](auto& in, auto& o, PythonExport& python) {
     in.word();
     std::string_view short_name = in.string();
     o.put("o.obj_short_name=\"", PythonText{short_name, '"'}, "\"\n");
@@ -89,9 +85,9 @@ void print_object_completion(In& in, Out& o, PythonExport& python) {
         o.put('\'', Direction{static_cast<unsigned char>(exit[0])}, "':'", PythonText{exit.substr(1), '\''}, "',");
         is_room = true;
     });
-    o.put("}\no.obj_is_room=", is_room ? '1' : '0', "\nl.append(o)\nd['",
-          PythonText{{python.current.name, python.current.name_length}, '\''}, "']=o\n");
-}
+    o.put("}\no.obj_is_room=", is_room ? '1' : '0', "\nl.append(o)\nd['", PythonText{python.current.name.view(), '\''},
+          "']=o\n");
+};
 
 // Clearing bit 0x20 folds the letters to upper case and turns a space into
 // the end of the string, so "initialise" and "Initialise more" both match.
@@ -103,8 +99,7 @@ bool is_initialise(std::string_view name) {
     return name.size() == 10 || (name.data()[10] & ~0x20) == 0;
 }
 
-template <typename In, typename Out>
-void print_initialise_marker(In& in, Out& o, PythonExport& python) {
+constexpr auto print_initialise_marker = [](auto& in, auto& o, PythonExport& python) {
     in.word();
     LineRef start = in.line_ref();
     in.address();
@@ -113,7 +108,7 @@ void print_initialise_marker(In& in, Out& o, PythonExport& python) {
     if (!initialise) return;
     o.put("Zkelm_qivSource_initialise=('", path_of(python, start.file), "',", ZeroBasedLine{start.line}, ',',
           Number{static_cast<std::uint16_t>(start.character + 10)}, ")\n");
-}
+};
 
 template <std::size_t size, typename In, typename Out>
 void print_source_marker(In& in, Out& o, PythonExport& python, const char (&variable)[size]) {
@@ -131,34 +126,25 @@ void read_file_record_and_forget_facts(DebugFile& file, PythonExport& python) {
 
 void print_object_completion_if_selected(DebugFile& file, PythonExport& python) {
     if (!python.current.selected) return skip_record_of<ObjectDetails>(file);
-    in_python<ObjectDetails, [](auto& in, auto& o, PythonExport& p) { print_object_completion(in, o, p); }>(file,
-                                                                                                            python);
+    in_python<ObjectDetails, print_object_completion>(file, python);
 }
 
 }  // namespace
 
-constexpr RecordHandlers<PythonExport> python_handlers = {
-    nullptr,
-    read_file_record_and_forget_facts,
-    nullptr,
-    in_python<Object, [](auto& in, auto& o, PythonExport& p) { print_object_start(in, o, p); }>,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    in_python<Routine, [](auto& in, auto& o, PythonExport& p) { print_initialise_marker(in, o, p); }>,
-    nullptr,
-    nullptr,
-    nullptr,
-    print_object_completion_if_selected,
-    in_python<DirectiveEnd,
-              [](auto& in, auto& o, PythonExport& p) { print_source_marker(in, o, p, "Zkelm_qivSource_mainEnd"); }>,
-    in_python<LibraryInclude, [](auto& in, auto& o,
-                                 PythonExport& p) { print_source_marker(in, o, p, "Zkelm_qivSource_includeQuibrel"); }>,
-};
+constexpr RecordHandlers<PythonExport> python_handlers = [] {
+    RecordHandlers<PythonExport> handlers{};
+    handlers[File] = read_file_record_and_forget_facts;
+    handlers[Object] = in_python<Object, print_object_start>;
+    handlers[Routine] = in_python<Routine, print_initialise_marker>;
+    handlers[ObjectDetails] = print_object_completion_if_selected;
+    handlers[DirectiveEnd] = in_python<DirectiveEnd, [](auto& in, auto& o, PythonExport& python) {
+        print_source_marker(in, o, python, "Zkelm_qivSource_mainEnd");
+    }>;
+    handlers[LibraryInclude] = in_python<LibraryInclude, [](auto& in, auto& o, PythonExport& python) {
+        print_source_marker(in, o, python, "Zkelm_qivSource_includeQuibrel");
+    }>;
+    return handlers;
+}();
 
 void export_records(DebugFile& file, PythonExport& python, UnknownTypeHandler<PythonExport> report_unknown) {
     read_records<python_handlers>(file, python, nullptr, report_unknown);

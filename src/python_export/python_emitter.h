@@ -15,8 +15,7 @@ struct CurrentObject {
     bool selected;
     bool nameless;
     int file;
-    StringField name;
-    std::size_t name_length;
+    Name name;
 };
 
 // What every object asks of its file, found once per file number: whether

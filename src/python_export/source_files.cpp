@@ -42,6 +42,18 @@ std::size_t after_last_slash(std::string_view text) {
     return slash == std::string_view::npos ? 0 : slash + 1;
 }
 
+// True when `name` equals one of the names of `list`; the empty name never does.
+bool in_name_list(std::string_view name, const char* list) {
+    if (name.empty()) return false;
+    for (std::string_view entry; !(entry = list).empty(); list += entry.size() + 1)
+        if (name == entry) return true;
+    return false;
+}
+
+std::string_view short_name_of(const SourceFileTable& files, int file_number) {
+    return files.files[file_number & 0xFF].include_name.view().substr(files.starts[file_number & 0xFF].short_name);
+}
+
 }  // namespace
 
 void read_selection_lines(std::FILE* stream, SelectionLists& selection) {
@@ -50,20 +62,6 @@ void read_selection_lines(std::FILE* stream, SelectionLists& selection) {
     selection.include_all = length != 0 && selection.include_list[0] == '*';
     if (selection.include_all) length = 0;
     make_name_list(selection.include_list, length);
-}
-
-bool in_name_list(std::string_view name, const char* list) {
-    if (name.empty()) return false;
-    while (*list != '\0') {
-        std::size_t length = std::strlen(list);
-        if (name == std::string_view(list, length)) return true;
-        list += length + 1;
-    }
-    return false;
-}
-
-std::string_view short_name_of(const SourceFileTable& files, int file_number) {
-    return files.files[file_number & 0xFF].include_name.view().substr(files.starts[file_number & 0xFF].short_name);
 }
 
 std::string_view relative_path_of(const SourceFileTable& files, int file_number) {

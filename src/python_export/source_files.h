@@ -40,10 +40,6 @@ struct SourceFileTable {
 // Reads the exclude line and the include line from `stream`.
 void read_selection_lines(std::FILE* stream, SelectionLists& selection);
 
-// True when `name` equals one of the names of `list`; the empty name never does.
-bool in_name_list(std::string_view name, const char* list);
-
-std::string_view short_name_of(const SourceFileTable& files, int file_number);
 std::string_view relative_path_of(const SourceFileTable& files, int file_number);
 
 // An object of the file is written: not excluded, and included or all are.

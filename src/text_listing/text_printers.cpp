@@ -7,29 +7,16 @@
 
 namespace {
 
-// The parts of a position that hold a byte, each written with one copy.
 constexpr auto files_then_colon = digits::make_byte_parts<8>("", ":");
 constexpr auto colons_then_character = digits::make_byte_parts<8>(":", "");
+// "%d:%d:%d".
+using Position = PositionOf<files_then_colon, colons_then_character>;
 
-// "%d:%d:%d" for a source position.
-struct Position {
-    LineRef at;
-    static constexpr std::size_t max_size() {
-        return digits::longest_part(files_then_colon) + digits::most_decimal_digits<std::uint16_t> +
-               digits::longest_part(colons_then_character);
-    }
-    char* write(char* next) const {
-        next = digits::copy_byte_part(next, files_then_colon.part[static_cast<std::uint8_t>(at.file)]);
-        next = digits::write_word_decimal(next, static_cast<std::uint16_t>(at.line));
-        return digits::copy_byte_part(next, colons_then_character.part[static_cast<std::uint8_t>(at.character)]);
-    }
-};
-
-// "%05lx (%ld)" for an address.
+// "%05lx (%ld)".
 struct Address {
     std::uint32_t value;
     static constexpr std::size_t max_size() {
-        return digits::most_hex_digits<std::uint32_t> + 2 + digits::most_decimal_digits<std::uint32_t> + 1;
+        return 2 * sizeof value + sizeof " ()" - 1 + digits::most_decimal_digits<std::uint32_t>;
     }
     char* write(char* next) const { return digits::write_address(next, value); }
 };
@@ -37,28 +24,25 @@ struct Address {
 // Each put below writes what is due once the read among its pieces (at most
 // one) has been made: a file cut inside a field keeps the puts before it.
 
-template <typename In, typename Out>
-void print_file(In& in, Out& o) {
+constexpr auto print_file = [](auto& in, auto& o, auto&) {
     o.put("File ", Number{in.byte()}, ' ');
     o.put('"', Raw{in.string()}, "\" expanding to ");
     o.put('"', Raw{in.string()}, "\"\n");
-}
+};
 
-template <typename In, typename Out>
-void print_class(In& in, Out& o) {
+constexpr auto print_class = [](auto& in, auto& o, auto&) {
     o.put("Class ");
     o.put('"', Raw{in.string()}, "\" from ");
     o.put(Position{in.line_ref()}, " to ");
     o.put(Position{in.line_ref()}, '\n');
-}
+};
 
-template <typename In, typename Out>
-void print_object(In& in, Out& o) {
+constexpr auto print_object = [](auto& in, auto& o, auto&) {
     o.put("Object ", Number{in.word()}, ' ');
     o.put('"', Raw{in.string()}, "\" from ");
     o.put(Position{in.line_ref()}, " to ");
     o.put(Position{in.line_ref()}, '\n');
-}
+};
 
 // Global, Attribute, Property and the actions: a number and a name.
 template <std::size_t title_size, std::size_t ending_size, typename Value, typename In, typename Out>
@@ -68,15 +52,13 @@ void print_numbered_name(In& in, Out& o, const char (&title)[title_size], Value 
     o.put('"', Raw{in.string()}, ending);
 }
 
-template <typename In, typename Out>
-void print_header(In& in, Out& o) {
+constexpr auto print_header = [](auto& in, auto& o, auto&) {
     o.put("Header of game file is:\n");
     for (int i = 0; i < game_header_size; ++i) o.put(HexPair{in.byte()}, ' ');
     o.put('\n');
-}
+};
 
-template <typename In, typename Out>
-void print_sequence_points(In& in, Out& o) {
+constexpr auto print_sequence_points = [](auto& in, auto& o, auto&) {
     o.put("seq. points from ", Number{in.word()}, ": ");
     for (unsigned entries = in.count(4 + 2); entries != 0; --entries) {
         o.put("[line ");
@@ -84,42 +66,37 @@ void print_sequence_points(In& in, Out& o) {
         o.put(" at ", Number{in.word()}, ']');
     }
     o.put('\n');
-}
+};
 
-template <typename In, typename Out>
-void print_routine(In& in, Out& o) {
+constexpr auto print_routine = [](auto& in, auto& o, auto&) {
     o.put("Routine ", Number{in.word()}, " (line ");
     o.put(Position{in.line_ref()}, ") PC start: ");
     o.put(Address{in.address()}, ' ');
     o.put('"', Raw{in.string()}, '"');
     in.for_each_string([&](std::string_view local) { o.put(' ', Raw{local}); });
     o.put('\n');
-}
+};
 
-template <typename In, typename Out>
-void print_array(In& in, Out& o) {
+constexpr auto print_array = [](auto& in, auto& o, auto&) {
     std::uint16_t address = in.word();
     o.put("Array ", Raw{in.string()}, " at ", Number{address}, '\n');
-}
+};
 
-template <typename In, typename Out>
-void print_memory_map(In& in, Out& o) {
+constexpr auto print_memory_map = [](auto& in, auto& o, auto&) {
     o.put("Memory map:\n");
     for (std::string_view name; !(name = in.string()).empty();) {
         o.put(Raw{name}, " at ");
         o.put(Address{in.address()}, '\n');
     }
-}
+};
 
-template <typename In, typename Out>
-void print_routine_end(In& in, Out& o) {
+constexpr auto print_routine_end = [](auto& in, auto& o, auto&) {
     o.put("Routine ", Number{in.word()}, " ends on line ");
     o.put(Position{in.line_ref()}, " at ");
     o.put(Address{in.address()}, '\n');
-}
+};
 
-template <typename In, typename Out>
-void print_object_details(In& in, Out& o) {
+constexpr auto print_object_details = [](auto& in, auto& o, auto&) {
     o.put("Details to obj ", Number{in.word()}, ":\n");
     o.put("short_name \"", Raw{in.string()}, "\"\nproperties (with) begin at ");
     o.put(Position{in.line_ref()}, "\nname property begins at ");
@@ -130,19 +107,17 @@ void print_object_details(In& in, Out& o) {
         o.put(Direction{static_cast<unsigned char>(exit[0])}, ' ', Raw{exit.substr(1)}, ", ");
     });
     o.put('\n');
-}
+};
 
-template <typename In, typename Out>
-void print_directive_end(In& in, Out& o) {
+constexpr auto print_directive_end = [](auto& in, auto& o, auto&) {
     o.put("Directive end; found at ");
     o.put(Position{in.line_ref()}, '\n');
-}
+};
 
-template <typename In, typename Out>
-void print_library_include(In& in, Out& o) {
+constexpr auto print_library_include = [](auto& in, auto& o, auto&) {
     o.put("Include \"Quibrel\" found at ");
     o.put(Position{in.line_ref()}, '\n');
-}
+};
 
 template <int type, auto printer>
 constexpr RecordHandler<TextListing> in_text = print_record<TextListing, type, printer>;
@@ -151,24 +126,24 @@ constexpr RecordHandler<TextListing> in_text = print_record<TextListing, type, p
 
 constexpr RecordHandlers<TextListing> text_printers = {
     nullptr,
-    in_text<File, [](auto& in, auto& o, auto&) { print_file(in, o); }>,
-    in_text<Class, [](auto& in, auto& o, auto&) { print_class(in, o); }>,
-    in_text<Object, [](auto& in, auto& o, auto&) { print_object(in, o); }>,
+    in_text<File, print_file>,
+    in_text<Class, print_class>,
+    in_text<Object, print_object>,
     in_text<Global, [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Global ", in.byte(), "\"\n"); }>,
     in_text<Attribute, [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Attribute ", in.word(), "\"\n"); }>,
     in_text<Property, [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Property ", in.word(), "\"\n"); }>,
     in_text<FakeAction,
             [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Action ", in.word(), "\" (fake)\n"); }>,
     in_text<Action, [](auto& in, auto& o, auto&) { print_numbered_name(in, o, "Action ", in.word(), "\" (real)\n"); }>,
-    in_text<Header, [](auto& in, auto& o, auto&) { print_header(in, o); }>,
-    in_text<SequencePoints, [](auto& in, auto& o, auto&) { print_sequence_points(in, o); }>,
-    in_text<Routine, [](auto& in, auto& o, auto&) { print_routine(in, o); }>,
-    in_text<Array, [](auto& in, auto& o, auto&) { print_array(in, o); }>,
-    in_text<MemoryMap, [](auto& in, auto& o, auto&) { print_memory_map(in, o); }>,
-    in_text<RoutineEnd, [](auto& in, auto& o, auto&) { print_routine_end(in, o); }>,
-    in_text<ObjectDetails, [](auto& in, auto& o, auto&) { print_object_details(in, o); }>,
-    in_text<DirectiveEnd, [](auto& in, auto& o, auto&) { print_directive_end(in, o); }>,
-    in_text<LibraryInclude, [](auto& in, auto& o, auto&) { print_library_include(in, o); }>,
+    in_text<Header, print_header>,
+    in_text<SequencePoints, print_sequence_points>,
+    in_text<Routine, print_routine>,
+    in_text<Array, print_array>,
+    in_text<MemoryMap, print_memory_map>,
+    in_text<RoutineEnd, print_routine_end>,
+    in_text<ObjectDetails, print_object_details>,
+    in_text<DirectiveEnd, print_directive_end>,
+    in_text<LibraryInclude, print_library_include>,
 };
 
 void list_in_text(DebugFile& file, TextListing& listing, const bool* selected,
