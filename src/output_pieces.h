@@ -110,7 +110,7 @@ struct Repeated {
 // A cell of a text table: `piece` padded with spaces to `width` output bytes
 // (widths measured as written, escapes included), on its right or its left.
 template <typename Piece, bool padded_on_left>
-struct Cell {
+struct AlignedCell {
     Piece piece;
     std::size_t width;
     std::size_t max_size() const { return std::max(width, max_size_of(piece)); }
@@ -124,9 +124,9 @@ struct Cell {
     }
 };
 template <typename Piece>
-using LeftAligned = Cell<Piece, false>;
+using LeftAligned = AlignedCell<Piece, false>;
 template <typename Piece>
-using RightAligned = Cell<Piece, true>;
+using RightAligned = AlignedCell<Piece, true>;
 
 // How many bytes a short piece writes: the width of a cell, measured before
 // a column is written.
