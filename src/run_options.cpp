@@ -20,7 +20,7 @@ constexpr std::string_view help_text =
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
     "    -help  -all\n"
     "    -text  -json  -stats  -diff=OLD  -svg\n"
-    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
+    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n";
 
 void set_all_section_flags(RunOptions& options, bool value) {
     for (bool& flag : options.section_flags) flag = value;
@@ -32,7 +32,12 @@ constexpr std::string_view lookup_prefix = "lookup=";
 
 bool is_lookup_value(std::string_view name) { return name.starts_with(lookup_prefix); }
 
-bool is_lookup_switch(std::string_view name) { return is_lookup_value(name) || name == "lookup"; }
+constexpr std::string_view story_prefix = "story=";
+
+// -story=FILE belongs with the lookups: it names no kind to list.
+bool is_lookup_switch(std::string_view name) {
+    return is_lookup_value(name) || name == "lookup" || name.starts_with(story_prefix);
+}
 
 constexpr std::string_view diff_prefix = "diff=";
 
@@ -73,6 +78,8 @@ void apply_switch(RunOptions& options, const Messages& messages, const char* arg
         if (name.starts_with(diff_prefix)) options.stats_old_file_name = argument + diff_prefix.size();
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;
+    } else if (name.starts_with(story_prefix)) {
+        options.story_file_name = argument + story_prefix.size();
     } else {
         print_notice(messages, {"Switch -", name, options.mode == OutputMode::Json ? " unknown" : " unknown\n"});
     }
@@ -95,6 +102,7 @@ RunOptions default_options() {
     options.stats_old_file_name = nullptr;
     options.stats_picture = false;
     options.lookups_from_standard_input = false;
+    options.story_file_name = nullptr;
     return options;
 }
 

@@ -26,6 +26,8 @@ struct RunOptions {
     bool stats_picture;
     // -lookup: lookups are read from standard input as well.
     bool lookups_from_standard_input;
+    // -story=FILE: the story file whose build the lookups must answer for.
+    const char* story_file_name;
 };
 
 struct Messages;

@@ -159,7 +159,7 @@ std::string_view routine_name(const SizeProfile& profile, unsigned number, Name&
     if (!file.seek(profile.model->routines.span[number].record() + 1))  // past its type byte
         file.fail("I/O failure: can't read from debugging info file");
     RoutineStart routine;
-    read_routine_start(file, routine);
+    read_routine_head(file, routine);
     scratch = routine.name;
     return scratch.view();
 }
