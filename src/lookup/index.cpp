@@ -391,6 +391,7 @@ void put_in_order(LookupIndex& index) {
     LineSummary* summaries = index.tables->line_summaries;
     std::sort(summaries, summaries + index.line_summary_count,
               [](const LineSummary& a, const LineSummary& b) { return a.record() < b.record(); });
+    drop_repeated_points(index);
     PointsRun* runs = index.tables->points_runs;
     std::sort(runs, runs + index.points_run_count, by_routine_then_record);
     order_routines_by_start(*index.model, index.tables->by_start);
