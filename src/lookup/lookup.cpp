@@ -17,6 +17,7 @@
 #include "output_writer.h"
 #include "reader/field_reader.h"
 #include "run_options.h"
+#include "vardex.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ struct Server {
     lookup::LookupIndex& index;
     const lookup::AnswerWriter& writer;
     const RunOptions& options;
+    const RunStreams& streams;
     const char* path;
     lookup::AnswerHold hold;
     // The version of the file the index was built from, when it is a file.
@@ -239,6 +241,8 @@ bool answer_lookups_from_standard_input(Server& server) {
         end -= begin;
         begin = 0;
         server.out.flush();
+        if (server.streams.before_reading_lookups != nullptr)
+            server.streams.before_reading_lookups(server.streams.harness);
         ssize_t count = read(input, stdin_buffer + end, stdin_buffer_size - end);
         if (count > 0) {
             end += static_cast<std::size_t>(count);
@@ -261,7 +265,8 @@ void LookupFailure::fail(std::string_view message) const {
     messages.fail(message);
 }
 
-int answer_lookups(DebugFile& file, LookupFailure& failure, lookup::LookupIndex& index, const RunOptions& options) {
+int answer_lookups(DebugFile& file, LookupFailure& failure, lookup::LookupIndex& index, const RunOptions& options,
+                   const RunStreams& streams) {
     if (!file.is_seekable()) file.fail("Lookups need a debugging file that can be read twice, not a pipe");
     const bool json = options.mode == OutputMode::Json;
     Server server{failure.messages.out,
@@ -270,6 +275,7 @@ int answer_lookups(DebugFile& file, LookupFailure& failure, lookup::LookupIndex&
                   index,
                   json ? lookup::json_answers : lookup::text_answers,
                   options,
+                  streams,
                   options.debug_file_name,
                   lookup::AnswerHold(failure.messages.out)};
     if (!index_file(server)) read_file_again(server);
