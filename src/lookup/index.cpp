@@ -63,8 +63,6 @@ void merge_line_summaries(LookupIndex& index) {
     index.records_in_last_summary = index.records_per_summary;
 }
 
-// Adds a line of the record at `record`, which stands after every record
-// summarized so far.
 // Adds lines from `lowest` to `highest` of a file, of the record at
 // `record`, which stands after every record summarized so far.
 void summarize_lines(LookupIndex& index, std::uint64_t record, int file, unsigned lowest, unsigned highest,
@@ -127,99 +125,6 @@ void stop_indexing_lines_from(LookupIndex& index, std::uint64_t offset) {
     // A record after these, or after the records summarized before them,
     // starts a summary of its own.
     index.records_in_last_summary = index.records_per_summary;
-}
-
-// --- Routines of many SequencePoints records ------------------------------
-
-bool by_routine_then_record(const PointsRun& a, const PointsRun& b) {
-    return a.routine != b.routine ? a.routine < b.routine : a.first() < b.first();
-}
-
-// A record of one offset that an earlier record of the routine has as its
-// only offset too never holds the point of an address (the earlier one
-// wins): its run is dropped.
-void drop_repeated_points(LookupIndex& index) {
-    PointsRun* runs = index.tables->points_runs;
-    const auto one_offset = [](const PointsRun& r) { return r.first() == r.last() && r.lowest == r.highest; };
-    const auto key = [&](const PointsRun& r) {
-        return std::uint64_t{r.routine} << 32 | std::uint64_t{!one_offset(r)} << 16 | r.lowest;
-    };
-    std::sort(runs, runs + index.points_run_count, [&](const PointsRun& a, const PointsRun& b) {
-        return key(a) != key(b) ? key(a) < key(b) : a.first() < b.first();
-    });
-    unsigned kept = 0;
-    for (unsigned i = 0; i < index.points_run_count; ++i)
-        if (i == 0 || !one_offset(runs[i]) || key(runs[i]) != key(runs[i - 1])) runs[kept++] = runs[i];
-    index.points_run_count = kept;
-}
-
-// Room for more runs: those of the routines with the most runs, more than
-// half as many as the one with the most, are merged, two into one; a
-// routine left with one run has none (it reads from its first record to
-// its last).
-void make_room_for_runs(LookupIndex& index) {
-    IndexTables& tables = *index.tables;
-    PointsRun* runs = tables.points_runs;
-    drop_repeated_points(index);
-    while (index.points_run_count > points_run_capacity * 3 / 4) {
-        std::sort(runs, runs + index.points_run_count, by_routine_then_record);
-        unsigned most = 0;
-        for (unsigned i = 0, j = 0; i < index.points_run_count; i = j) {
-            while (j < index.points_run_count && runs[j].routine == runs[i].routine) ++j;
-            most = std::max(most, j - i);
-        }
-        unsigned kept = 0;
-        for (unsigned i = 0, j = 0; i < index.points_run_count; i = j) {
-            while (j < index.points_run_count && runs[j].routine == runs[i].routine) ++j;
-            const bool merged = (j - i) * 2 > most;
-            if (merged ? j - i <= 2 : j - i == 1) {
-                tables.has_runs[runs[i].routine] = false;
-                continue;
-            }
-            for (unsigned k = i; k < j; k += merged ? 2 : 1) {
-                PointsRun run = runs[k];
-                if (merged && k + 1 < j) {
-                    run.last_low = runs[k + 1].last_low;
-                    run.last_high = runs[k + 1].last_high;
-                    run.lowest = std::min(run.lowest, runs[k + 1].lowest);
-                    run.highest = std::max(run.highest, runs[k + 1].highest);
-                }
-                runs[kept++] = run;
-            }
-        }
-        index.points_run_count = kept;
-    }
-}
-
-void add_points_run(LookupIndex& index, std::uint64_t first, std::uint64_t last, unsigned routine,
-                    std::uint32_t range) {
-    index.tables->points_runs[index.points_run_count++] = {
-        static_cast<std::uint32_t>(first),      static_cast<std::uint32_t>(last),
-        static_cast<std::uint8_t>(first >> 32), static_cast<std::uint8_t>(last >> 32),
-        static_cast<std::uint16_t>(routine),    static_cast<std::uint16_t>(range),
-        static_cast<std::uint16_t>(range >> 16)};
-}
-
-// A SequencePoints record of `routine` whose points span `range`, noted
-// before the model learns it: the routine's last record is the one before.
-void note_points_range(LookupIndex& index, std::uint64_t record, unsigned routine, std::uint32_t range) {
-    IndexTables& tables = *index.tables;
-    const RoutineTable& routines = index.model->routines;
-    std::uint32_t& all = tables.points_range[routine];
-    std::uint8_t& records = tables.points_records[routine];
-    if (records == 0) {
-        all = range;
-        records = 1;
-        return;
-    }
-    if (index.points_run_count + 2 > points_run_capacity) make_room_for_runs(index);
-    // Its records so far become one run, unless they have runs.
-    if (!tables.has_runs[routine])
-        add_points_run(index, routines.first_points.get(routine), routines.last_points.get(routine), routine, all);
-    add_points_run(index, record, record, routine, range);
-    tables.has_runs[routine] = true;
-    records = static_cast<std::uint8_t>(std::min(records + 1, 3));
-    all = std::min(all & 0xFFFF, range & 0xFFFF) | std::max(all >> 16, range >> 16) << 16;
 }
 
 // --- The index's reading, beside the model's -------------------------------------
@@ -391,9 +296,7 @@ void put_in_order(LookupIndex& index) {
     LineSummary* summaries = index.tables->line_summaries;
     std::sort(summaries, summaries + index.line_summary_count,
               [](const LineSummary& a, const LineSummary& b) { return a.record() < b.record(); });
-    drop_repeated_points(index);
-    PointsRun* runs = index.tables->points_runs;
-    std::sort(runs, runs + index.points_run_count, by_routine_then_record);
+    put_runs_in_order(index);
     order_routines_by_start(*index.model, index.tables->by_start);
 }
 

@@ -80,4 +80,11 @@ std::uint64_t name_hash(const LookupIndex& index, std::string_view name);
 // Sorts the tables for the queries, once, at the first.
 void put_in_order(LookupIndex& index);
 
+// A SequencePoints record of `routine` whose points span `range` (lowest |
+// highest << 16), noted before the model learns it: the routine's last
+// record is then the one before.
+void note_points_range(LookupIndex& index, std::uint64_t record, unsigned routine, std::uint32_t range);
+// The runs for the queries: by routine, then in file order.
+void put_runs_in_order(LookupIndex& index);
+
 }  // namespace lookup

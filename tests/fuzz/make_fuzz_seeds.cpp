@@ -138,9 +138,7 @@ int main(int argc, char** argv) {
         .end();
     const std::string two_builds = routines.bytes() + std::string(build_separator) + grown.bytes();
     write_seed("diff-routines", switch_bit("-diff=old.dbg"), "", two_builds);
-    write_seed("diff-json", switch_bit("-diff=old.dbg") | switch_bit("-json"), "", two_builds);
     write_seed("svg-routines", switch_bit("-svg"), "", routines.bytes());
-    write_seed("svg-diff", switch_bit("-svg") | switch_bit("-diff=old.dbg"), "", two_builds);
     write_seed("server-rereads", switch_bit("-lookup"),
                "0x1b2\nmain:11\ninitialise\x1e+0x1c4\nnew\nroutine 4\x1e\x1emain:12\n", two_builds);
     write_seed("server-rereads-json", switch_bit("-lookup") | switch_bit("-json"), "+0x1a4\x1emain:11\x1eNEW\n",
