@@ -12,7 +12,7 @@
 //       lookups of each kind, one per line, for piping into vardex -lookup:
 //       OUTPUT.addresses, OUTPUT.names (names in any case, and KIND NUMBER)
 //       and OUTPUT.lines (FILE:LINE).
-//   make_bench_file -hostile points|lines|repeats|collisions|names|long-names OUTPUT MEGABYTES
+//   make_bench_file -hostile points|lines|repeats|collisions|names|long-names|locals|ranges OUTPUT MEGABYTES
 //       files made to blow up an index, the cost of a lookup or a size
 //       profile: routines of 65,535 sequence points each, on lines spread
 //       over 200 files; routines as a compiler writes them, with more source
@@ -21,7 +21,10 @@
 //       524,288 records whose names share one 32-bit FNV-1a hash; objects and
 //       classes that all share one name; 65,536 routines, classes and objects
 //       of distinct 255-byte names (then the same again, up to the size; 52
-//       MiB at least). Beside it, OUTPUT.lookups: 1,000 lookups that such a
+//       MiB at least); a routine whose list of locals fills the file, with
+//       2,000 records of its points, each on one line; a routine of two
+//       records of points at the file's two ends, after 20,000 routines of
+//       three records each. Beside it, OUTPUT.lookups: 1,000 lookups that such a
 //       file makes costly (FILE:LINE, addresses of the repeated routine,
 //       names of the colliding hash that are not there).
 #include <algorithm>
@@ -259,6 +262,12 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
             std::snprintf(text, sizeof text, "0x%x\n", 0x1001 + next_random() % 0x10000);
         } else if (kind == "collisions") {
             std::snprintf(text, sizeof text, "%s\n", names.name((1u << 19) + between(0, (1u << 19) - 1)).c_str());
+        } else if (kind == "locals") {
+            static constexpr const char* costly[] = {"part1:100", "0x1005", "+0x10", "Lamp::before", "routine 0"};
+            std::snprintf(text, sizeof text, "%s\n", costly[i % 5]);
+        } else if (kind == "ranges") {
+            std::snprintf(text, sizeof text, "0x%x\n",
+                          i % 2 ? 0x1000 + between(0, 0xFF) : 0x11000 + between(0, 0xFFFF));
         } else {
             std::snprintf(text, sizeof text, "%s\n", i % 2 ? "lamb" : "Lamp::before");
         }
@@ -266,8 +275,46 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
     }
     unsigned count = 0;
     std::uint64_t written = 0;
+    const bool whole = kind == "locals" || kind == "ranges";  // written here, not by the loop below
+    if (kind == "locals") {
+        // A routine whose list of locals fills the file, then 2,000 records
+        // of its points, each with one on line 100 of part1.
+        file.routine(0, {1, 10, 1}, 0, "Lamp::before").bytes().pop_back();  // its list goes on
+        for (unsigned local = 0; written + file.size() < target; ++local) {
+            if (file.size() > (1u << 22)) {
+                written += std::fwrite(file.bytes().data(), 1, file.size(), output);
+                file.clear();
+            }
+            const int size = std::snprintf(text, sizeof text, "local%u", local);
+            file.raw(std::string_view(text, static_cast<std::size_t>(size) + 1));  // with its 0 byte
+        }
+        file.raw(std::string_view("", 1));
+        for (unsigned i = 0; i < 2000; ++i) file.sequence_points(0, {{{1, 100, 5}, i % 200}});
+        file.routine_end(0, {1, 200, 1}, 0x1000);
+    }
+    if (kind == "ranges") {
+        // Routine 0's first record of points; 20,000 routines of three
+        // records each, more than a table of ranges shared by all routines
+        // holds; objects up to the size; routine 0's second record.
+        file.routine(0, {1, 1, 1}, 0, "first").sequence_points(0, {{{1, 2, 1}, 0}, {{1, 3, 1}, 0x80}});
+        for (unsigned number = 1; number <= 20000; ++number) {
+            std::snprintf(text, sizeof text, "r%u", number);
+            file.routine(number, {2, number, 1}, 0x10000 + (number - 1) * 16ul, text);
+            for (unsigned record = 0; record < 3; ++record)
+                file.sequence_points(number, {{{2, number, record + 2}, record * 4}});
+            file.routine_end(number, {2, number, 9}, 0x10000 + number * 16ul);
+        }
+        while (written + file.size() < target) {
+            if (file.size() > (1u << 22)) {
+                written += std::fwrite(file.bytes().data(), 1, file.size(), output);
+                file.clear();
+            }
+            file.object(count++ & 0xFFFF, "filler", {1, 2, 3}, {1, 4, 5});
+        }
+        file.sequence_points(0, {{{1, 4, 1}, 0x40}, {{1, 5, 1}, 0xC0}}).routine_end(0, {1, 6, 1}, 0x100);
+    }
     // Every name of a long-names file is there, whatever the size asked.
-    while (written + file.size() < target || (kind == "long-names" && count < 65536)) {
+    while (!whole && (written + file.size() < target || (kind == "long-names" && count < 65536))) {
         if (file.size() > (1u << 22)) {
             written += std::fwrite(file.bytes().data(), 1, file.size(), output);
             file.clear();

@@ -20,13 +20,15 @@ constexpr std::string_view help_text =
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
     "    -help  -all\n"
     "    -text  -json  -stats  -diff=OLD  -svg\n"
-    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup\n";
+    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n";
 
 void set_all_section_flags(RunOptions& options, bool value) {
     for (bool& flag : options.section_flags) flag = value;
 }
 
 constexpr std::string_view lookup_prefix = "lookup=";
+// -story=FILE belongs with the lookups: it names no kind to list.
+constexpr std::string_view story_prefix = "story=";
 constexpr std::string_view diff_prefix = "diff=";
 
 bool is_mode_switch(std::string_view name) { return name == "text" || name == "python" || name == "json"; }
@@ -38,7 +40,8 @@ bool is_stats_switch(std::string_view name) {
 
 // Any other switch, even an unknown one, makes a listing of the kinds switched on alone.
 bool chooses_kinds(std::string_view name) {
-    return !is_mode_switch(name) && !is_stats_switch(name) && name != "lookup" && !name.starts_with(lookup_prefix);
+    return !is_mode_switch(name) && !is_stats_switch(name) && name != "lookup" && !name.starts_with(lookup_prefix) &&
+           !name.starts_with(story_prefix);
 }
 
 OutputMode mode_named(std::string_view name) {
@@ -59,6 +62,8 @@ void apply_switch(RunOptions& options, const Messages& messages, const char* arg
         if (name.starts_with(diff_prefix)) options.stats_old_file_name = argument + diff_prefix.size();
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;
+    } else if (name.starts_with(story_prefix)) {
+        options.story_file_name = argument + story_prefix.size();
     } else if (!is_mode_switch(name)) {  // a mode was set before, by the last of its switches
         // A section switch lists the kinds it names in the table of kinds.
         bool names_kinds = false;

@@ -85,7 +85,7 @@ int answer_lookups_of_file(const Run& run) {
     DebugFile file(failure);
     open_debug_file(file, run.messages, run.options.debug_file_name, run.streams.debug_file);
     lookup::LookupIndex index;
-    const int status = answer_lookups(file, failure, index, run.options);
+    const int status = answer_lookups(file, failure, index, run.options, run.streams);
     run.out.flush();
     file.close();
     return status;
@@ -99,11 +99,12 @@ int report_stats_of_file(const Run& run) {
     const std::uint64_t version_offset = file.offset();
     lookup::LookupIndex index;
     // Lookups that cannot be answered (from a pipe) fail before the report.
-    if (lookups_given(run.options) && !file.is_seekable()) return answer_lookups(file, failure, index, run.options);
+    if (lookups_given(run.options) && !file.is_seekable())
+        return answer_lookups(file, failure, index, run.options, run.streams);
     int status = print_stats_report(run.out, file, report_form(run.options));
     if (lookups_given(run.options)) {
         file.seek(version_offset);
-        status = answer_lookups(file, failure, index, run.options) == 0 ? status : 1;
+        status = answer_lookups(file, failure, index, run.options, run.streams) == 0 ? status : 1;
     }
     run.out.flush();
     file.close();
@@ -147,7 +148,7 @@ int report_stats_changes(const Run& run) {
         DebugFile file(failure);
         open_debug_file(file, run.messages, run.options.debug_file_name, nullptr);
         lookup::LookupIndex index;
-        status = answer_lookups(file, failure, index, run.options) == 0 ? status : 1;
+        status = answer_lookups(file, failure, index, run.options, run.streams) == 0 ? status : 1;
         file.close();
     }
     run.out.flush();

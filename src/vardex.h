@@ -13,6 +13,10 @@ struct RunStreams {
     std::FILE* debug_file = nullptr;
     std::FILE* old_build = nullptr;
     std::FILE* output = nullptr;  // standard output when null
+    // Called before the server of -lookup waits for more lookups, so that a
+    // harness can write the next batch and change the file between batches.
+    void (*before_reading_lookups)(void* harness) = nullptr;
+    void* harness = nullptr;
 };
 
 int run_vardex(int argc, char** argv, const RunStreams& streams = {});

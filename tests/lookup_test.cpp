@@ -1,14 +1,18 @@
 // Lookups through the real binary: code addresses to source positions and
 // source lines to code addresses, names and numbers to records, in text and
 // JSON, from the command line and from standard input, and bad lookups.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <utility>
 
 #include "run_vardex.h"
 
@@ -449,51 +453,100 @@ TEST(Lookup, MoreLinesThanTheIndexHolds) {
     EXPECT_EQ(look_up({"main:7", "lamp"}, file).out, expected + "games/tale/main.src:2:3: object 1 \"lamp\"\n");
 }
 
+namespace {
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::FILE* stream = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+    std::fclose(stream);
+}
+
+// vardex as a co-process: a lookup written, its answer read up to the empty
+// line that ends it (in JSON, its line); a hang fails after 10 s.
+struct CoProcess {
+    pid_t child = -1;
+    int to_vardex = -1;
+    int from_vardex = -1;
+    std::string pending;  // read beyond the last answer
+
+    explicit CoProcess(std::vector<std::string> args) {
+        int input[2], output[2];
+        if (pipe(input) != 0 || pipe(output) != 0) return;
+        std::vector<char*> argv{const_cast<char*>(VARDEX_BINARY)};
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        child = fork();
+        if (child == 0) {
+            dup2(input[0], 0);
+            dup2(output[1], 1);
+            close(input[1]);
+            close(output[0]);
+            execv(VARDEX_BINARY, argv.data());
+            _exit(127);
+        }
+        close(input[0]);
+        close(output[1]);
+        to_vardex = input[1];
+        from_vardex = output[0];
+    }
+    ~CoProcess() {
+        if (child > 0) finish();
+    }
+
+    void send(const std::string& lookup) {
+        EXPECT_EQ(write(to_vardex, lookup.data(), lookup.size()), static_cast<ssize_t>(lookup.size()));
+    }
+    std::string read_answer(bool json = false) {
+        const std::string end = json ? "\n" : "\n\n";
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (std::size_t found; (found = pending.find(end)) == std::string::npos;) {
+            pollfd ready{from_vardex, POLLIN, 0};
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) != 1)
+                return std::exchange(pending, "") + "(no answer)";
+            char buffer[65536];
+            ssize_t got = read(from_vardex, buffer, sizeof buffer);
+            if (got <= 0) return std::exchange(pending, "") + "(vardex ended)";
+            pending.append(buffer, static_cast<std::size_t>(got));
+        }
+        const std::size_t size = pending.find(end) + end.size();
+        std::string answer = pending.substr(0, size);
+        pending.erase(0, size);
+        return answer;
+    }
+    std::string answer_to(const std::string& lookup, bool json = false) {
+        send(lookup);
+        return read_answer(json);
+    }
+    // The bytes it has read from files and pipes so far.
+    long bytes_read() const {
+        std::string io = read_whole_file("/proc/" + std::to_string(child) + "/io");
+        return std::atol(io.c_str() + io.find("rchar: ") + 7);
+    }
+    // Ends its input; its exit status.
+    int finish() {
+        close(to_vardex);
+        close(from_vardex);
+        int status = 0;
+        waitpid(child, &status, 0);
+        child = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    }
+};
+
+}  // namespace
+
 // A program that writes one lookup and waits for its answer gets it at
 // once, from the file as it stands: written again in place (the same size
 // or shorter), replaced by another renamed over it, removed and back.
 TEST(Lookup, ACoProcessFollowsItsFileAsItIsWrittenAgain) {
     std::string directory = make_temporary_directory();
     std::string path = directory + "/game.dbg";
-    auto write_file = [](const std::string& name, const std::string& bytes) {
-        std::FILE* stream = std::fopen(name.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), stream);
-        std::fclose(stream);
-    };
     const std::string game = game_with_routines().bytes();
     write_file(path, game);
-    int to_vardex[2], from_vardex[2];
-    ASSERT_EQ(pipe(to_vardex), 0);
-    ASSERT_EQ(pipe(from_vardex), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(to_vardex[0], 0);
-        dup2(from_vardex[1], 1);
-        close(to_vardex[1]);
-        close(from_vardex[0]);
-        execl(VARDEX_BINARY, VARDEX_BINARY, "-lookup", path.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(to_vardex[0]);
-    close(from_vardex[1]);
-    // Reads up to the empty line that ends an answer; a hang fails after 10 s.
-    auto answer_to = [&](const std::string& lookup) {
-        EXPECT_EQ(write(to_vardex[1], lookup.data(), lookup.size()), static_cast<ssize_t>(lookup.size()));
-        std::string answer;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (answer.size() < 2 || answer.substr(answer.size() - 2) != "\n\n") {
-            pollfd ready{from_vardex[0], POLLIN, 0};
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) != 1)
-                return answer + "(no answer)";
-            char buffer[4096];
-            ssize_t got = read(from_vardex[0], buffer, sizeof buffer);
-            if (got <= 0) return answer + "(vardex ended)";
-            answer.append(buffer, static_cast<std::size_t>(got));
-        }
-        return answer;
-    };
+    CoProcess vardex({"-lookup", path});
+    auto answer_to = [&](const std::string& lookup) { return vardex.answer_to(lookup); };
     EXPECT_EQ(answer_to("0x1100\n"), "games/tale/main.src:11:5: 0x1100 is in routine Main (1), 0 bytes in\n\n");
     EXPECT_EQ(answer_to("main:12\n"),
               "games/tale/main.src:12:5: 0x1107 in routine Main (1)\n"
@@ -512,7 +565,8 @@ TEST(Lookup, ACoProcessFollowsItsFileAsItIsWrittenAgain) {
                                          .memory_map({{"code area", 0x1000}})
                                          .end();
     write_file(path, shorter.bytes());  // in place, shorter
-    EXPECT_EQ(answer_to("0x1100\n0x1150\n"),
+    std::string two_answers = answer_to("0x1100\n0x1150\n");
+    EXPECT_EQ(two_answers + vardex.read_answer(),
               "games/tale/main.src:5:1: 0x1100 is in routine Wide (4), 0 bytes in\n\n0x1150: not in any routine\n\n");
 
     write_file(path + ".new", game);
@@ -527,11 +581,7 @@ TEST(Lookup, ACoProcessFollowsItsFileAsItIsWrittenAgain) {
               path + ": debugging file changed and could not be read again: Unexpected end of debugging info file\n\n");
     write_file(path, game);
     EXPECT_EQ(answer_to("main\n"), "games/tale/main.src:10:1: routine 1 \"Main\" at 0x1100\n\n");
-    close(to_vardex[1]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(from_vardex[0]);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);  // two lookups could not be answered
+    EXPECT_EQ(vardex.finish(), 1);  // two lookups could not be answered
 }
 
 // A line without code names the next line of its file that has some, in
@@ -559,5 +609,194 @@ TEST(Lookup, ALineWithoutCodeNamesTheNextAndUnnamedFilesHaveNoPath) {
         if (!c.json.empty()) {
             EXPECT_EQ(look_up({c.value}, game_with_routines(), "-json").out, c.json + "\n") << c.value;
         }
+    }
+}
+
+namespace {
+
+// The same size, the first 4 KiB different: parser.h named parsex.h.
+struct Builds {
+    std::string first;
+    std::string second;
+};
+
+Builds builds_renaming_a_file(std::size_t filler_objects) {
+    Builds builds;
+    for (std::string* build : {&builds.first, &builds.second}) {
+        DebugFileBuilder file = debug_file()
+                                    .file(1, "main", "games/tale/main.src")
+                                    .file(2, "parser", build == &builds.first ? "lib/parser.h" : "lib/parsex.h")
+                                    .routine(2, {2, 30, 1}, 0x120, "Parse")
+                                    .sequence_points(2, {{{2, 31, 5}, 2}})
+                                    .routine_end(2, {2, 40, 1}, 0x130);
+        for (std::size_t i = 0; i < filler_objects; ++i) file.object(i & 0xFFFF, "filler", {1, 2, 3}, {1, 4, 5});
+        *build = file.memory_map({{"code area", 0x1000}}).end().bytes();
+    }
+    return builds;
+}
+
+const std::string parse_in_first = "lib/parser.h:31:5: 0x1122 is in routine Parse (2), 2 bytes in\n\n";
+const std::string parse_in_second = "lib/parsex.h:31:5: 0x1122 is in routine Parse (2), 2 bytes in\n\n";
+
+// 20,000 objects of one name, lamp in the first build, lamb in the second.
+Builds builds_of_many_lamps() {
+    Builds builds;
+    for (std::string* build : {&builds.first, &builds.second}) {
+        DebugFileBuilder file = debug_file().file(1, "main", "games/tale/main.src");
+        for (unsigned i = 0; i < 20000; ++i)
+            file.object(i, build == &builds.first ? "lamp" : "lamb", {1, 10, 1}, {1, 14, 2});
+        *build = file.end().bytes();
+    }
+    return builds;
+}
+
+const std::string cut_answer = ": debugging file changed during the answer; ask again";
+
+// An answer to "lamp" that a change of the file cut after part of it went
+// out: whole rows of lamps, each once, in order, then the line that says so.
+void expect_cut_lamps(const std::string& answer, const std::string& path, bool json) {
+    const std::string close = json ? "],\"error\":\"" + path + cut_answer + "\"}\n" : path + cut_answer + "\n\n";
+    ASSERT_TRUE(answer.ends_with(close)) << answer.substr(answer.size() - std::min<std::size_t>(200, answer.size()));
+    const std::string rows = answer.substr(0, answer.size() - close.size());
+    if (json) {
+        EXPECT_TRUE(rows.starts_with(R"({"kind":"lookup","lookup":"lamp","found":true,"symbols":[{"kind":"object")"));
+        EXPECT_TRUE(rows.ends_with("}"));
+        EXPECT_EQ(rows.find('\n'), std::string::npos);
+    }
+    const std::string row_text = json ? R"({"kind":"object","number":)" : "games/tale/main.src:10:1: object ";
+    unsigned count = 0;
+    for (std::size_t at = rows.find(row_text); at != std::string::npos; at = rows.find(row_text, at + 1), ++count)
+        ASSERT_EQ(std::atoi(rows.c_str() + at + row_text.size()), static_cast<int>(count));
+    EXPECT_GT(count, 1000u);  // more than a buffer went out
+    EXPECT_LT(count, 20000u);
+}
+
+std::vector<unsigned char> header_bytes(unsigned char first) {
+    std::vector<unsigned char> bytes(64);
+    for (unsigned i = 0; i < 64; ++i) bytes[i] = static_cast<unsigned char>(first + i);
+    return bytes;
+}
+
+std::string story_of(unsigned char first) {
+    const std::vector<unsigned char> bytes = header_bytes(first);
+    return std::string(bytes.begin(), bytes.end()) + std::string(1000, 'z');
+}
+
+}  // namespace
+
+// The server never answers for another version of its file than the one
+// it stands at when the lookups arrive, nor for another build than its
+// story file's, and never gives an answer twice.
+TEST(Lookup, ACoProcessNeverAnswersForAnotherVersionOrBuild) {
+    struct Case {
+        const char* name;
+        void (*run)(const std::string& directory);
+    };
+    const Case cases[] = {
+        {"a rewrite of the same size that restores the times",
+         [](const std::string& directory) {
+             const std::string path = directory + "/game.dbg";
+             const Builds builds = builds_renaming_a_file(0);
+             write_file(path, builds.first);
+             struct stat before {};
+             ASSERT_EQ(stat(path.c_str(), &before), 0);
+             CoProcess vardex({"-lookup", path});
+             EXPECT_EQ(vardex.answer_to("0x1122\n"), parse_in_first);
+             write_file(path, builds.second);
+             const timespec times[2] = {before.st_atim, before.st_mtim};
+             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+             EXPECT_EQ(vardex.answer_to("0x1122\n"), parse_in_second);
+             EXPECT_EQ(vardex.answer_to("parser.h:31\n"), "parser.h:31: no code\n\n");  // reads no record
+         }},
+        {"a write that lands while the file is read again",
+         [](const std::string& directory) {
+             const std::string path = directory + "/game.dbg";
+             const Builds builds = builds_renaming_a_file(1500000);  // 27 MB, read for a while
+             write_file(path, builds.first);
+             CoProcess vardex({"-lookup", path});
+             EXPECT_EQ(vardex.answer_to("0x1122\n"), parse_in_first);
+             write_file(path, builds.first);  // written again: read again at the next lookup
+             const long before = vardex.bytes_read();
+             vardex.send("0x1122\n");
+             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+             while (vardex.bytes_read() < before + (1 << 20) && std::chrono::steady_clock::now() < deadline) {
+             }
+             // Its first 4 KiB, which the reading has passed, as a build's last write.
+             std::FILE* stream = std::fopen(path.c_str(), "r+b");
+             std::fwrite(builds.second.data(), 1, 4096, stream);
+             std::fclose(stream);
+             EXPECT_EQ(vardex.read_answer(), parse_in_second);
+             EXPECT_EQ(vardex.answer_to("parser.h:31\n"), "parser.h:31: no code\n\n");
+         }},
+        {"a long answer cut by a change, in both forms",
+         [](const std::string& directory) {
+             const std::string path = directory + "/game.dbg";
+             const Builds builds = builds_of_many_lamps();
+             for (bool json : {false, true}) {
+                 write_file(path, builds.first);
+                 CoProcess vardex(json ? std::vector<std::string>{"-json", "-lookup", path}
+                                       : std::vector<std::string>{"-lookup", path});
+                 vardex.send("lamp\n");
+                 // Its output fills the pipe, which is not read: it waits in the middle of the answer.
+                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                 write_file(path, builds.second);
+                 expect_cut_lamps(vardex.read_answer(json), path, json);
+                 const std::string next = vardex.answer_to("lamb\n", json);
+                 EXPECT_EQ(next.substr(0, 40), json ? R"({"kind":"lookup","lookup":"lamb","found")"
+                                                    : "games/tale/main.src:10:1: object 0 \"lamb");
+                 EXPECT_EQ(vardex.finish(), 1);
+             }
+         }},
+        {"a story file of another build",
+         [](const std::string& directory) {
+             const std::string path = directory + "/game.dbg";
+             const std::string story = directory + "/game.z5";
+             DebugFileBuilder file = game_with_routines();
+             write_file(path, file.bytes().substr(0, file.bytes().size() - 1) +
+                                  DebugFileBuilder().game_header(header_bytes(5)).end().bytes());
+             write_file(story, story_of(5));
+             const std::string main = "games/tale/main.src:11:5: 0x1100 is in routine Main (1), 0 bytes in\n";
+             const std::string other = path + ": not of the build of story file " + story +
+                                       ": its Header record is not the story file's first 64 bytes\n";
+             CoProcess vardex({"-lookup", "-story=" + story, path});
+             EXPECT_EQ(vardex.answer_to("0x1100\n"), main + "\n");
+             write_file(story, story_of(6));
+             EXPECT_EQ(vardex.answer_to("0x1100\n"), other + "\n");
+             write_file(story, story_of(5));
+             EXPECT_EQ(vardex.answer_to("0x1100\n"), main + "\n");
+             write_file(story, story_of(5).substr(0, 63));
+             EXPECT_EQ(vardex.answer_to("0x1100\n"), other + "\n");
+             EXPECT_EQ(vardex.finish(), 1);
+
+             write_file(story, story_of(5));
+             CoProcess in_json({"-json", "-lookup", "-story=" + story, path});
+             EXPECT_TRUE(
+                 in_json.answer_to("0x1100\n", true).starts_with(R"({"kind":"lookup","lookup":"0x1100","found":true)"));
+             write_file(story, story_of(6));
+             EXPECT_EQ(in_json.answer_to("0x1100\n", true),
+                       R"({"kind":"lookup","lookup":"0x1100","found":false,"error":")" +
+                           other.substr(0, other.size() - 1) + "\"}\n");
+
+             RunRequest request;
+             request.working_directory = directory;
+             request.args = {"-lookup=0x1100", "-story=game.z5", "game.dbg"};
+             RunResult refused = run_vardex(request);
+             EXPECT_EQ(refused.out,
+                       "Fatal error: Debugging file \"game.dbg\" is not of the build of story file \"game.z5\": its "
+                       "Header record is not the story file's first 64 bytes\n");
+             EXPECT_EQ(refused.status, 1);
+             request.args = {"-lookup=0x1100", "-story=none.z5", "game.dbg"};
+             EXPECT_EQ(run_vardex(request).out, "Fatal error: Couldn't open story file \"none.z5\"\n");
+             write_file(path, game_with_routines().bytes());  // the 32-bit target's: no Header record
+             request.args = {"-lookup=0x1100", "-story=game.z5", "game.dbg"};
+             EXPECT_EQ(run_vardex(request).out,
+                       "Debugging file \"game.dbg\" has no Header record: it cannot be "
+                       "checked against story file \"game.z5\"\n" +
+                           main);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.run(make_temporary_directory());
     }
 }

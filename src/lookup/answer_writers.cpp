@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::string_view bad_lookup_advice = ": give an address, +offset, FILE:LINE, NAME or KIND NUMBER";
 constexpr std::string_view no_code_area_advice = "no code area in the memory map; give +OFFSET";
-constexpr std::string_view changed_file = ": debugging file changed and could not be read again: ";
 
 // The file name of a file number's File record; empty for a number without one.
 std::string_view path_of(const GameModel& game, int file) {
@@ -106,8 +105,9 @@ void text_close_list(OutputWriter& out, const Lookup& lookup, bool found, unsign
     o.put('\n');
 }
 
-void text_unreadable(OutputWriter& out, std::string_view, std::string_view path, std::string_view reason) {
-    StreamOutput{out}.put(Escaped{path}, Text{changed_file}, Escaped{reason}, '\n');
+void text_refused(OutputWriter& out, std::string_view, bool, std::initializer_list<std::string_view> message) {
+    for (std::string_view part : message) StreamOutput{out}.put(Escaped{part});
+    StreamOutput{out}.put('\n');
 }
 
 // --- JSON -----------------------------------------------------------------------
@@ -205,17 +205,22 @@ void json_close_list(OutputWriter& out, const Lookup& lookup, bool found, unsign
     StreamOutput{out}.put(Text{found ? "]}\n" : "}\n"});
 }
 
-void json_unreadable(OutputWriter& out, std::string_view lookup, std::string_view path, std::string_view reason) {
-    open_json_answer(out, lookup, false);
-    StreamOutput{out}.put(",\"error\":\"", JsonContents{path}, JsonContents{changed_file}, JsonContents{reason},
-                          "\"}\n");
+void json_refused(OutputWriter& out, std::string_view lookup, bool list_open,
+                  std::initializer_list<std::string_view> message) {
+    if (list_open)
+        StreamOutput{out}.put(']');
+    else
+        open_json_answer(out, lookup, false);
+    StreamOutput{out}.put(",\"error\":\"");
+    for (std::string_view part : message) StreamOutput{out}.put(JsonContents{part});
+    StreamOutput{out}.put("\"}\n");
 }
 
 }  // namespace
 
 const AnswerWriter text_answers = {text_bad,        text_address,    text_code_row,
-                                   text_symbol_row, text_close_list, text_unreadable};
+                                   text_symbol_row, text_close_list, text_refused};
 const AnswerWriter json_answers = {json_bad,        json_address,    json_code_row,
-                                   json_symbol_row, json_close_list, json_unreadable};
+                                   json_symbol_row, json_close_list, json_refused};
 
 }  // namespace lookup

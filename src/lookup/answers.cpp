@@ -142,7 +142,7 @@ struct ListAnswer {
     const GameModel* game;
     const Lookup* lookup;
     const AnswerWriter* writer;
-    OutputWriter* out;
+    AnswerHold* hold;
     bool found;
 };
 
@@ -150,55 +150,58 @@ void write_code_row(void* list, const PointOnLine& found) {
     ListAnswer& answer = *static_cast<ListAnswer*>(list);
     const std::uint32_t start = answer.game->routines.span[found.routine_number].start;
     answer.writer->code_row(
-        *answer.out, *answer.game, *answer.lookup,
+        answer.hold->out, *answer.game, *answer.lookup,
         {found.point.at, start + found.point.code_offset, found.point.code_offset, found.routine_number, found.routine},
         !answer.found);
     answer.found = true;
+    answer.hold->rows_end = answer.hold->end();
 }
 
 void write_symbol_row(void* list, const FoundSymbol& found) {
     ListAnswer& answer = *static_cast<ListAnswer*>(list);
-    answer.writer->symbol_row(*answer.out, *answer.game, *answer.lookup, found, !answer.found);
+    answer.writer->symbol_row(answer.hold->out, *answer.game, *answer.lookup, found, !answer.found);
     answer.found = true;
+    answer.hold->rows_end = answer.hold->end();
 }
 
 bool answer_source_line(DebugFile& file, LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer,
-                        OutputWriter& out) {
-    ListAnswer list{index.model, &lookup, &writer, &out, false};
+                        AnswerHold& hold) {
+    ListAnswer list{index.model, &lookup, &writer, &hold, false};
     const FileSet files = files_named(index, lookup.file);
     for_each_point_on_line(file, index, files, lookup.line, write_code_row, &list);
-    writer.close_list(out, lookup, list.found, list.found ? 0 : next_line_with_code(file, index, files, lookup.line));
+    writer.close_list(hold.out, lookup, list.found,
+                      list.found ? 0 : next_line_with_code(file, index, files, lookup.line));
     return list.found;
 }
 
 bool answer_symbol(DebugFile& file, LookupIndex& index, const Lookup& lookup, const AnswerWriter& writer,
-                   OutputWriter& out) {
-    ListAnswer list{index.model, &lookup, &writer, &out, false};
+                   AnswerHold& hold) {
+    ListAnswer list{index.model, &lookup, &writer, &hold, false};
     FoundSymbol found;
     if (!lookup.by_number)
         for_each_symbol_named(file, index, lookup.text, write_symbol_row, &list);
     else if (read_symbol_of(file, index, lookup.symbol_type, static_cast<unsigned>(lookup.value), found))
         write_symbol_row(&list, found);
-    writer.close_list(out, lookup, list.found, 0);
+    writer.close_list(hold.out, lookup, list.found, 0);
     return list.found;
 }
 
 }  // namespace
 
-bool answer(DebugFile& file, LookupIndex& index, std::string_view text, const AnswerWriter& writer, OutputWriter& out) {
+bool answer(DebugFile& file, LookupIndex& index, std::string_view text, const AnswerWriter& writer, AnswerHold& hold) {
     const Lookup lookup = read_lookup(index, text);
     switch (lookup.kind) {
         case LookupKind::Address:
         case LookupKind::CodeOffset:
-            return answer_address(file, index, lookup, writer, out);
+            return answer_address(file, index, lookup, writer, hold.out);
         case LookupKind::SourceLine:
-            return answer_source_line(file, index, lookup, writer, out);
+            return answer_source_line(file, index, lookup, writer, hold);
         case LookupKind::Symbol:
-            return answer_symbol(file, index, lookup, writer, out);
+            return answer_symbol(file, index, lookup, writer, hold);
         case LookupKind::Bad:
             break;
     }
-    writer.bad(out, lookup);
+    writer.bad(hold.out, lookup);
     return false;
 }
 

@@ -4,6 +4,8 @@
 // is handed to the writer row by row, so that it needs no room of its own.
 #pragma once
 
+#include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "lookup/index.h"
@@ -55,15 +57,47 @@ struct AnswerWriter {
     // A FILE:LINE lookup that found no code may name the next line that has
     // some (0: none).
     void (*close_list)(OutputWriter& out, const Lookup& lookup, bool found, unsigned next_line);
-    // The answer to `lookup` when the file changed and could not be read again.
-    void (*unreadable)(OutputWriter& out, std::string_view lookup, std::string_view path, std::string_view reason);
+    // The answer to `lookup` when it cannot be given: one line of `message`
+    // parts, or in JSON its "error", closing the list already open when
+    // part of the answer went out before it was cut.
+    void (*refused)(OutputWriter& out, std::string_view lookup, bool list_open,
+                    std::initializer_list<std::string_view> message);
 };
 
 extern const AnswerWriter text_answers;
 extern const AnswerWriter json_answers;
 
+// Where the answer being written stands in the output (counted from the
+// first byte written out), so that nothing of it goes out before it is
+// whole and can still be taken back; an answer longer than the output
+// buffer goes out whole rows at a time. Held by the writer while it lives.
+struct AnswerHold final : OutputHold {
+    OutputWriter& out;
+    OutputHold* const outer;
+    bool open = false;
+    std::uint64_t start = 0;
+    std::uint64_t rows_end = 0;
+
+    explicit AnswerHold(OutputWriter& writer) : out(writer), outer(writer.hold) { out.hold = this; }
+    ~AnswerHold() { out.hold = outer; }
+    AnswerHold(const AnswerHold&) = delete;
+    AnswerHold& operator=(const AnswerHold&) = delete;
+
+    std::uint64_t end() const { return out.written + out.used; }
+    void begin() {
+        open = true;
+        start = rows_end = end();
+    }
+    bool partly_out() const { return out.written > start; }
+    std::size_t keep_back(const char*, std::size_t used) override {
+        if (!open) return 0;
+        const std::uint64_t kept_from = start > out.written ? start : rows_end;
+        return kept_from > out.written ? used - static_cast<std::size_t>(kept_from - out.written) : 0;
+    }
+};
+
 // Answers one lookup with `writer`; true when it found its answer.
-bool answer(DebugFile& file, LookupIndex& index, std::string_view text, const AnswerWriter& writer, OutputWriter& out);
+bool answer(DebugFile& file, LookupIndex& index, std::string_view text, const AnswerWriter& writer, AnswerHold& hold);
 // Answers `text` as a bad lookup, whatever it reads as (a line cut short).
 bool answer_bad(std::string_view text, const AnswerWriter& writer, OutputWriter& out);
 

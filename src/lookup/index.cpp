@@ -63,8 +63,6 @@ void merge_line_summaries(LookupIndex& index) {
     index.records_in_last_summary = index.records_per_summary;
 }
 
-// Adds a line of the record at `record`, which stands after every record
-// summarized so far.
 // Adds lines from `lowest` to `highest` of a file, of the record at
 // `record`, which stands after every record summarized so far.
 void summarize_lines(LookupIndex& index, std::uint64_t record, int file, unsigned lowest, unsigned highest,
@@ -127,57 +125,6 @@ void stop_indexing_lines_from(LookupIndex& index, std::uint64_t offset) {
     // A record after these, or after the records summarized before them,
     // starts a summary of its own.
     index.records_in_last_summary = index.records_per_summary;
-}
-
-// --- Routines of many SequencePoints records ------------------------------
-
-// Room for more ranges: the records of one offset that an earlier record of
-// the routine also has as its only offset are dropped.
-void drop_repeated_points_ranges(LookupIndex& index) {
-    PointsRange* ranges = index.tables->points_ranges;
-    const auto key = [](const PointsRange& r) {
-        return std::uint64_t{r.routine} << 48 | std::uint64_t{r.lowest} << 32 | std::uint64_t{r.highest} << 16;
-    };
-    std::sort(ranges, ranges + index.points_range_count, [&](const PointsRange& a, const PointsRange& b) {
-        return key(a) != key(b) ? key(a) < key(b) : a.record() < b.record();
-    });
-    unsigned kept = 0;
-    for (unsigned i = 0; i < index.points_range_count; ++i) {
-        const PointsRange& range = ranges[i];
-        if (range.lowest > range.highest) continue;  // a record without points
-        if (kept != 0 && range.lowest == range.highest && key(ranges[kept - 1]) == key(range)) continue;
-        ranges[kept++] = range;
-    }
-    index.points_range_count = kept;
-}
-
-bool add_points_range(LookupIndex& index, std::uint64_t record, unsigned routine, std::uint32_t range) {
-    if (index.points_range_count == points_range_capacity) {
-        // Tried again only when it makes room for a quarter more.
-        if (index.points_ranges_full) return false;
-        drop_repeated_points_ranges(index);
-        index.points_ranges_full = index.points_range_count > points_range_capacity * 3 / 4;
-        if (index.points_range_count == points_range_capacity) return false;
-    }
-    index.tables->points_ranges[index.points_range_count++] = {
-        static_cast<std::uint32_t>(record), static_cast<std::uint8_t>(record >> 32),
-        static_cast<std::uint16_t>(routine), static_cast<std::uint16_t>(range),
-        static_cast<std::uint16_t>(range >> 16)};
-    return true;
-}
-
-void note_points_range(LookupIndex& index, std::uint64_t record, unsigned routine, std::uint32_t range) {
-    IndexTables& tables = *index.tables;
-    const std::uint64_t first = index.model->routines.first_points.get(routine);
-    if (first == record) {
-        tables.first_points_range[routine] = range;
-        return;
-    }
-    if (tables.points_ranged[routine] == 2) return;
-    const bool added = (tables.points_ranged[routine] == 1 ||
-                        add_points_range(index, first, routine, tables.first_points_range[routine])) &&
-                       add_points_range(index, record, routine, range);
-    tables.points_ranged[routine] = added ? 1 : 2;
 }
 
 // --- The index's reading, beside the model's -------------------------------------
@@ -319,9 +266,8 @@ void build_index(DebugFile& file, LookupIndex& index) {
     release_table(index.tables);
     index.line_count = index.name_count = 0;
     index.lines_unindexed_from = no_offset;
-    index.line_summary_count = index.records_in_last_summary = index.points_range_count = 0;
+    index.line_summary_count = index.records_in_last_summary = index.points_run_count = 0;
     index.last_summarized_record = 0;
-    index.points_ranges_full = false;
     index.records_per_summary = 1;
     index.in_order = false;
     index.hash_seed = random_seed();
@@ -350,10 +296,7 @@ void put_in_order(LookupIndex& index) {
     LineSummary* summaries = index.tables->line_summaries;
     std::sort(summaries, summaries + index.line_summary_count,
               [](const LineSummary& a, const LineSummary& b) { return a.record() < b.record(); });
-    PointsRange* ranges = index.tables->points_ranges;
-    std::sort(ranges, ranges + index.points_range_count, [](const PointsRange& a, const PointsRange& b) {
-        return a.routine != b.routine ? a.routine < b.routine : a.record() < b.record();
-    });
+    put_runs_in_order(index);
     order_routines_by_start(*index.model, index.tables->by_start);
 }
 

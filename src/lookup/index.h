@@ -28,8 +28,7 @@ struct LookupIndex {
     unsigned records_per_summary = 1;
     unsigned records_in_last_summary = 0;
     std::uint64_t last_summarized_record = 0;
-    unsigned points_range_count = 0;
-    bool points_ranges_full = false;
+    unsigned points_run_count = 0;
     // Drawn for each reading, so that no file can be written whose names
     // share one hash.
     std::uint64_t hash_seed = 0;

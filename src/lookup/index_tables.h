@@ -43,20 +43,22 @@ struct LineSummary {
     std::uint64_t record() const { return record_low | std::uint64_t{record_high} << 32; }
 };
 
-// The SequencePoints records of each routine that has more than one, with
-// the lowest and highest code offset of their points, so that an address
-// reads only those that may hold its point. A record of one offset that an
-// earlier record of the routine has as its only offset too is dropped when
-// room runs out (the earlier one wins); a routine whose records do not fit
-// is searched by a walk from its first record to its last.
-constexpr unsigned points_range_capacity = 32 * 1024;
-struct PointsRange {
-    std::uint32_t record_low;
-    std::uint8_t record_high;
+// The SequencePoints records of the routines that have more than one, in
+// runs: records of one routine that follow one another among its records,
+// from `first` to `last` (with others' records between), and the lowest and
+// highest code offset of their points, so that an address reads only the
+// runs that may hold its point. A run is one record while there is room;
+// when it runs out, the runs of the routines that have the most are merged,
+// two into one, so that every routine keeps its share, and a routine left
+// with one run has none: its records are read from its first to its last.
+constexpr unsigned points_run_capacity = 32 * 1024;
+struct PointsRun {
+    std::uint32_t first_low, last_low;
+    std::uint8_t first_high, last_high;
     std::uint16_t routine;
-    std::uint16_t lowest;
-    std::uint16_t highest;
-    std::uint64_t record() const { return record_low | std::uint64_t{record_high} << 32; }
+    std::uint16_t lowest, highest;
+    std::uint64_t first() const { return first_low | std::uint64_t{first_high} << 32; }
+    std::uint64_t last() const { return last_low | std::uint64_t{last_high} << 32; }
 };
 
 struct IndexTables {
@@ -64,17 +66,25 @@ struct IndexTables {
     FileNameSlot file_names[file_name_slots];
     std::uint64_t arena[arena_size];
     LineSummary line_summaries[line_summary_capacity];
-    PointsRange points_ranges[points_range_capacity];
-    // Of each routine: the code offsets of its first SequencePoints record
-    // (lowest | highest << 16), whether its records are in points_ranges, and
-    // whether they did not all fit.
-    std::uint32_t first_points_range[word_count];
-    std::uint8_t points_ranged[word_count];  // 1 in points_ranges, 2 not all there
+    PointsRun points_runs[points_run_capacity];
+    // Of each routine: the code offsets of all its points (lowest | highest
+    // << 16), how many SequencePoints records it has (3 standing for more),
+    // and whether its runs are in points_runs.
+    std::uint32_t points_range[word_count];
+    std::uint8_t points_records[word_count];
+    bool has_runs[word_count];
 };
 
 // The hash of a name in the name index, with ASCII letters folded to lower case.
 std::uint64_t name_hash(const LookupIndex& index, std::string_view name);
 // Sorts the tables for the queries, once, at the first.
 void put_in_order(LookupIndex& index);
+
+// A SequencePoints record of `routine` whose points span `range` (lowest |
+// highest << 16), noted before the model learns it: the routine's last
+// record is then the one before.
+void note_points_range(LookupIndex& index, std::uint64_t record, unsigned routine, std::uint32_t range);
+// The runs for the queries: by routine, then in file order.
+void put_runs_in_order(LookupIndex& index);
 
 }  // namespace lookup

@@ -9,6 +9,7 @@
 
 struct Messages;
 struct RunOptions;
+struct RunStreams;
 
 // A read of the file that failed while the server reads it again.
 struct InputFailed {
@@ -29,4 +30,5 @@ struct LookupFailure final : ReadFailure {
 // once into `index`, then answers the lookups of the command line in the
 // order given and, with -lookup, those of standard input, each as it comes.
 // Returns the exit status: 0 when every lookup found its answer, 1 otherwise.
-int answer_lookups(DebugFile& file, LookupFailure& failure, lookup::LookupIndex& index, const RunOptions& options);
+int answer_lookups(DebugFile& file, LookupFailure& failure, lookup::LookupIndex& index, const RunOptions& options,
+                   const RunStreams& streams);

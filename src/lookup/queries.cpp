@@ -27,7 +27,7 @@ void read_symbol_at(DebugFile& file, std::uint64_t offset, FoundSymbol& found) {
     found.code_offset = 0;
     if (type == Routine) {
         RoutineStart routine;
-        read_routine_start(file, routine);
+        read_routine_head(file, routine);
         found.symbol = {Routine, routine.number, routine.name, true, routine.at};
         found.code_offset = routine.code_offset;
         return;
@@ -110,23 +110,53 @@ void consider_points_at(DebugFile& file, PointSearch& search, std::uint64_t reco
     consider_points(file, search, head.count);
 }
 
-// The records of a routine whose SequencePoints records are ranged: those
-// whose range holds the offset searched, and the first of those below it
-// with the greatest highest offset; in file order.
-void search_ranged_points(DebugFile& file, const LookupIndex& index, PointSearch& search) {
-    const PointsRange* ranges = index.tables->points_ranges;
-    const PointsRange* end = ranges + index.points_range_count;
-    const PointsRange* first = std::lower_bound(
-        ranges, end, search.routine, [](const PointsRange& r, unsigned routine) { return r.routine < routine; });
-    const PointsRange* below = nullptr;
+// The routine's records from `first` to `last`: read where they stand when
+// they are one or `two`, otherwise walked to, from the first to the last.
+void consider_records(DebugFile& file, const LookupIndex& index, PointSearch& search, std::uint64_t first,
+                      std::uint64_t last, bool two = false) {
+    if (first == last || two) {
+        consider_points_at(file, search, first);
+        if (first != last) consider_points_at(file, search, last);
+        return;
+    }
+    bool last_record_read = false;
+    walk_points(file, index, first, last + 1, [&](DebugFile& in, const PointsHead& head, std::uint64_t record) {
+        if (head.routine == search.routine)
+            consider_points(in, search, head.count);
+        else
+            skip_sequence_points(in, head.count);
+        last_record_read = record == last && head.routine == search.routine;
+    });
+    if (!last_record_read) throw IndexStale{};
+}
+
+// The runs of a routine that has them: those whose offsets hold the one
+// searched, and the first of those below it with the greatest highest
+// offset; in file order.
+void search_runs(DebugFile& file, const LookupIndex& index, PointSearch& search) {
+    const PointsRun* runs = index.tables->points_runs;
+    const PointsRun* end = runs + index.points_run_count;
+    const PointsRun* first = std::lower_bound(runs, end, search.routine,
+                                              [](const PointsRun& r, unsigned routine) { return r.routine < routine; });
+    const PointsRun* below = nullptr;
     const unsigned t = search.offset_in_routine;
-    for (const PointsRange* r = first; r != end && r->routine == search.routine; ++r)
+    for (const PointsRun* r = first; r != end && r->routine == search.routine; ++r)
         if (r->lowest <= r->highest && r->highest <= t && (below == nullptr || r->highest > below->highest)) below = r;
-    for (const PointsRange* r = first; r != end && r->routine == search.routine; ++r)
-        if (r == below || (r->lowest <= t && t < r->highest)) consider_points_at(file, search, r->record());
+    for (const PointsRun* r = first; r != end && r->routine == search.routine; ++r)
+        if (r == below || (r->lowest <= t && t < r->highest))
+            consider_records(file, index, search, r->first(), r->last());
 }
 
 // --- Points on a line ----------------------------------------------------------
+
+// The Routine records an answer has read, each once for all its rows (up
+// to its name), in slots of a hash drawn for each reading, so that no file
+// can choose routines that share one.
+constexpr unsigned routine_slot_bits = 6;
+struct ReadRoutines {
+    std::uint32_t number_in[1 << routine_slot_bits];  // + 1; 0 for none
+    RoutineStart routine[1 << routine_slot_bits];
+};
 
 struct LineWalk {
     const LookupIndex& index;
@@ -134,26 +164,33 @@ struct LineWalk {
     unsigned line;
     PointVisit visit;
     void* answer;
+    ReadRoutines& read;
 };
 
+// The record of `number`, read unless the answer has it.
+const RoutineStart& routine_of(DebugFile& file, LineWalk& walk, unsigned number) {
+    const auto slot =
+        static_cast<unsigned>((number ^ walk.index.hash_seed) * 0x9E3779B97F4A7C15u >> (64 - routine_slot_bits));
+    RoutineStart& routine = walk.read.routine[slot];
+    if (walk.read.number_in[slot] != number + 1) {
+        const std::uint64_t resume = file.offset();
+        read_routine_of(file, walk.index, number, routine);
+        go_to(file, resume);
+        walk.read.number_in[slot] = number + 1;
+    }
+    return routine;
+}
+
 // The points of a SequencePoints record, whose head is read, on the line
-// walked; its routine's record is read at the first of them. Returns how
-// many there were.
+// walked, with its routine's record. Returns how many there were.
 unsigned visit_points_on_line(DebugFile& file, LineWalk& walk, const PointsHead& head) {
     const bool has_routine = walk.index.model->routines.span[head.routine].has_start;
-    RoutineStart routine;
-    bool routine_read = !has_routine;
     unsigned visited = 0;
     for (unsigned entry = 0; entry < head.count; ++entry) {
         const SequencePointEntry point = read_sequence_point(file);
         if (unsigned(point.at.line) != walk.line || !walk.files.has(point.at.file)) continue;
-        if (!routine_read) {
-            const std::uint64_t resume = file.offset();
-            read_routine_of(file, walk.index, head.routine, routine);
-            go_to(file, resume);
-            routine_read = true;
-        }
-        walk.visit(walk.answer, {point, head.routine, has_routine ? &routine : nullptr});
+        const RoutineStart* routine = has_routine ? &routine_of(file, walk, head.routine) : nullptr;
+        walk.visit(walk.answer, {point, head.routine, routine});
         ++visited;
     }
     return visited;
@@ -173,7 +210,7 @@ long routine_holding(LookupIndex& index, std::uint32_t code_offset) {
 void read_routine_of(DebugFile& file, const LookupIndex& index, unsigned number, RoutineStart& routine) {
     const RoutineSpan& span = index.model->routines.span[number & 0xFFFF];
     go_to_record(file, span.record(), Routine);
-    read_routine_start(file, routine);
+    read_routine_head(file, routine);
     if (routine.number != number || routine.code_offset != span.start) throw IndexStale{};
 }
 
@@ -181,25 +218,13 @@ bool point_of_offset(DebugFile& file, const LookupIndex& index, unsigned routine
                      SequencePointEntry& point) {
     const RoutineTable& routines = index.model->routines;
     const std::uint64_t first = routines.first_points.get(routine);
-    const std::uint64_t last = routines.last_points.get(routine);
     if (first == 0) return false;
     PointSearch search{routine, offset_in_routine, false, {}};
-    if (first == last) {
-        // The usual file: one record of points per routine.
-        consider_points_at(file, search, first);
-    } else if (index.tables->points_ranged[routine] == 1) {
-        search_ranged_points(file, index, search);
-    } else {
-        bool last_record_read = false;
-        walk_points(file, index, first, last + 1, [&](DebugFile& in, const PointsHead& head, std::uint64_t record) {
-            if (head.routine == routine)
-                consider_points(in, search, head.count);
-            else
-                skip_sequence_points(in, head.count);
-            last_record_read = record == last && head.routine == routine;
-        });
-        if (!last_record_read) throw IndexStale{};
-    }
+    if (index.tables->has_runs[routine])
+        search_runs(file, index, search);
+    else
+        consider_records(file, index, search, first, routines.last_points.get(routine),
+                         index.tables->points_records[routine] == 2);
     point = search.best;
     return search.found;
 }
@@ -208,7 +233,9 @@ void for_each_point_on_line(DebugFile& file, LookupIndex& index, const FileSet& 
                             void* answer) {
     if (files.empty()) return;
     put_in_order(index);
-    LineWalk walk{index, files, line, visit, answer};
+    ReadRoutines read;
+    std::fill(std::begin(read.number_in), std::end(read.number_in), 0);
+    LineWalk walk{index, files, line, visit, answer, read};
     // The index's records of each file named, merged into file order.
     Entries ranges[file_number_count];
     int range_count = 0;

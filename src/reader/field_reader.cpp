@@ -15,9 +15,13 @@ constexpr std::size_t first_read_after_seek = 2048;
 constexpr std::size_t read_before_seek = 512;
 
 FileIdentity identity_of(const struct stat& status) {
-    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-            static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(status.st_mtim.tv_sec),
-            static_cast<std::int64_t>(status.st_mtim.tv_nsec)};
+    return {static_cast<std::uint64_t>(status.st_dev),
+            static_cast<std::uint64_t>(status.st_ino),
+            static_cast<std::uint64_t>(status.st_size),
+            status.st_mtim.tv_sec,
+            status.st_mtim.tv_nsec,
+            status.st_ctim.tv_sec,
+            status.st_ctim.tv_nsec};
 }
 
 }  // namespace

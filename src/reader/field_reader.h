@@ -56,11 +56,11 @@ struct ReadFailure {
     ~ReadFailure() = default;
 };
 
-// What tells one version of a file from another: a file renamed over it, or
-// the same file written again.
+// What tells one version of a file from another, a rewrite that restores
+// the times too: the time of the last change is one no one can set back.
 struct FileIdentity {
     std::uint64_t device, inode, size;
-    std::int64_t modified_seconds, modified_nanoseconds;
+    std::int64_t modified_seconds, modified_nanoseconds, changed_seconds, changed_nanoseconds;
     bool operator==(const FileIdentity&) const = default;
 };
 // Of the file `path` names now; false when there is none.

@@ -250,8 +250,8 @@ void learn_record(DebugFile& file, ModelReading<Query>& reading) {
         learn_routine_end(model, read_routine_end(file));
     } else if constexpr (type == SequencePoints) {
         const PointsHead head = read_points_head(file);
+        reading.query.points(file, head, type_byte);  // knowing the records of the routine before it
         learn_points_head(model, head, type_byte);
-        reading.query.points(file, head, type_byte);
     } else if constexpr (type == Routine) {
         RoutineStart routine;
         if constexpr (Query::reads_names) {

@@ -135,12 +135,19 @@ struct RoutineStart {
     Name name;
 };
 
+// Up to its name, for a query that reads no further: the list of its locals
+// that follows has no bound.
 template <typename In>
-void read_routine_start(In& in, RoutineStart& routine) {
+void read_routine_head(In& in, RoutineStart& routine) {
     routine.number = in.word();
     routine.at = in.line_ref();
     routine.code_offset = in.address();
     in.name(routine.name);
+}
+
+template <typename In>
+void read_routine_start(In& in, RoutineStart& routine) {
+    read_routine_head(in, routine);
     in.skip_list();  // the names of its locals
 }
 

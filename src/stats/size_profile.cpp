@@ -2,6 +2,8 @@
 // and orders of the report.
 #include "stats/size_profile.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,8 @@
 namespace {
 
 constexpr std::size_t routine_keys_size = sizeof(std::uint64_t) * word_count;
+
+constexpr std::string_view names_not_kept = "Couldn't keep the names read from a pipe in a temporary file";
 
 // Where the story file's header keeps its length.
 constexpr std::size_t story_length_offset = 0x1A;
@@ -33,10 +37,10 @@ struct RoutineNames : ModelOnly {
     void routine(const RoutineStart& routine, std::uint64_t) {
         const std::string_view name = routine.name.view();
         if (KeptNames* names = profile.kept_names) {
-            names->offset[routine.number] = static_cast<std::uint32_t>(names->used);
+            names->offset[routine.number] = names->used;
             names->length[routine.number] = static_cast<std::uint8_t>(name.size());
-            std::memcpy(names->text + names->used, name.data(), name.size());
-            names->used += name.size();
+            std::fwrite(name.data(), 1, name.size(), names->file);
+            names->used += static_cast<std::uint32_t>(name.size());
         }
         if (profile.routine_keys != nullptr) {
             Name scratch;
@@ -97,6 +101,7 @@ void* allocate_table(std::size_t size) {
 
 void ReleaseSizeProfile::operator()(SizeProfile* profile) const {
     release_game_model(profile->model);
+    if (profile->kept_names != nullptr && profile->kept_names->file != nullptr) std::fclose(profile->kept_names->file);
     release_table(profile->kept_names);
     if (profile->routine_keys != nullptr) unmap_table(profile->routine_keys, routine_keys_size);
     release_table(profile);
@@ -108,6 +113,8 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
     if (profile == nullptr || (profile->model = new_game_model()) == nullptr) file.fail(out_of_memory);
     profile->file = &file;
     if (!file.is_seekable() && (profile->kept_names = new_table<KeptNames>()) == nullptr) file.fail(out_of_memory);
+    if (profile->kept_names != nullptr && (profile->kept_names->file = std::tmpfile()) == nullptr)
+        file.fail(names_not_kept);
     if (compared && (profile->routine_keys = static_cast<std::uint64_t*>(map_table(routine_keys_size))) == nullptr)
         file.fail(out_of_memory);
     if (profile->kept_names == nullptr && profile->routine_keys == nullptr) {
@@ -117,6 +124,7 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
         RoutineNames names{{}, *profile};
         read_game_model(file, *profile->model, names);
     }
+    if (profile->kept_names != nullptr && std::fflush(profile->kept_names->file) != 0) file.fail(names_not_kept);
     total_code(*profile);
     sort_routines(*profile);
     sort_files(*profile);
@@ -154,12 +162,19 @@ bool section_size(const SizeProfile& profile, int position, std::uint32_t& size)
 }
 
 std::string_view routine_name(const SizeProfile& profile, unsigned number, Name& scratch) {
-    if (const KeptNames* kept = profile.kept_names) return {kept->text + kept->offset[number], kept->length[number]};
     DebugFile& file = *profile.file;
+    if (const KeptNames* kept = profile.kept_names) {
+        const std::size_t size = kept->length[number];
+        if (pread(fileno(kept->file), scratch.text, size, kept->offset[number]) != static_cast<ssize_t>(size))
+            file.fail(names_not_kept);
+        scratch.text[size] = '\0';
+        scratch.size = static_cast<std::uint8_t>(size);
+        return scratch.view();
+    }
     if (!file.seek(profile.model->routines.span[number].record() + 1))  // past its type byte
         file.fail("I/O failure: can't read from debugging info file");
     RoutineStart routine;
-    read_routine_start(file, routine);
+    read_routine_head(file, routine);
     scratch = routine.name;
     return scratch.view();
 }

@@ -2,13 +2,14 @@
 // the totals and orders the report lists it in. Like the model it keeps
 // where records stand, not their names: a routine's name is read again from
 // its Routine record when the report shows it. Only a file that cannot be
-// read twice (a pipe) has its routines' names kept, bounded by the format.
+// read twice (a pipe) has its routines' names kept, in a temporary file.
 // A build compared with another keeps a hash of each routine's name, which
 // the routines are matched by, and is opened again by its path to read names.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string_view>
 
@@ -20,13 +21,14 @@ struct FileCode {
     std::uint64_t bytes;
 };
 
-// The names of the first Routine record of each number, one after another.
+// The names of the first Routine record of each number, read from a pipe:
+// kept one after another in a temporary file, not in memory, which could
+// not hold 65,536 names of 255 bytes within its bound.
 struct KeptNames {
+    std::FILE* file;
     std::uint32_t offset[word_count];
     std::uint8_t length[word_count];
-    std::size_t used;
-    // 32 bytes more, readable from the start of each name, as from a field.
-    char text[word_count * (string_field_capacity - 1) + 32];
+    std::uint32_t used;
 };
 
 // The story file's length and its version's limit, from the first bytes of

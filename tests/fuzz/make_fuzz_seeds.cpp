@@ -123,5 +123,25 @@ int main(int argc, char** argv) {
     write_seed("stats-escapes", switch_bit("-stats"), "",
                game().file(1, utf8, utf8).routine(1, {1, 1, 1}, 0, utf8).routine_end(1, {1, 2, 1}, 9).end().bytes());
     write_seed("stats-json-sample", switch_bit("-stats") | switch_bit("-json"), "", sample);
+
+    // Two builds: the old and the new of -diff=OLD, or a server's file
+    // before and after it is written again between batches of lookups.
+    DebugFileBuilder grown = game();
+    grown.file(1, "main", "main.src")
+        .routine(1, {1, 10, 2}, 0x1a2, "InItIaLiSe", {"a", "b"})
+        .sequence_points(1, {{{1, 11, 3}, 2}, {{1, 12, 3}, 9}})
+        .routine_end(1, {1, 13, 1}, 0x1c0)
+        .routine(4, {1, 40, 2}, 0x1c0, "New")
+        .routine_end(4, {1, 41, 1}, 0x1d0)
+        .memory_map({{"code area", 0x10}})
+        .game_header(std::vector<unsigned char>(64, 0x05))
+        .end();
+    const std::string two_builds = routines.bytes() + std::string(build_separator) + grown.bytes();
+    write_seed("diff-routines", switch_bit("-diff=old.dbg"), "", two_builds);
+    write_seed("svg-routines", switch_bit("-svg"), "", routines.bytes());
+    write_seed("server-rereads", switch_bit("-lookup"),
+               "0x1b2\nmain:11\ninitialise\x1e+0x1c4\nnew\nroutine 4\x1e\x1emain:12\n", two_builds);
+    write_seed("server-rereads-json", switch_bit("-lookup") | switch_bit("-json"), "+0x1a4\x1emain:11\x1eNEW\n",
+               two_builds);
     return 0;
 }

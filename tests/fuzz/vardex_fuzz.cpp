@@ -1,8 +1,11 @@
 // libFuzzer target: one whole run of vardex per input, in-process. The first
 // bytes choose the switches and the selection lines (fuzz_input.h); the rest
-// is the debugging file, read from memory.
+// is the debugging file, read from memory, or two builds: those of -diff=OLD,
+// or the versions of a file that the server of -lookup reads again as it is
+// written between batches of lookups.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -147,16 +150,22 @@ struct RunKind {
     OutputMode mode;
     bool stats_report;
     bool lookups;
+    bool picture;
+    bool changes;
+    bool server;  // lookups from standard input
 };
 
 RunKind run_kind;
 
 RunKind kind_of_run(int argc, char** argv) {
-    RunKind kind{mode_of_switches(argc, argv), false, false};
+    RunKind kind{mode_of_switches(argc, argv), false, false, false, false, false};
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        kind.stats_report = kind.stats_report || argument == "-stats";
+        kind.picture = kind.picture || argument == "-svg";
+        kind.changes = kind.changes || argument.starts_with("-diff=");
+        kind.stats_report = kind.stats_report || argument == "-stats" || kind.picture || kind.changes;
         kind.lookups = kind.lookups || argument.starts_with("-lookup");
+        kind.server = kind.server || argument == "-lookup";
     }
     return kind;
 }
@@ -166,7 +175,7 @@ bool answers_lookups() { return run_kind.lookups; }
 ssize_t keep_tail(void*, const char* data, std::size_t size) {
     if (run_kind.mode == OutputMode::Python && !answers_lookups() && !run_kind.stats_report)
         for (std::size_t i = 0; i < size; ++i) check_python_byte(data[i]);
-    if (run_kind.mode == OutputMode::Json)
+    if (run_kind.mode == OutputMode::Json && !run_kind.picture)
         for (std::size_t i = 0; i < size; ++i) check_json_byte(data[i]);
     tail.total += size;
     std::size_t capacity = sizeof tail.text;
@@ -238,7 +247,7 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     // Lookups read from an empty standard input alone write nothing.
     if (tail.total != 0 && !ends_with(text, "\n")) fail("the output does not end with a newline");
     if (run_kind.mode != OutputMode::Json) {
-        if (ended_by_fatal_error && last_line(text).rfind("Fatal error: ", 0) != 0)
+        if (ended_by_fatal_error && last_line(text).rfind("Fatal error", 0) != 0)
             fail("a fatal error did not end the answers with its line");
         return;
     }
@@ -246,9 +255,10 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     std::string_view last = last_line(text);
     const bool complete_end =
         answers_lookups() ||
-        (run_kind.stats_report ? last.rfind("{\"kind\":\"stats\",", 0) == 0 ||
-                                     (last.size() == text.size() && tail.total > tail.size)  // began before the tail
-                               : last == "{\"kind\":\"end\"}\n");
+        (run_kind.stats_report
+             ? last.rfind(run_kind.changes ? "{\"kind\":\"stats_diff\"," : "{\"kind\":\"stats\",", 0) == 0 ||
+                   (last.size() == text.size() && tail.total > tail.size)  // began before the tail
+             : last == "{\"kind\":\"end\"}\n");
     if (ended_by_fatal_error ? last.rfind("{\"kind\":\"fatal_error\",\"message\":\"", 0) != 0 : !complete_end)
         fail("the JSON output does not end with its end, report or fatal-error line");
 }
@@ -256,6 +266,14 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
 // A run ends with status 1, and with one fatal-error line, or in Python mode
 // with the sources list, or in text mode at the end of a line.
 void check_end_of_run(int status, bool ended_by_fatal_error) {
+    if (run_kind.picture && !answers_lookups()) {
+        std::string_view text(tail.text, tail.size);
+        if (ended_by_fatal_error ? text.find("{\"kind\":\"fatal_error\"") == std::string_view::npos &&
+                                       last_line(text).rfind("Fatal error", 0) != 0
+                                 : !ends_with(text, "</svg>\n"))
+            fail("a picture does not end with its closing tag or a fatal error");
+        return;
+    }
     if (run_kind.mode == OutputMode::Json || answers_lookups() || run_kind.stats_report)
         return check_end_of_json_or_lookups(status, ended_by_fatal_error);
     if (status != 1) fail("exit status is not 1");
@@ -279,27 +297,95 @@ void check_end_of_run(int status, bool ended_by_fatal_error) {
         fail("last Python line is not the sources list");
 }
 
+// The server's file, written between batches of lookups as the other build:
+// a file, not memory, since the server reads it again by its path.
+struct Rereading {
+    int stdin_writer = -1;     // -1 once the input has ended
+    std::string_view batches;  // those still to come, each before a separator
+    std::string_view builds[2];
+    int next_build = 1;
+};
+
+Rereading rereading;
+
+struct ServerFile {
+    std::string path;
+    ServerFile() {
+        char name[] = "/tmp/vardex_fuzz_XXXXXX";
+        close(mkstemp(name));
+        path = name;
+    }
+    ~ServerFile() { unlink(path.c_str()); }
+    void write(std::string_view bytes) const {
+        std::FILE* stream = std::fopen(path.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+        std::fclose(stream);
+    }
+};
+
+const ServerFile& server_file() {
+    static const ServerFile file;
+    return file;
+}
+
+// Writes the next batch that is not empty to standard input, or ends it:
+// a read of the server must find one or the other.
+void write_next_batch(Rereading& r) {
+    while (!r.batches.empty()) {
+        const std::size_t end = std::min(r.batches.find(batch_separator), r.batches.size());
+        const std::string_view batch = r.batches.substr(0, end);
+        r.batches.remove_prefix(std::min(end + 1, r.batches.size()));
+        if (!batch.empty()) {
+            if (write(r.stdin_writer, batch.data(), batch.size()) != static_cast<ssize_t>(batch.size())) std::abort();
+            if (!r.batches.empty()) return;
+        }
+    }
+    close(r.stdin_writer);
+    r.stdin_writer = -1;
+}
+
+// Before the server waits for lookups: the file written as the other build,
+// then the next batch.
+void before_reading_lookups(void*) {
+    Rereading& r = rereading;
+    if (r.stdin_writer < 0) return;
+    server_file().write(r.builds[r.next_build]);
+    r.next_build ^= 1;
+    write_next_batch(r);
+}
+
 }  // namespace
 
 void end_run(int status) { throw RunEnded{status}; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < fuzz_prefix_size) return -1;
-    unsigned long mask =
-        (static_cast<unsigned long>(data[0]) << 16) | (static_cast<unsigned long>(data[1]) << 8) | data[2];
-    std::size_t stdin_size = data[3];
+    unsigned long mask = 0;
+    for (std::size_t i = 0; i < 4; ++i) mask = mask << 8 | data[i];
+    std::size_t stdin_size = data[4];
     if (size < fuzz_prefix_size + stdin_size) return -1;
     const std::uint8_t* stdin_text = data + fuzz_prefix_size;
     const std::uint8_t* debug_file = stdin_text + stdin_size;
     std::size_t debug_file_size = size - fuzz_prefix_size - stdin_size;
+    const std::string_view file_bytes(reinterpret_cast<const char*>(debug_file), debug_file_size);
+    const std::size_t split = file_bytes.find(build_separator);
+    const std::string_view first_build = file_bytes.substr(0, split);
+    const std::string_view second_build =
+        split == std::string_view::npos ? file_bytes : file_bytes.substr(split + build_separator.size());
 
     static char program_name[] = "vardex";
     static std::vector<std::string> switch_texts(std::begin(fuzz_switches), std::end(fuzz_switches));
-    char* argv[1 + fuzz_switch_count + 1];
+    static std::string server_path = server_file().path;
+    char* argv[1 + fuzz_switch_count + 2];
     int argc = 0;
     argv[argc++] = program_name;
     for (std::size_t i = 0; i < fuzz_switch_count; ++i)
         if (mask & (1ul << i)) argv[argc++] = switch_texts[i].data();
+    argv[argc] = nullptr;
+    run_kind = kind_of_run(argc, argv);
+    // A server given two builds reads a file written between its batches.
+    const bool rereads = run_kind.server && !run_kind.stats_report && split != std::string_view::npos;
+    if (rereads) argv[argc++] = server_path.data();
     argv[argc] = nullptr;
 
     // The checks of this run start afresh.
@@ -311,12 +397,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // at most 255 bytes, less than a pipe takes at once.
     int stdin_pipe[2];
     if (pipe(stdin_pipe) != 0) std::abort();
-    if (stdin_size != 0 && write(stdin_pipe[1], stdin_text, stdin_size) != static_cast<ssize_t>(stdin_size))
-        std::abort();
-    close(stdin_pipe[1]);
+    const std::string_view input(reinterpret_cast<const char*>(stdin_text), stdin_size);
+    rereading = {stdin_pipe[1], input, {first_build, second_build}, 1};
+    if (rereads) {
+        server_file().write(first_build);
+        write_next_batch(rereading);
+    } else {
+        if (stdin_size != 0 && write(stdin_pipe[1], stdin_text, stdin_size) != static_cast<ssize_t>(stdin_size))
+            std::abort();
+        close(stdin_pipe[1]);
+        rereading.stdin_writer = -1;
+    }
     std::FILE* selection_lines = fdopen(stdin_pipe[0], "r");
-    run_kind = kind_of_run(argc, argv);
-    const RunStreams streams{memory_stream(debug_file, debug_file_size), nullptr, output_sink()};
+    RunStreams streams{nullptr, nullptr, output_sink(), before_reading_lookups, nullptr};
+    if (run_kind.changes) {
+        streams.old_build = memory_stream(debug_file, first_build.size());
+        streams.debug_file =
+            memory_stream(reinterpret_cast<const std::uint8_t*>(second_build.data()), second_build.size());
+    } else if (!rereads) {
+        streams.debug_file = memory_stream(debug_file, debug_file_size);
+    }
     // The C library lets a program assign its standard streams.
     std::FILE* real_stdin = stdin;
     stdin = selection_lines;
@@ -332,7 +432,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     stdin = real_stdin;
     std::fclose(selection_lines);
-    std::fclose(streams.debug_file);
+    if (rereading.stdin_writer >= 0) close(rereading.stdin_writer);
+    if (streams.debug_file != nullptr) std::fclose(streams.debug_file);
+    if (streams.old_build != nullptr) std::fclose(streams.old_build);
     check_end_of_run(status, ended_by_fatal_error);
     return 0;
 }
