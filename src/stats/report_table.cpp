@@ -79,9 +79,9 @@ void put_text_row(OutputWriter& out, std::span<const Column> columns, std::span<
     for (std::size_t c = 0; c < end; ++c) {
         const CellPiece<false> cell{row[c]};
         if (columns[c].align == Align::Right)
-            o.put(Text{gap}, RightAligned{cell, widths[c]});
+            o.put(Text{gap}, RightAligned<CellPiece<false>>{cell, widths[c]});
         else if (columns[c].align == Align::Left)
-            o.put(Text{gap}, LeftAligned{cell, c + 1 == end ? 0 : widths[c]});
+            o.put(Text{gap}, LeftAligned<CellPiece<false>>{cell, c + 1 == end ? 0 : widths[c]});
         gap = columns[c].align == Align::JsonOnly ? gap : "  ";
     }
     o.put('\n');
