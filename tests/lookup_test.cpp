@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <utility>
 
 #include "run_vardex.h"
@@ -738,7 +738,9 @@ TEST(Lookup, ACoProcessNeverAnswersForAnotherVersionOrBuild) {
                                        : std::vector<std::string>{"-lookup", path});
                  vardex.send("lamp\n");
                  // Its output fills the pipe, which is not read: it waits in the middle of the answer.
-                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                 const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+                 for (int waiting = 0; waiting < 65536 && std::chrono::steady_clock::now() < deadline;)
+                     ioctl(vardex.from_vardex, FIONREAD, &waiting);
                  write_file(path, builds.second);
                  expect_cut_lamps(vardex.read_answer(json), path, json);
                  const std::string next = vardex.answer_to("lamb\n", json);
