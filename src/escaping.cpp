@@ -83,13 +83,6 @@ char* write_one_line_text(char* next, std::string_view text, bool python_quotes)
     return next;
 }
 
-std::size_t one_line_width(std::string_view text) {
-    std::size_t width = text.size();
-    for (char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) width += 3;
-    return width;
-}
-
 char* write_xml_text(char* next, std::string_view text) {
     const unsigned char* bytes = bytes_of(text);
     for (std::size_t i = 0; i < text.size();) {

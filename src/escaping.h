@@ -71,10 +71,6 @@ constexpr std::size_t python_bytes_per_byte = 4;
 // the docstring it stands in.
 char* write_one_line_text(char* next, std::string_view text, bool python_quotes);
 
-// How many bytes write_one_line_text writes without python_quotes: the
-// width of `text` in a column of a text report.
-std::size_t one_line_width(std::string_view text);
-
 // XML text that may stand in an attribute too: &, <, > and " as entities;
 // control bytes, 0x7F and bytes of no well-formed UTF-8 sequence or of
 // U+FFFE and U+FFFF, which XML cannot hold, as \xNN text.

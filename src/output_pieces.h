@@ -96,17 +96,6 @@ struct JsonNull {
     char* write(char* next) const { return copy_literal(next, "null"); }
 };
 
-// `count` copies of a character (padding, a bar of a chart).
-struct Repeated {
-    char c;
-    std::size_t count;
-    std::size_t max_size() const { return count; }
-    char* write(char* next) const {
-        std::memset(next, c, count);
-        return next + count;
-    }
-};
-
 // A cell of a text table: `piece` padded with spaces to `width` output bytes
 // (widths measured as written, escapes included), on its right or its left.
 template <typename Piece, bool padded_on_left>
@@ -127,15 +116,6 @@ template <typename Piece>
 using LeftAligned = AlignedCell<Piece, false>;
 template <typename Piece>
 using RightAligned = AlignedCell<Piece, true>;
-
-// How many bytes a short piece writes: the width of a cell, measured before
-// a column is written.
-template <typename Piece>
-std::size_t written_size(const Piece& piece) {
-    char scratch[OutputWriter::piece_reserve + output_overstore];
-    assert(max_size_of(piece) <= OutputWriter::piece_reserve);
-    return static_cast<std::size_t>(write_piece(scratch, piece) - scratch);
-}
 
 // The version line of the text forms (the listing, Python's docstring, the
 // size profile).

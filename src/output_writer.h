@@ -50,8 +50,6 @@ struct OutputHold {
 
 struct OutputWriter {
     static constexpr std::size_t capacity = 64 * 1024;
-    // Room for one small formatted piece (a number, an address).
-    static constexpr std::size_t piece_reserve = 64;
     // The most room one put asks for: a longer text goes out in parts
     // (StreamOutput), since room beyond the buffer's capacity is never found.
     static constexpr std::size_t largest_piece = 16 * 1024;
