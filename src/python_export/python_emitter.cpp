@@ -166,11 +166,9 @@ void print_python_preamble(OutputWriter& out) {
 }
 
 void print_sources_list(PythonExport& python) {
-    OutputWriter& out = python.out;
-    out.put("Zkelm_qivSources=[");
-    for (int file = 1; file <= python.source_files.last_file_number; ++file) {
-        if (!is_listed_in_sources(python.selection, python.source_files, file)) continue;
-        StreamOutput{out}.put('\'', path_of(python, file), "',");
-    }
-    out.put("]\n");
+    StreamOutput o{python.out};
+    o.put("Zkelm_qivSources=[");
+    for (int file = 1; file <= python.source_files.last_file_number; ++file)
+        if (is_listed_in_sources(python.selection, python.source_files, file)) o.put('\'', path_of(python, file), "',");
+    o.put("]\n");
 }
