@@ -1,10 +1,7 @@
 // The pieces of the lines that are not records (answers to lookups, the size
-// profile, messages), beside the printers' pieces of output_writer.h: texts
-// kept to one line, hexadecimal numbers, JSON members and strings, XML text,
-// and the cells of a text table. Each is put like any piece, through
-// StreamOutput or into a ReservedOutput. A piece over a text of any length
-// writes it in parts when it is long (put_in_parts), so that no put asks for
-// more room than the output buffer has.
+// profile, messages). A piece over a text of any length writes it in parts
+// when it is long (put_in_parts), so that no put asks for more room than the
+// output buffer has.
 #pragma once
 
 #include <algorithm>
