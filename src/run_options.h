@@ -21,7 +21,7 @@ struct RunOptions {
     const char* stats_old_file_name = nullptr;  // -diff=OLD: the changes since OLD
     bool stats_picture = false;                 // -svg: the size profile as a picture
     bool lookups_from_standard_input = false;   // -lookup
-    const char* story_file_name = nullptr;     // -story=FILE: the story file the lookups answer for
+    const char* story_file_name = nullptr;      // -story=FILE: the story file the lookups answer for
 };
 
 struct Messages;
