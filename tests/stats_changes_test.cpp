@@ -99,7 +99,9 @@ TEST(StatsChanges, RowsOfWhatGrewShrankCameAndWentLargestFirst) {
 TEST(StatsChanges, EitherFilesErrorNamesIt) {
     const DebugFileBuilder good = build(0x1000, {{1, 1, "Main", 100}}, 0x300);
     DebugFileBuilder cut = good;
-    cut.bytes().resize(cut.size() - 4);
+    cut.bytes().resize(4);               // inside the version numbers
+    DebugFileBuilder unfinished = good;  // a build that did not finish: no End byte
+    unfinished.bytes().pop_back();
     struct Case {
         std::vector<std::string> args;
         const DebugFileBuilder& old_file;
@@ -116,6 +118,15 @@ TEST(StatsChanges, EitherFilesErrorNamesIt) {
          1},
         {{"-diff=none.dbg"}, good, good, "Fatal error: Couldn't open debugging info file \"none.dbg\"\n", 1},
         {{"-diff=gameinfo.dbg"}, cut, good, "...Routine: no changes\n", 0},
+        {{"-diff=old.dbg"}, unfinished, good, "...Routine: no changes\n", 1},
+        {{"-json", "-diff=old.dbg"},
+         good,
+         unfinished,
+         "{\"kind\":\"stats_diff\",\"complete\":false,"
+         "\"old_complete\":true,\"new_complete\":false,\"story\":{\"old\":{\"version\":5,\"bytes\":16384,"
+         "\"limit\":262144},\"new\":{\"version\":5,\"bytes\":16384,\"limit\":262144}},\"records\":[],"
+         "\"sections\":[],\"files\":[],\"routines\":[]}\n",
+         1},
     };
     for (const Case& each : cases) {
         RunResult result = run_with_old(each.args, each.old_file, each.new_file);

@@ -135,7 +135,7 @@ TEST(Stats, StorySizeAgainstTheLimitOfItsVersion) {
          "{\"version\":1,\"bytes\":0,\"limit\":131072}"},
         {story_header(9, 0x8000), "size unknown (no version 1 to 8 in the header)", "null"},
         {story_header(0, 0x8000), "size unknown (no version 1 to 8 in the header)", "null"},
-        {DebugFileBuilder(), "size unknown (no version 1 to 8 in the header)", "null"},
+        {DebugFileBuilder(), "no Header record (the 32-bit target writes none); code 0 bytes in its routines", "null"},
     };
     for (const Case& each : cases) {
         // Only the first Header record counts.
@@ -268,7 +268,7 @@ TEST(Stats, TwentyLargestRoutinesWithTiesInFileOrder) {
 
 TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
     DebugFileBuilder cut = game_with_routines();
-    cut.bytes().resize(cut.size() - 5);
+    cut.bytes().resize(4);  // inside the version numbers
     struct Case {
         std::string name;
         std::vector<std::string> args;
@@ -323,5 +323,82 @@ TEST(Stats, AFileReadOnceGivesTheSameReport) {
             "cd " + directory + " && cat game.dbg | " VARDEX_BINARY " -stats " + mode + " /dev/stdin > piped.txt";
         EXPECT_EQ(std::system(command.c_str()), 0) << mode;
         EXPECT_EQ(read_whole_file(directory + "/piped.txt"), run_vardex({"-stats", mode}, game).out) << mode;
+    }
+}
+
+// A build that did not finish leaves a file that stops before its End
+// record: it is profiled up to its last whole record (one cut inside counts
+// in no table), says so, and ends with status 1, read from a pipe too.
+TEST(Stats, AFileThatEndsEarlyIsProfiledUpToItsLastWholeRecord) {
+    const std::string head = debug_file()
+                                 .raw(story_header(5, 0x200).bytes())
+                                 .file(1, "main", "main.src")
+                                 .routine(1, {1, 1, 1}, 0x100, "Main")
+                                 .routine_end(1, {1, 2, 1}, 0x140)
+                                 .bytes();
+    const std::string second =
+        DebugFileBuilder().routine(2, {1, 3, 1}, 0x140, "Second", {"x"}).routine_end(2, {1, 4, 1}, 0x150).bytes();
+    const std::string map = DebugFileBuilder().memory_map({{"code area", 0x100}, {"strings", 0x600}}).bytes();
+    const std::string note =
+        "Incomplete: the debugging file ends before its End record (the build that wrote it did not finish)\n";
+    struct Case {
+        std::string name;
+        std::string file;
+        std::vector<std::string> args;
+        std::string part;  // the first line of the part expected
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"no End byte",
+         head + second + map,
+         {"-stats"},
+         "Story",
+         "Story file: version 5, 2048 bytes of 262144 (0.8%), 260096 bytes left\n" + note + "\n"},
+        {"no End byte: every record counts",
+         head + second + map,
+         {"-stats"},
+         "Records",
+         "Records      count  bytes\nfile             1     16\nheader           1     65\nroutine          2     36\n"
+         "memory_map       1     26\nroutine_end      2     20\ntotal            7    163\n\n"},
+        {"inside the map",
+         head + second + map.substr(0, 20),
+         {"-stats"},
+         "Records",
+         "Records      count  bytes\nfile             1     16\nheader           1     65\nroutine          2     36\n"
+         "routine_end      2     20\ntotal            6    137\n\n"},
+        {"inside the map: no sections",
+         head + second + map.substr(0, 20),
+         {"-stats"},
+         "Sections",
+         "Sections: no memory map\n\n"},
+        {"inside a routine",
+         head + second.substr(0, 12),
+         {"-stats"},
+         "Code",
+         "Code: 64 bytes in 1 routine\nSource file  routines  bytes  percent\n"
+         "main.src            1     64   100.0%  ########################################\n\n"},
+        {"JSON",
+         head,
+         {"-stats", "-json"},
+         "{",
+         "{\"kind\":\"stats\",\"complete\":false,\"version\":{\"major\":6,\"minor\":36,\"revision\":1632},\"story\":{"
+         "\"version\":5,\"bytes\":2048,\"limit\":262144},\"records\":[{\"kind\":\"file\",\"count\":1,\"bytes\":16},{"
+         "\"kind\":\"header\",\"count\":1,\"bytes\":65},{\"kind\":\"routine\",\"count\":1,\"bytes\":16},{\"kind\":"
+         "\"routine_end\",\"count\":1,\"bytes\":10}],\"sections\":[],\"code\":{\"bytes\":64,\"routines\":1,"
+         "\"without_end\":0},\"files\":[{\"file\":1,\"path\":\"main.src\",\"routines\":1,\"bytes\":64}],"
+         "\"routines\":[{\"number\":1,\"name\":\"Main\",\"bytes\":64,\"file\":1,\"path\":\"main.src\",\"line\":1,"
+         "\"char\":1,\"address\":256}]}\n"},
+    };
+    const std::string directory = make_temporary_directory();
+    for (const Case& each : cases) {
+        RunResult result = run_vardex(each.args, each.file);
+        EXPECT_EQ(result.status, 1) << each.name;
+        EXPECT_EQ(each.part == "{" ? result.out : part_of(report_parts(result), each.part), each.expected) << each.name;
+        std::ofstream(directory + "/cut.dbg", std::ios::binary) << each.file;
+        const std::string piped = "cd " + directory + " && cat cut.dbg | " VARDEX_BINARY;
+        std::string command = piped;
+        for (const std::string& arg : each.args) command += ' ' + arg;
+        EXPECT_EQ(std::system((command + " /dev/stdin > piped.txt").c_str()) >> 8, 1) << each.name;
+        EXPECT_EQ(read_whole_file(directory + "/piped.txt"), result.out) << each.name;
     }
 }

@@ -107,9 +107,10 @@ bool DebugFile::refill() {
     return count != 0;
 }
 
-void DebugFile::input_ended() const {
+void DebugFile::input_ended(bool inside_record) const {
     if (stream != nullptr && (std::ferror(stream) || read_at_offset_failed))
         fail("I/O failure: can't read from debugging info file");
+    if (early_end_allowed) throw FileEndsEarly{inside_record};
     fail("Unexpected end of debugging info file");
 }
 
@@ -170,6 +171,11 @@ bool DebugFile::refill_keeping_unread() {
 
 std::uint8_t DebugFile::byte_after_refill() {
     require_input();
+    return *next++;
+}
+
+std::uint8_t DebugFile::type_byte_after_refill() {
+    if (next == end && !refill()) input_ended(false);
     return *next++;
 }
 

@@ -56,6 +56,13 @@ struct ReadFailure {
     ~ReadFailure() = default;
 };
 
+// Thrown, instead of the failure, when a file that may end early (the file
+// of a build that did not finish) ends before its End record: between two
+// records, or inside one, which then counts for nothing.
+struct FileEndsEarly {
+    bool inside_record;
+};
+
 // What tells one version of a file from another, a rewrite that restores
 // the times too: the time of the last change is one no one can set back.
 struct FileIdentity {
@@ -93,6 +100,10 @@ class DebugFile {
         std::abort();  // a policy never returns
     }
 
+    // Whether the file may end before its End record: the reading throws
+    // FileEndsEarly where it ends, for a reader that keeps what came before.
+    void allow_early_end(bool allowed) { early_end_allowed = allowed; }
+
     // Reads the magic number, which a debugging file begins with.
     void check_magic_number();
     // Offset in the file of the next unread byte.
@@ -113,6 +124,12 @@ class DebugFile {
     bool refill_keeping_unread();
     // Takes the bytes up to `cursor`, read in the window by a BufferedFields.
     void take_up_to(const unsigned char* cursor) { next = cursor; }
+
+    // The type byte that begins a record (or the End record).
+    std::uint8_t type_byte() {
+        if (next != end) return *next++;
+        return type_byte_after_refill();
+    }
 
     // --- Fields: the file ending inside one calls the failure policy ---------
     std::uint8_t byte() {
@@ -218,12 +235,13 @@ class DebugFile {
 
   private:
     std::uint8_t byte_after_refill();
+    std::uint8_t type_byte_after_refill();
     std::size_t read_string_across_refill(StringField& field);
     std::size_t skip_string_across_refill();
     void skip_across_refill(std::size_t count);
     bool refill();
     void require_input();
-    [[noreturn]] void input_ended() const;
+    [[noreturn]] void input_ended(bool inside_record = true) const;
     void empty_window_at(std::uint64_t offset);
     void window_ends_at(const unsigned char* window_end) {
         end = window_end;
@@ -233,6 +251,7 @@ class DebugFile {
     bool move_to(std::uint64_t offset);
 
     const ReadFailure* on_failure;
+    bool early_end_allowed = false;
     std::FILE* stream = nullptr;
     bool owns_stream = false;
     // Offset in the file of the buffer's first byte, and of the byte after

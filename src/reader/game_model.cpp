@@ -11,32 +11,43 @@ void learn_file(GameModel& model, const FileRecord& file) {
     model.declared_files[file.number / 64] |= std::uint64_t{1} << (file.number % 64);
 }
 
+// What a map teaches is kept only once the whole record is read: a map cut
+// by the end of the file teaches nothing.
 void learn_memory_map(DebugFile& file, GameModel& model) {
     const bool first_map = !model.has_memory_map;
-    model.has_memory_map = true;
-    std::uint32_t previous = 0;
+    bool has_code_area = model.has_code_area, falls = false;
+    std::uint32_t code_area = model.code_area, previous = 0;
+    int size = 0;
+    std::uint64_t left_out = 0;
     read_memory_map(file, [&](std::string_view name, std::uint32_t address) {
-        if (!model.has_code_area && name == "code area") {
-            model.has_code_area = true;
-            model.code_area = address;
+        if (!has_code_area && name == "code area") {
+            has_code_area = true;
+            code_area = address;
         }
         if (!first_map) return;
-        model.memory_map_falls = model.memory_map_falls || address < previous;
+        falls = falls || address < previous;
         previous = address;
-        if (model.memory_map_size == memory_map_capacity) {
-            ++model.memory_map_left_out;
+        if (size == memory_map_capacity) {
+            ++left_out;
             return;
         }
-        MemoryMapEntry& entry = model.memory_map[model.memory_map_size++];
+        MemoryMapEntry& entry = model.memory_map[size++];
         entry.name.assign(name);
         entry.address = address;
     });
+    model.has_code_area = has_code_area;
+    model.code_area = code_area;
+    if (!first_map) return;
+    model.has_memory_map = true;
+    model.memory_map_size = size;
+    model.memory_map_left_out = left_out;
+    model.memory_map_falls = falls;
 }
 
 void learn_game_header(DebugFile& file, GameModel& model) {
     if (model.has_game_header) return file.skip(game_header_size);
-    model.has_game_header = true;
     read_game_header(file, model.game_header);
+    model.has_game_header = true;
 }
 
 bool learn_symbol(GameModel& model, RecordType type, unsigned number, std::uint64_t offset) {

@@ -287,17 +287,32 @@ void tally_unknown_type(DebugFile& file, ModelReading<Query>& reading, int) {
 
 // Reads the version numbers, after the magic number, and every record up to
 // the End record into `model`, and into `query` beside it. A file too large
-// for the model's offsets fails as a read fails.
+// for the model's offsets fails as a read fails. A file that `may_end_early`
+// (that of a build that did not finish) is read up to its last whole record
+// if it ends before its End record: false then.
 template <typename Query>
-void read_game_model(DebugFile& file, GameModel& model, Query& query) {
+bool read_game_model(DebugFile& file, GameModel& model, Query& query, bool may_end_early = false) {
     model.version_major = file.byte();
     model.version_minor = file.byte();
     model.version_revision = file.word();
     RecordTally before_first_record{};
     ModelReading<Query> reading{model, query, {&before_first_record, file.offset()}};
-    read_records<model_learners<Query>>(file, reading, nullptr, tally_unknown_type<Query>);
-    model.end_record = file.offset() - 1;
+    bool complete = true;
+    file.allow_early_end(may_end_early);
+    try {
+        read_records<model_learners<Query>>(file, reading, nullptr, tally_unknown_type<Query>);
+        model.end_record = file.offset() - 1;
+    } catch (const FileEndsEarly& ended) {
+        complete = false;
+        model.end_record = file.offset();
+        if (ended.inside_record) {  // counts for nothing
+            --reading.measure.last_tally->count;
+            model.end_record = reading.measure.last_type_byte;
+        }
+    }
+    file.allow_early_end(false);
     reading.measure.last_tally->bytes += model.end_record - reading.measure.last_type_byte;
     // Checked once at the end: an offset kept of a larger file is cut.
     if (model.end_record > largest_record_offset) file.fail("Debugging info file too large for lookups");
+    return complete;
 }

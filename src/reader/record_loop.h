@@ -37,7 +37,7 @@ template <auto& handlers, typename Reading>
                                    std::type_identity_t<UnknownTypeHandler<Reading>> report_unknown = nullptr) {
     using record_loop_detail::handle;
     for (;;) {
-        switch (const int type = file.byte()) {
+        switch (const int type = file.type_byte()) {
             case End:
                 return;
             case 1:

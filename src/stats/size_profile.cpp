@@ -119,10 +119,10 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
         file.fail(out_of_memory);
     if (profile->kept_names == nullptr && profile->routine_keys == nullptr) {
         ModelOnly nothing_beside;
-        read_game_model(file, *profile->model, nothing_beside);
+        profile->complete = read_game_model(file, *profile->model, nothing_beside, true);
     } else {
         RoutineNames names{{}, *profile};
-        read_game_model(file, *profile->model, names);
+        profile->complete = read_game_model(file, *profile->model, names, true);
     }
     if (profile->kept_names != nullptr && std::fflush(profile->kept_names->file) != 0) file.fail(names_not_kept);
     total_code(*profile);

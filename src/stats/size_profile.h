@@ -46,6 +46,9 @@ struct SizeProfile {
     // The build's file, held open to read names again from it.
     DebugFile* file;
     KeptNames* kept_names;  // null when names are read again from the file
+    // The file ends before its End record (the build did not finish): the
+    // profile holds what it holds up to its last whole record.
+    bool complete;
     // A build compared with another: the hash of each routine's key
     // (routine_key), by which the routines of the two builds are matched.
     std::uint64_t* routine_keys;
@@ -69,11 +72,10 @@ struct ReleaseSizeProfile {
 };
 using SizeProfileHandle = std::unique_ptr<SizeProfile, ReleaseSizeProfile>;
 
-// Reads `file` from its version numbers to the End record and orders what
-// it learnt; memory running out fails as a read does. The names of the
-// routines are kept when the file cannot be read twice; the file stays open
-// for the names of the report, read from it again. A build `compared` with
-// another has routine keys.
+// Reads `file` from its version numbers to the End record, or to its last
+// whole record when it ends before that, and orders what it learnt; memory running out fails as a read does. The names
+// of the routines are kept when the file cannot be read twice; the file stays open for the names of the report, read
+// from it again. A build `compared` with another has routine keys.
 SizeProfileHandle read_size_profile(DebugFile& file, bool compared);
 
 inline bool is_measured(const RoutineSpan& routine) { return routine.has_end && routine.end >= routine.start; }

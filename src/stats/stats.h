@@ -13,11 +13,13 @@ enum class ReportForm { Text, Json, Picture };
 
 // Reads the version numbers and every record of the open debugging file,
 // whose magic number has been read, then writes the report in `form`.
-// Nothing of it is written before the End record has been read, so a fatal
-// error leaves no report. Returns the exit status, 0.
+// Nothing of it is written before the last record has been read, so a fatal
+// error leaves no report. Returns the exit status: 0, or 1 when the file
+// ends before its End record (what it holds up to there is reported).
 int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form);
 
 // Writes what changed from `old_profile` to `new_profile`, both read whole
-// with their routines' names kept, in `form`. Returns the exit status, 0.
+// with their routines' names kept, in `form`. Returns the exit status: 0, or
+// 1 when either ends before its End record.
 int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& old_profile,
                         const SizeProfile& new_profile);

@@ -29,8 +29,15 @@ VersionLine version_line(const GameModel& model) {
             static_cast<std::uint16_t>(model.version_revision)};
 }
 
-// The story's size: a line of text after `label`, or a JSON value.
-void put_story(const Report& r, const StorySize& story, std::string_view label) {
+// The story's size: a line of text after `label`, or a JSON value. A file
+// with no Header record (the 32-bit target writes none) has its code's size.
+void put_story(const Report& r, const SizeProfile& p, std::string_view label) {
+    const StorySize& story = p.story;
+    if (!p.model->has_game_header) {
+        r.text(Text{label}, ": no Header record (the 32-bit target writes none); code ", Number{p.code_bytes},
+               " bytes in its routines\n");
+        return r.json(JsonNull{});
+    }
     if (!story.known) {
         r.text(Text{label}, ": size unknown (no version 1 to 8 in the header)\n");
         return r.json(JsonNull{});
@@ -40,6 +47,13 @@ void put_story(const Report& r, const StorySize& story, std::string_view label) 
            " bytes left\n");
     r.json('{', JsonMember{"version", story.version, true}, JsonMember{"bytes", story.bytes},
            JsonMember{"limit", story.limit}, '}');
+}
+
+// A file that ends before its End record, from a build that did not finish,
+// is profiled up to its last whole record, and the report says so.
+void put_cut_note(const Report& r, std::string_view whose) {
+    r.text("Incomplete: ", Text{whose},
+           "debugging file ends before its End record (the build that wrote it did not finish)\n");
 }
 
 // Record types in type order, then the types not known as one more.
@@ -141,18 +155,21 @@ void put_routines(const Report& r, const SizeProfile& p) {
             const Cell name = routine_name(p, number, name_scratch);
             const Cell path = cell::path(*p.model, routine.file, path_scratch);
             const std::uint64_t bytes = code_bytes_of(routine);
-            visit({number, name, bytes, cell::percent(bytes, p.code_bytes), name, cell::place(path.known ? path.text : "??", routine.line),
-                   routine.file, path, routine.line, routine.character, routine.start});
+            visit({number, name, bytes, cell::percent(bytes, p.code_bytes), name,
+                   cell::place(path.known ? path.text : "??", routine.line), routine.file, path, routine.line,
+                   routine.character, routine.start});
         }
     });
 }
 
 void put_profile(const Report& r, const SizeProfile& p) {
     const GameModel& model = *p.model;
-    r.json("{\"kind\":\"stats\",\"version\":{", JsonMember{"major", model.version_major, true},
-           JsonMember{"minor", model.version_minor}, JsonMember{"revision", model.version_revision}, "},\"story\":");
+    r.json("{\"kind\":\"stats\",", Text{p.complete ? "" : "\"complete\":false,"}, "\"version\":{",
+           JsonMember{"major", model.version_major, true}, JsonMember{"minor", model.version_minor},
+           JsonMember{"revision", model.version_revision}, "},\"story\":");
     r.text(version_line(model));
-    put_story(r, p.story, "Story file");
+    put_story(r, p, "Story file");
+    if (!p.complete) put_cut_note(r, "the ");
     r.text('\n');
     put_records(r, model);
     r.text('\n');
@@ -235,18 +252,24 @@ void put_changes(const Report& r, const SizeProfile& old_profile, const SizeProf
     const StorySize &old_story = old_profile.story, &new_story = new_profile.story;
     if (r.in_text()) {
         r.text(version_line(*new_profile.model));
-        put_story(r, new_story, "Story file");
+        put_story(r, new_profile, "Story file");
+        if (!new_profile.complete) put_cut_note(r, "the new build's ");
         r.text("Old build: ", version_line(*old_profile.model));
-        put_story(r, old_story, "Old story file");
+        put_story(r, old_profile, "Old story file");
+        if (!old_profile.complete) put_cut_note(r, "the old build's ");
         if (old_story.known && new_story.known)
             r.text("Story file change: ", Change{std::int64_t{new_story.bytes} - old_story.bytes}, " bytes\n\n");
         else
             r.text("Story file change: unknown bytes\n\n");
     } else {
-        r.json("{\"kind\":\"stats_diff\",\"story\":{\"old\":");
-        put_story(r, old_story, "");
+        r.json("{\"kind\":\"stats_diff\",");
+        if (!old_profile.complete || !new_profile.complete)
+            r.json("\"complete\":false,\"old_complete\":", Text{old_profile.complete ? "true" : "false"},
+                   ",\"new_complete\":", Text{new_profile.complete ? "true" : "false"}, ',');
+        r.json("\"story\":{\"old\":");
+        put_story(r, old_profile, "");
         r.json(",\"new\":");
-        put_story(r, new_story, "");
+        put_story(r, new_profile, "");
         r.json('}');
     }
     put_record_changes(r, *old_profile.model, *new_profile.model);
@@ -270,7 +293,7 @@ int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form) {
         print_size_picture(out, *profile, nullptr);
     else
         put_profile({out, form}, *profile);
-    return 0;
+    return profile->complete ? 0 : 1;
 }
 
 int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& old_profile,
@@ -280,5 +303,5 @@ int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& o
         print_size_picture(out, new_profile, changes.get());
     else
         put_changes({out, form}, old_profile, new_profile, *changes);
-    return 0;
+    return old_profile.complete && new_profile.complete ? 0 : 1;
 }
