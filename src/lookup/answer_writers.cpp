@@ -216,11 +216,13 @@ void json_refused(OutputWriter& out, std::string_view lookup, bool list_open,
     StreamOutput{out}.put("\"}\n");
 }
 
+constexpr AnswerWriter text_answers = {text_bad,        text_address,    text_code_row,
+                                       text_symbol_row, text_close_list, text_refused};
+constexpr AnswerWriter json_answers = {json_bad,        json_address,    json_code_row,
+                                       json_symbol_row, json_close_list, json_refused};
+
 }  // namespace
 
-const AnswerWriter text_answers = {text_bad,        text_address,    text_code_row,
-                                   text_symbol_row, text_close_list, text_refused};
-const AnswerWriter json_answers = {json_bad,        json_address,    json_code_row,
-                                   json_symbol_row, json_close_list, json_refused};
+const AnswerWriter& answer_writer(bool json) { return json ? json_answers : text_answers; }
 
 }  // namespace lookup

@@ -64,8 +64,8 @@ struct AnswerWriter {
                     std::initializer_list<std::string_view> message);
 };
 
-extern const AnswerWriter text_answers;
-extern const AnswerWriter json_answers;
+// The writer of answers in JSON, or in text.
+const AnswerWriter& answer_writer(bool json);
 
 // Where the answer being written stands in the output (counted from the
 // first byte written out), so that nothing of it goes out before it is

@@ -273,7 +273,7 @@ int answer_lookups(DebugFile& file, LookupFailure& failure, lookup::LookupIndex&
                   file,
                   failure,
                   index,
-                  json ? lookup::json_answers : lookup::text_answers,
+                  lookup::answer_writer(json),
                   options,
                   streams,
                   options.debug_file_name,
