@@ -11,7 +11,11 @@
 // there yet, a few routines are smaller, and one that the newer build
 // dropped is still there.
 //
-//   make_tale [-old] examples/tale.dbg
+// With -failed it writes the file of a build that failed, its story over
+// the limit, examples/tale-failed.dbg: every routine and its end, then the
+// first bytes of the Header record, where the compiler stopped.
+//
+//   make_tale [-old | -failed] examples/tale.dbg
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -273,8 +277,9 @@ void add_compiler_routines() {
 
 int main(int argc, char** argv) {
     older_build = argc == 3 && std::string_view(argv[1]) == "-old";
-    if (argc != 2 + older_build) {
-        std::fputs("usage: make_tale [-old] OUTPUT\n", stderr);
+    const bool failed_build = argc == 3 && std::string_view(argv[1]) == "-failed";
+    if (argc != 2 + (older_build || failed_build)) {
+        std::fputs("usage: make_tale [-old | -failed] OUTPUT\n", stderr);
         return 2;
     }
     // A story file of version 5, whose length (in 4-byte units at 0x1A) is
@@ -301,6 +306,10 @@ int main(int argc, char** argv) {
     const unsigned long end_of_file = strings_area + 0x9a3c;
     game_header[0x1a] = static_cast<unsigned char>(end_of_file / 4 >> 8);
     game_header[0x1b] = static_cast<unsigned char>(end_of_file / 4);
+    if (failed_build) {
+        file.raw(DebugFileBuilder().game_header(game_header).bytes().substr(0, 21));
+        return file.write_to(argv[argc - 1]) ? 0 : 1;
+    }
     file.game_header(game_header);
     file.memory_map({{"abbreviations table", 0x40},
                      {"header extension", 0x102},

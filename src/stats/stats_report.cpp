@@ -30,12 +30,14 @@ VersionLine version_line(const GameModel& model) {
 }
 
 // The story's size: a line of text after `label`, or a JSON value. A file
-// with no Header record (the 32-bit target writes none) has its code's size.
+// with no Header record (the 32-bit target writes none, a build that did not
+// finish may stop before it) has its code's size.
 void put_story(const Report& r, const SizeProfile& p, std::string_view label) {
     const StorySize& story = p.story;
     if (!p.model->has_game_header) {
-        r.text(Text{label}, ": no Header record (the 32-bit target writes none); code ", Number{p.code_bytes},
-               " bytes in its routines\n");
+        r.text(Text{label}, ": no Header record (",
+               Text{p.complete ? "the 32-bit target writes none" : "the build did not finish"}, "); code ",
+               Number{p.code_bytes}, " bytes in its routines\n");
         return r.json(JsonNull{});
     }
     if (!story.known) {
