@@ -61,8 +61,9 @@ TEST(StatsChanges, RowsOfWhatGrewShrankCameAndWentLargestFirst) {
                                               {5, 1, "Same", 10},
                                               {6, 1, "Main", 1}},
                                              0x300);
-    // Main grows and Parse shrinks by as much (ties by name); the second Main
-    // counts for nothing, the nameless routine 4 is matched by its number.
+    // Main grows and Parse shrinks by as much (ties by the larger new size);
+    // the second Main counts for nothing, the nameless routine 4 is matched
+    // by its number.
     const DebugFileBuilder new_build = build(
         0x1010, {{1, 1, "Main", 140}, {2, 2, "Parse", 10}, {4, 255, "", 8}, {5, 1, "Same", 10}, {9, 2, "New\"<", 40}},
         0x400);
@@ -75,25 +76,35 @@ TEST(StatsChanges, RowsOfWhatGrewShrankCameAndWentLargestFirst) {
               "routine              6          5         93         78     -15\n"
               "routine_end          6          5         60         50     -10\n"
               "\n"
-              "Sections     old    new  change\n"
-              "code area    512    768    +256\n"
-              "strings    15616  15424    -192\n"
+              "Sections     old    new  change  percent\n"
+              "code area    512    768    +256   +50.0%\n"
+              "strings    15616  15424    -192    -1.2%\n"
+              "Sections: 16320 -> 16384 bytes (+64), 3 -> 3 sections (2 changed)\n"
               "\n"
-              "Source file  old  new  change\n"
-              "main.src     141  150      +9\n"
+              "Source file  old  new  change  percent\n"
+              "main.src     141  150      +9    +6.4%\n"
+              "Code: 199 -> 208 bytes (+9), 3 -> 3 source files (1 changed)\n"
               "\n"
-              "Routine  old  new  change\n"
-              "Main     100  140     +40\n"
-              "New\"<      -   40     +40  added\n"
-              "Parse     50   10     -40\n"
-              "Gone      30    -     -30  removed\n");
+              "Routine  old  new  change  percent\n"
+              "Main     100  140     +40   +40.0%\n"
+              "New\"<      -   40     +40           added\n"
+              "Parse     50   10     -40   -80.0%\n"
+              "Gone      30    -     -30  -100.0%  removed\n"
+              "Code: 199 -> 208 bytes (+9), 6 -> 5 routines (1 added, 1 removed, 2 changed)\n");
     RunResult json = run_with_old({"-json", "-diff=old.dbg"}, old_build, new_build);
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(json.out.substr(json.out.find("\"routines\":")),
-              "\"routines\":[{\"name\":\"Main\",\"old\":100,\"new\":140,\"change\":40},"
-              "{\"name\":\"New\\\"<\",\"old\":null,\"new\":40,\"change\":40},"
-              "{\"name\":\"Parse\",\"old\":50,\"new\":10,\"change\":-40},"
-              "{\"name\":\"Gone\",\"old\":30,\"new\":null,\"change\":-30}]}\n");
+              "\"routines\":[{\"name\":\"Main\",\"old\":100,\"new\":140,\"change\":40,\"percent\":40.0},"
+              "{\"name\":\"New\\\"<\",\"old\":null,\"new\":40,\"change\":40,\"percent\":null},"
+              "{\"name\":\"Parse\",\"old\":50,\"new\":10,\"change\":-40,\"percent\":-80.0},"
+              "{\"name\":\"Gone\",\"old\":30,\"new\":null,\"change\":-30,\"percent\":-100.0}],"
+              "\"totals\":{\"story\":{\"old_bytes\":16384,\"new_bytes\":16448,\"change\":64},"
+              "\"sections\":{\"old_bytes\":16320,\"new_bytes\":16384,\"change\":64,\"old_count\":3,"
+              "\"new_count\":3,\"added\":0,\"removed\":0,\"changed\":2},"
+              "\"files\":{\"old_bytes\":199,\"new_bytes\":208,\"change\":9,\"old_count\":3,\"new_count\":3,"
+              "\"added\":0,\"removed\":0,\"changed\":1},"
+              "\"routines\":{\"old_bytes\":199,\"new_bytes\":208,\"change\":9,\"old_count\":6,\"new_count\":5,"
+              "\"added\":1,\"removed\":1,\"changed\":2}}}\n");
 }
 
 TEST(StatsChanges, EitherFilesErrorNamesIt) {
@@ -115,7 +126,7 @@ TEST(StatsChanges, EitherFilesErrorNamesIt) {
          "{\"kind\":\"fatal_error\",\"message\":\"Unexpected end of debugging info file \\\"gameinfo.dbg\\\"\"}\n",
          1},
         {{"-diff=none.dbg"}, good, good, "Fatal error: Couldn't open debugging info file \"none.dbg\"\n", 1},
-        {{"-diff=gameinfo.dbg"}, cut, good, "...Routine: no changes\n", 0},
+        {{"-diff=gameinfo.dbg"}, cut, good, "...Routine: no changes\nCode: 100 -> 100 bytes (0), 1 -> 1 routine\n", 0},
     };
     for (const Case& each : cases) {
         RunResult result = run_with_old(each.args, each.old_file, each.new_file);
@@ -166,13 +177,13 @@ TEST(StatsChanges, BadInputEndsInAClearLineOrAReport) {
          good,
          no_routines,
          true,
-         "Routine  old  new  change\nMain     100    -    -100  removed\n",
+         "Routine  old  new  change  percent\nMain     100    -    -100  -100.0%  removed\n",
          0},
         {{"-json", "-diff=old.dbg"},
          no_routines,
          good,
          false,
-         "\"routines\":[{\"name\":\"Main\",\"old\":null,\"new\":100,\"change\":100}]}\n",
+         "\"routines\":[{\"name\":\"Main\",\"old\":null,\"new\":100,\"change\":100,\"percent\":null}],",
          0},
     };
     for (const Case& each : cases) {

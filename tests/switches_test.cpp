@@ -21,7 +21,8 @@ const std::string help_text =
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
     "    -help  -all\n"
     "    -text  -json  -stats  -diff=OLD  -svg\n"
-    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n";
+    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n"
+    "    -rows=N  -max-growth=BYTES  -min-left=BYTES\n";
 
 std::string listing_of(const std::set<int>& types) {
     return listing_of_every_kind([&](int type) { return types.count(type) != 0; });
