@@ -38,9 +38,11 @@ struct BuiltRoutine {
     unsigned long bytes;
 };
 
-// A build: two source files, routines one after another from 0x100, a map.
-DebugFileBuilder build(unsigned length, const std::vector<BuiltRoutine>& routines, unsigned long strings) {
-    DebugFileBuilder file = story(length).file(1, "main", "main.src").file(2, "lib", "lib/x.h");
+// A build: two source files, routines one after another from 0x100, a map;
+// of version 0, a story of unknown size (the 32-bit target has no header).
+DebugFileBuilder build(unsigned length, const std::vector<BuiltRoutine>& routines, unsigned long strings,
+                       unsigned char version = 5) {
+    DebugFileBuilder file = story(length, version).file(1, "main", "main.src").file(2, "lib", "lib/x.h");
     unsigned long at = 0x100;
     for (const BuiltRoutine& routine : routines) {
         file.routine(routine.number, {routine.file, 1, 1}, at, routine.name)
@@ -221,4 +223,78 @@ TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
     }
     EXPECT_TRUE(picture.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\"")) << picture;
     EXPECT_TRUE(picture.ends_with("</svg>\n"));
+}
+
+// Where every routine grew alike, the rows shown are the largest routines;
+// -rows=N cuts the text only.
+TEST(StatsChanges, RowsOfOneChangeLargestFirstAsManyAsAsked) {
+    std::vector<BuiltRoutine> old_routines, new_routines = {{6, 2, "a", 50}};
+    for (unsigned number = 1; number <= 5; ++number) {
+        const std::string name(1, static_cast<char>('a' + number));
+        old_routines.push_back({number, 1, name, 10 * (number % 3) + 50});
+        new_routines.push_back({number, 1, name, 10 * (number % 3) + 54});
+    }
+    const DebugFileBuilder old_build = build(0x1000, old_routines, 0x800);
+    const DebugFileBuilder new_build = build(0x1000, new_routines, 0x800);
+    const RunResult text = run_with_old({"-diff=old.dbg", "-rows=3"}, old_build, new_build);
+    EXPECT_TRUE(
+        text.out.ends_with("Routine  old  new  change  percent\n"
+                           "a          -   50     +50           added\n"
+                           "c         70   74      +4    +5.7%\n"
+                           "f         70   74      +4    +5.7%\n"
+                           "3 more changes\n"
+                           "Code: 310 -> 380 bytes (+70), 5 -> 6 routines (1 added, 5 changed)\n"))
+        << text.out;
+    const RunResult json = run_with_old({"-json", "-diff=old.dbg", "-rows=1"}, old_build, new_build);
+    EXPECT_NE(json.out.find("\"routines\":[{\"name\":\"a\",\"old\":null,\"new\":50,\"change\":50,\"percent\":null},"
+                            "{\"name\":\"c\",\"old\":70,\"new\":74,\"change\":4,\"percent\":5.7},"
+                            "{\"name\":\"f\",\"old\":70,\"new\":74,\"change\":4,\"percent\":5.7},"
+                            "{\"name\":\"b\",\"old\":60,\"new\":64,\"change\":4,\"percent\":6.7},"
+                            "{\"name\":\"e\",\"old\":60,\"new\":64,\"change\":4,\"percent\":6.7},"
+                            "{\"name\":\"d\",\"old\":50,\"new\":54,\"change\":4,\"percent\":8.0}],"),
+              std::string::npos)
+        << json.out;
+}
+
+TEST(StatsChanges, BudgetsPassedEndTheRunWithStatus3) {
+    // The story grows by 64 bytes, the code by 9; 245696 bytes are left.
+    const std::vector<BuiltRoutine> old_routines = {{1, 1, "Main", 100}, {2, 2, "Parse", 99}};
+    const std::vector<BuiltRoutine> new_routines = {{1, 1, "Main", 108}, {2, 2, "Parse", 100}};
+    const DebugFileBuilder sized[] = {build(0x1000, old_routines, 0x300), build(0x1010, new_routines, 0x300)};
+    const DebugFileBuilder unsized[] = {build(0x1000, old_routines, 0x300, 0), build(0x1010, new_routines, 0x300, 0)};
+    const std::string totals = "Code: 199 -> 208 bytes (+9), 2 -> 2 routines (2 changed)\n";
+    const std::string json_budget = "}}}\n{\"kind\":\"budget\",\"budget\":";
+    struct Case {
+        std::vector<std::string> args;
+        const DebugFileBuilder* builds;
+        std::string end;  // of the output, after the report's last line
+        int status;
+    };
+    const Case cases[] = {
+        {{"-max-growth=64", "-min-left=245696"}, sized, totals, 0},
+        {{"-max-growth=63"}, sized, totals + "Budget passed: the story grew by 64 bytes, 1 over -max-growth=63\n", 3},
+        {{"-max-growth=0", "-min-left=0"},
+         unsized,
+         totals + "Budget passed: the code grew by 9 bytes, 9 over -max-growth=0\n"
+                  "Budget not checked: -min-left=0: the story file's limit is unknown\n",
+         1},
+        {{"-json", "-max-growth=63", "-min-left=245697"},
+         sized,
+         json_budget + "\"max-growth\",\"bytes\":63,\"of\":\"story\",\"grew\":64,\"passed\":true,\"over_by\":1}\n"
+                       "{\"kind\":\"budget\",\"budget\":\"min-left\",\"bytes\":245697,\"of\":\"story\",\"left\":245696,"
+                       "\"passed\":true,\"over_by\":1}\n",
+         3},
+        {{"-json", "-min-left=1"},
+         unsized,
+         json_budget + "\"min-left\",\"bytes\":1,\"of\":\"story\",\"left\":null,\"passed\":null,\"over_by\":null}\n",
+         1},
+        {{"-svg", "-max-growth=63"}, sized, "</svg>\n", 3},
+    };
+    for (const Case& each : cases) {
+        std::vector<std::string> args = each.args;
+        args.push_back("-diff=old.dbg");
+        const RunResult result = run_with_old(args, each.builds[0], each.builds[1]);
+        EXPECT_EQ(result.status, each.status) << each.end;
+        EXPECT_TRUE(result.out.ends_with(each.end)) << result.out;
+    }
 }
