@@ -298,3 +298,26 @@ TEST(StatsChanges, BudgetsPassedEndTheRunWithStatus3) {
         EXPECT_TRUE(result.out.ends_with(each.end)) << result.out;
     }
 }
+
+// More rows than the text holds at once are read twice, with the same rows.
+TEST(StatsChanges, ManyRowsAreTheSameReadTwice) {
+    std::vector<BuiltRoutine> old_routines, new_routines;
+    for (unsigned number = 1; number <= 1030; ++number) {
+        std::string name = std::to_string(number);
+        name.insert(0, 1, 'r');
+        old_routines.push_back({number, 1, name, number});
+        new_routines.push_back({number, 1, name, number + 1});
+    }
+    const DebugFileBuilder old_build = build(0x1000, old_routines, 0x90000);
+    const DebugFileBuilder new_build = build(0x1000, new_routines, 0x90000);
+    const std::string all = run_with_old({"-diff=old.dbg", "-rows=0"}, old_build, new_build).out;
+    const std::string kept = run_with_old({"-diff=old.dbg", "-rows=1024"}, old_build, new_build).out;
+    EXPECT_NE(all.find("Routine   old   new  change  percent\nr1030    1030  1031      +1    +0.1%\nr1029 "),
+              std::string::npos)
+        << all;
+    EXPECT_TRUE(
+        all.ends_with("r1          1     2      +1  +100.0%\nCode: 530965 -> 531995 bytes (+1030), 1030 -> "
+                      "1030 routines (1030 changed)\n"))
+        << all;
+    EXPECT_EQ(kept.substr(0, kept.find("6 more changes\n")), all.substr(0, all.find("r6 ")));
+}

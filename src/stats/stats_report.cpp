@@ -200,34 +200,45 @@ void visit_changed(Visit& visit, const SizeRow& row) {
            cell::relative(row.change(), row.old_bytes, row.in_old && row.old_bytes != 0), note});
 }
 
+// The rows of the text held with their names at most, as the columns are
+// measured before they are written; more are read twice, measured then
+// written, so that memory stays bounded.
+constexpr int rows_kept = 1024;
+
 // A part's changed rows: in JSON all; in the text the first `rows` (0 for
-// all), kept with their names, as the columns are measured before they are
-// written.
+// all).
 void put_part(const Report& r, std::string_view title, std::string_view member, SizeChanges& changes, PartChanges& part,
               int rows) {
     const Column columns[] = {{title, "name", Align::Left}, {"old", "old"},         {"new", "new"},
                               {"change", "change"},         {"percent", "percent"}, {"", "", Align::Left}};
-    if (!r.in_text())
-        return r.table(member, columns, [&](auto visit) {
-            for_each_row(changes, part, part.count, [&](const SizeRow& row) { visit_changed(visit, row); });
-        });
-    if (part.count == 0) return r.text(Text{title}, ": no changes\n");
-    struct KeptRow {
-        SizeRow row;
-        Name name;
+    auto read_rows = [&](int limit) {
+        return [&, limit](auto visit) {
+            for_each_row(changes, part, limit, [&](const SizeRow& row) { visit_changed(visit, row); });
+        };
     };
+    if (!r.in_text()) return r.table(member, columns, read_rows(part.count));
+    if (part.count == 0) return r.text(Text{title}, ": no changes\n");
     const int limit = rows == 0 ? part.count : std::min(rows, part.count);
-    const auto kept = std::make_unique<KeptRow[]>(static_cast<std::size_t>(limit));
-    int shown = 0;
-    for_each_row(changes, part, limit, [&](const SizeRow& row) {
-        kept[shown].name.assign(row.name);
-        kept[shown].row = row;
-        kept[shown].row.name = kept[shown].name.view();
-        ++shown;
-    });
-    r.table(member, columns, [&](auto visit) {
-        for (int i = 0; i < shown; ++i) visit_changed(visit, kept[i].row);
-    });
+    int shown = limit;
+    if (limit > rows_kept) {
+        r.table(member, columns, read_rows(limit));
+    } else {
+        struct KeptRow {
+            SizeRow row;
+            Name name;
+        };
+        const auto kept = std::make_unique<KeptRow[]>(static_cast<std::size_t>(limit));
+        shown = 0;
+        for_each_row(changes, part, limit, [&](const SizeRow& row) {
+            kept[shown].name.assign(row.name);
+            kept[shown].row = row;
+            kept[shown].row.name = kept[shown].name.view();
+            ++shown;
+        });
+        r.table(member, columns, [&](auto visit) {
+            for (int i = 0; i < shown; ++i) visit_changed(visit, kept[i].row);
+        });
+    }
     if (const int rest = part.count - shown; rest == 1)
         r.text("1 more change\n");
     else if (rest > 1)
