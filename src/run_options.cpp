@@ -1,5 +1,7 @@
 #include "run_options.h"
 
+#include <charconv>
+#include <climits>
 #include <string_view>
 
 #include "messages.h"
@@ -20,7 +22,8 @@ constexpr std::string_view help_text =
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
     "    -help  -all\n"
     "    -text  -json  -stats  -diff=OLD  -svg\n"
-    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n";
+    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n"
+    "    -rows=N  -max-growth=BYTES  -min-left=BYTES\n";
 
 void set_all_section_flags(RunOptions& options, bool value) {
     for (bool& flag : options.section_flags) flag = value;
@@ -30,12 +33,42 @@ constexpr std::string_view lookup_prefix = "lookup=";
 // -story=FILE belongs with the lookups: it names no kind to list.
 constexpr std::string_view story_prefix = "story=";
 constexpr std::string_view diff_prefix = "diff=";
+// The switches of the size profile that take a number (the text's rows, the
+// budgets): what they count, and the most each takes.
+struct NumberSwitch {
+    std::string_view prefix;
+    std::string_view unit;
+    std::uint64_t largest;
+};
+constexpr NumberSwitch number_switches[] = {
+    {"rows=", "rows", INT_MAX}, {"max-growth=", "bytes", UINT32_MAX}, {"min-left=", "bytes", UINT32_MAX}};
 
 bool is_mode_switch(std::string_view name) { return name == "text" || name == "python" || name == "json"; }
 
-// -stats, -diff=OLD and -svg choose a report.
+// -stats, -diff=OLD, -svg and the switches that take a number choose a report.
 bool is_stats_switch(std::string_view name) {
+    for (const NumberSwitch& number_switch : number_switches)
+        if (name.starts_with(number_switch.prefix)) return true;
     return name == "stats" || name == "svg" || name.starts_with(diff_prefix);
+}
+
+// The value of a switch that takes a number, if `name` is that switch, into
+// `value`: a whole number up to its most, or the run ends before anything is
+// read, as a budget that could not be read would let any build through.
+template <typename Value>
+void take_number(const Messages& messages, std::string_view name, const NumberSwitch& number_switch, Value& value) {
+    if (!name.starts_with(number_switch.prefix)) return;
+    const std::string_view digits = name.substr(number_switch.prefix.size());
+    std::uint64_t number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error == std::errc{} && end == digits.data() + digits.size() && number <= number_switch.largest) {
+        value = static_cast<Value>(number);
+        return;
+    }
+    char most[24];
+    const std::string_view most_text(most, std::to_chars(most, most + sizeof most, number_switch.largest).ptr);
+    fatal_error_of(messages,
+                   {{"-"}, {name, true}, {" is not a number of "}, {number_switch.unit}, {" from 0 to "}, {most_text}});
 }
 
 // Any other switch, even an unknown one, makes a listing of the kinds switched on alone.
@@ -60,6 +93,9 @@ void apply_switch(RunOptions& options, const Messages& messages, const char* arg
         options.stats_report = true;
         if (name == "svg") options.stats_picture = true;
         if (name.starts_with(diff_prefix)) options.stats_old_file_name = argument + diff_prefix.size();
+        take_number(messages, name, number_switches[0], options.stats_rows);
+        take_number(messages, name, number_switches[1], options.max_growth);
+        take_number(messages, name, number_switches[2], options.min_left);
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;
     } else if (name.starts_with(story_prefix)) {

@@ -1,6 +1,8 @@
 // The run options, filled from the command line once and read-only after.
 #pragma once
 
+#include <cstdint>
+
 #include "record_kinds.h"
 
 enum class OutputMode { Text = 0, Python = 1, Json = 2 };
@@ -22,6 +24,9 @@ struct RunOptions {
     bool stats_picture = false;                 // -svg: the size profile as a picture
     bool lookups_from_standard_input = false;   // -lookup
     const char* story_file_name = nullptr;      // -story=FILE: the story file the lookups answer for
+    int stats_rows = 20;                        // -rows=N: the rows of each table of the text, 0 for all
+    std::int64_t max_growth = -1;               // -max-growth=BYTES (a budget), -1 when not given
+    std::int64_t min_left = -1;                 // -min-left=BYTES (a budget), -1 when not given
 };
 
 struct Messages;

@@ -52,6 +52,10 @@ ReportForm report_form(const RunOptions& options) {
     return options.mode == OutputMode::Json ? ReportForm::Json : ReportForm::Text;
 }
 
+ReportControls report_controls(const RunOptions& options) {
+    return {options.stats_rows, options.max_growth, options.min_left};
+}
+
 bool lookups_given(const RunOptions& options) {
     return options.lookup_count != 0 || options.lookups_from_standard_input;
 }
@@ -101,7 +105,7 @@ int report_stats_of_file(const Run& run) {
     // Lookups that cannot be answered (from a pipe) fail before the report.
     if (lookups_given(run.options) && !file.is_seekable())
         return answer_lookups(file, failure, index, run.options, run.streams);
-    int status = print_stats_report(run.out, file, report_form(run.options));
+    int status = print_stats_report(run.out, file, report_form(run.options), report_controls(run.options));
     if (lookups_given(run.options)) {
         file.seek(version_offset);
         status = answer_lookups(file, failure, index, run.options, run.streams) == 0 ? status : 1;
@@ -141,7 +145,8 @@ int report_stats_changes(const Run& run) {
         const SizeProfileHandle old_profile = read_size_profile(old_file, true);
         open_debug_file(new_file, new_messages, run.options.debug_file_name, run.streams.debug_file);
         const SizeProfileHandle new_profile = read_size_profile(new_file, true);
-        status = print_stats_changes(run.out, report_form(run.options), *old_profile, *new_profile);
+        status = print_stats_changes(run.out, report_form(run.options), report_controls(run.options), *old_profile,
+                                     *new_profile);
     }
     if (lookups_given(run.options)) {
         LookupFailure failure(run.messages);
@@ -219,6 +224,9 @@ int run_with(const Run& run, json::JsonOutput* json) {
     // hand a JSON reader a picture.
     if (run.options.stats_picture && json != nullptr)
         fatal_error(run.messages, "-svg writes an SVG picture, not JSON: give -svg or -json, not both");
+    // Growth needs an old build to grow from; without one the budget would go unchecked.
+    if (run.options.max_growth >= 0 && run.options.stats_old_file_name == nullptr)
+        fatal_error(run.messages, "-max-growth=BYTES needs the old build to compare with: give -diff=OLD too");
     refuse_output_onto_the_debug_file(run.options);
     if (run.options.stats_old_file_name != nullptr) return report_stats_changes(run);
     if (run.options.stats_report) return report_stats_of_file(run);

@@ -38,9 +38,11 @@ struct BuiltRoutine {
     unsigned long bytes;
 };
 
-// A build: two source files, routines one after another from 0x100, a map.
-DebugFileBuilder build(unsigned length, const std::vector<BuiltRoutine>& routines, unsigned long strings) {
-    DebugFileBuilder file = story(length).file(1, "main", "main.src").file(2, "lib", "lib/x.h");
+// A build: two source files, routines one after another from 0x100, a map;
+// of version 0, a story of unknown size (the 32-bit target has no header).
+DebugFileBuilder build(unsigned length, const std::vector<BuiltRoutine>& routines, unsigned long strings,
+                       unsigned char version = 5) {
+    DebugFileBuilder file = story(length, version).file(1, "main", "main.src").file(2, "lib", "lib/x.h");
     unsigned long at = 0x100;
     for (const BuiltRoutine& routine : routines) {
         file.routine(routine.number, {routine.file, 1, 1}, at, routine.name)
@@ -61,8 +63,9 @@ TEST(StatsChanges, RowsOfWhatGrewShrankCameAndWentLargestFirst) {
                                               {5, 1, "Same", 10},
                                               {6, 1, "Main", 1}},
                                              0x300);
-    // Main grows and Parse shrinks by as much (ties by name); the second Main
-    // counts for nothing, the nameless routine 4 is matched by its number.
+    // Main grows and Parse shrinks by as much (ties by the larger new size);
+    // the second Main counts for nothing, the nameless routine 4 is matched
+    // by its number.
     const DebugFileBuilder new_build = build(
         0x1010, {{1, 1, "Main", 140}, {2, 2, "Parse", 10}, {4, 255, "", 8}, {5, 1, "Same", 10}, {9, 2, "New\"<", 40}},
         0x400);
@@ -75,25 +78,35 @@ TEST(StatsChanges, RowsOfWhatGrewShrankCameAndWentLargestFirst) {
               "routine              6          5         93         78     -15\n"
               "routine_end          6          5         60         50     -10\n"
               "\n"
-              "Sections     old    new  change\n"
-              "code area    512    768    +256\n"
-              "strings    15616  15424    -192\n"
+              "Sections     old    new  change  percent\n"
+              "code area    512    768    +256   +50.0%\n"
+              "strings    15616  15424    -192    -1.2%\n"
+              "Sections: 16320 -> 16384 bytes (+64), 3 -> 3 sections (2 changed)\n"
               "\n"
-              "Source file  old  new  change\n"
-              "main.src     141  150      +9\n"
+              "Source file  old  new  change  percent\n"
+              "main.src     141  150      +9    +6.4%\n"
+              "Code: 199 -> 208 bytes (+9), 3 -> 3 source files (1 changed)\n"
               "\n"
-              "Routine  old  new  change\n"
-              "Main     100  140     +40\n"
-              "New\"<      -   40     +40  added\n"
-              "Parse     50   10     -40\n"
-              "Gone      30    -     -30  removed\n");
+              "Routine  old  new  change  percent\n"
+              "Main     100  140     +40   +40.0%\n"
+              "New\"<      -   40     +40           added\n"
+              "Parse     50   10     -40   -80.0%\n"
+              "Gone      30    -     -30  -100.0%  removed\n"
+              "Code: 199 -> 208 bytes (+9), 6 -> 5 routines (1 added, 1 removed, 2 changed)\n");
     RunResult json = run_with_old({"-json", "-diff=old.dbg"}, old_build, new_build);
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(json.out.substr(json.out.find("\"routines\":")),
-              "\"routines\":[{\"name\":\"Main\",\"old\":100,\"new\":140,\"change\":40},"
-              "{\"name\":\"New\\\"<\",\"old\":null,\"new\":40,\"change\":40},"
-              "{\"name\":\"Parse\",\"old\":50,\"new\":10,\"change\":-40},"
-              "{\"name\":\"Gone\",\"old\":30,\"new\":null,\"change\":-30}]}\n");
+              "\"routines\":[{\"name\":\"Main\",\"old\":100,\"new\":140,\"change\":40,\"percent\":40.0},"
+              "{\"name\":\"New\\\"<\",\"old\":null,\"new\":40,\"change\":40,\"percent\":null},"
+              "{\"name\":\"Parse\",\"old\":50,\"new\":10,\"change\":-40,\"percent\":-80.0},"
+              "{\"name\":\"Gone\",\"old\":30,\"new\":null,\"change\":-30,\"percent\":-100.0}],"
+              "\"totals\":{\"story\":{\"old_bytes\":16384,\"new_bytes\":16448,\"change\":64},"
+              "\"sections\":{\"old_bytes\":16320,\"new_bytes\":16384,\"change\":64,\"old_count\":3,"
+              "\"new_count\":3,\"added\":0,\"removed\":0,\"changed\":2},"
+              "\"files\":{\"old_bytes\":199,\"new_bytes\":208,\"change\":9,\"old_count\":3,\"new_count\":3,"
+              "\"added\":0,\"removed\":0,\"changed\":1},"
+              "\"routines\":{\"old_bytes\":199,\"new_bytes\":208,\"change\":9,\"old_count\":6,\"new_count\":5,"
+              "\"added\":1,\"removed\":1,\"changed\":2}}}\n");
 }
 
 TEST(StatsChanges, EitherFilesErrorNamesIt) {
@@ -117,16 +130,9 @@ TEST(StatsChanges, EitherFilesErrorNamesIt) {
          "{\"kind\":\"fatal_error\",\"message\":\"Unexpected end of debugging info file \\\"gameinfo.dbg\\\"\"}\n",
          1},
         {{"-diff=none.dbg"}, good, good, "Fatal error: Couldn't open debugging info file \"none.dbg\"\n", 1},
-        {{"-diff=gameinfo.dbg"}, cut, good, "...Routine: no changes\n", 0},
-        {{"-diff=old.dbg"}, unfinished, good, "...Routine: no changes\n", 1},
-        {{"-json", "-diff=old.dbg"},
-         good,
-         unfinished,
-         "{\"kind\":\"stats_diff\",\"complete\":false,"
-         "\"old_complete\":true,\"new_complete\":false,\"story\":{\"old\":{\"version\":5,\"bytes\":16384,"
-         "\"limit\":262144},\"new\":{\"version\":5,\"bytes\":16384,\"limit\":262144}},\"records\":[],"
-         "\"sections\":[],\"files\":[],\"routines\":[]}\n",
-         1},
+        {{"-diff=gameinfo.dbg"}, cut, good, "...Routine: no changes\nCode: 100 -> 100 bytes (0), 1 -> 1 routine\n", 0},
+        {{"-diff=old.dbg"}, unfinished, good, "...Routine: no changes\nCode: 100 -> 100 bytes (0), 1 -> 1 routine\n", 1},
+        {{"-json", "-diff=old.dbg"}, good, unfinished, "JSON", 1},
     };
     for (const Case& each : cases) {
         RunResult result = run_with_old(each.args, each.old_file, each.new_file);
@@ -177,13 +183,13 @@ TEST(StatsChanges, BadInputEndsInAClearLineOrAReport) {
          good,
          no_routines,
          true,
-         "Routine  old  new  change\nMain     100    -    -100  removed\n",
+         "Routine  old  new  change  percent\nMain     100    -    -100  -100.0%  removed\n",
          0},
         {{"-json", "-diff=old.dbg"},
          no_routines,
          good,
          false,
-         "\"routines\":[{\"name\":\"Main\",\"old\":null,\"new\":100,\"change\":100}]}\n",
+         "\"routines\":[{\"name\":\"Main\",\"old\":null,\"new\":100,\"change\":100,\"percent\":null}],",
          0},
     };
     for (const Case& each : cases) {
@@ -221,4 +227,101 @@ TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
     }
     EXPECT_TRUE(picture.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\"")) << picture;
     EXPECT_TRUE(picture.ends_with("</svg>\n"));
+}
+
+// Where every routine grew alike, the rows shown are the largest routines;
+// -rows=N cuts the text only.
+TEST(StatsChanges, RowsOfOneChangeLargestFirstAsManyAsAsked) {
+    std::vector<BuiltRoutine> old_routines, new_routines = {{6, 2, "a", 50}};
+    for (unsigned number = 1; number <= 5; ++number) {
+        const std::string name(1, static_cast<char>('a' + number));
+        old_routines.push_back({number, 1, name, 10 * (number % 3) + 50});
+        new_routines.push_back({number, 1, name, 10 * (number % 3) + 54});
+    }
+    const DebugFileBuilder old_build = build(0x1000, old_routines, 0x800);
+    const DebugFileBuilder new_build = build(0x1000, new_routines, 0x800);
+    const RunResult text = run_with_old({"-diff=old.dbg", "-rows=3"}, old_build, new_build);
+    EXPECT_TRUE(
+        text.out.ends_with("Routine  old  new  change  percent\n"
+                           "a          -   50     +50           added\n"
+                           "c         70   74      +4    +5.7%\n"
+                           "f         70   74      +4    +5.7%\n"
+                           "3 more changes\n"
+                           "Code: 310 -> 380 bytes (+70), 5 -> 6 routines (1 added, 5 changed)\n"))
+        << text.out;
+    const RunResult json = run_with_old({"-json", "-diff=old.dbg", "-rows=1"}, old_build, new_build);
+    EXPECT_NE(json.out.find("\"routines\":[{\"name\":\"a\",\"old\":null,\"new\":50,\"change\":50,\"percent\":null},"
+                            "{\"name\":\"c\",\"old\":70,\"new\":74,\"change\":4,\"percent\":5.7},"
+                            "{\"name\":\"f\",\"old\":70,\"new\":74,\"change\":4,\"percent\":5.7},"
+                            "{\"name\":\"b\",\"old\":60,\"new\":64,\"change\":4,\"percent\":6.7},"
+                            "{\"name\":\"e\",\"old\":60,\"new\":64,\"change\":4,\"percent\":6.7},"
+                            "{\"name\":\"d\",\"old\":50,\"new\":54,\"change\":4,\"percent\":8.0}],"),
+              std::string::npos)
+        << json.out;
+}
+
+TEST(StatsChanges, BudgetsPassedEndTheRunWithStatus3) {
+    // The story grows by 64 bytes, the code by 9; 245696 bytes are left.
+    const std::vector<BuiltRoutine> old_routines = {{1, 1, "Main", 100}, {2, 2, "Parse", 99}};
+    const std::vector<BuiltRoutine> new_routines = {{1, 1, "Main", 108}, {2, 2, "Parse", 100}};
+    const DebugFileBuilder sized[] = {build(0x1000, old_routines, 0x300), build(0x1010, new_routines, 0x300)};
+    const DebugFileBuilder unsized[] = {build(0x1000, old_routines, 0x300, 0), build(0x1010, new_routines, 0x300, 0)};
+    const std::string totals = "Code: 199 -> 208 bytes (+9), 2 -> 2 routines (2 changed)\n";
+    const std::string json_budget = "}}}\n{\"kind\":\"budget\",\"budget\":";
+    struct Case {
+        std::vector<std::string> args;
+        const DebugFileBuilder* builds;
+        std::string end;  // of the output, after the report's last line
+        int status;
+    };
+    const Case cases[] = {
+        {{"-max-growth=64", "-min-left=245696"}, sized, totals, 0},
+        {{"-max-growth=63"}, sized, totals + "Budget passed: the story grew by 64 bytes, 1 over -max-growth=63\n", 3},
+        {{"-max-growth=0", "-min-left=0"},
+         unsized,
+         totals + "Budget passed: the code grew by 9 bytes, 9 over -max-growth=0\n"
+                  "Budget not checked: -min-left=0: the story file's limit is unknown\n",
+         1},
+        {{"-json", "-max-growth=63", "-min-left=245697"},
+         sized,
+         json_budget + "\"max-growth\",\"bytes\":63,\"of\":\"story\",\"grew\":64,\"passed\":true,\"over_by\":1}\n"
+                       "{\"kind\":\"budget\",\"budget\":\"min-left\",\"bytes\":245697,\"of\":\"story\",\"left\":245696,"
+                       "\"passed\":true,\"over_by\":1}\n",
+         3},
+        {{"-json", "-min-left=1"},
+         unsized,
+         json_budget + "\"min-left\",\"bytes\":1,\"of\":\"story\",\"left\":null,\"passed\":null,\"over_by\":null}\n",
+         1},
+        {{"-svg", "-max-growth=63"}, sized, "</svg>\n", 3},
+    };
+    for (const Case& each : cases) {
+        std::vector<std::string> args = each.args;
+        args.push_back("-diff=old.dbg");
+        const RunResult result = run_with_old(args, each.builds[0], each.builds[1]);
+        EXPECT_EQ(result.status, each.status) << each.end;
+        EXPECT_TRUE(result.out.ends_with(each.end)) << result.out;
+    }
+}
+
+// More rows than the text holds at once are read twice, with the same rows.
+TEST(StatsChanges, ManyRowsAreTheSameReadTwice) {
+    std::vector<BuiltRoutine> old_routines, new_routines;
+    for (unsigned number = 1; number <= 1030; ++number) {
+        std::string name = std::to_string(number);
+        name.insert(0, 1, 'r');
+        old_routines.push_back({number, 1, name, number});
+        new_routines.push_back({number, 1, name, number + 1});
+    }
+    const DebugFileBuilder old_build = build(0x1000, old_routines, 0x90000);
+    const DebugFileBuilder new_build = build(0x1000, new_routines, 0x90000);
+    const std::string all = run_with_old({"-diff=old.dbg", "-rows=0"}, old_build, new_build).out;
+    const std::string kept = run_with_old({"-diff=old.dbg", "-rows=1024"}, old_build, new_build).out;
+    EXPECT_NE(all.find("Routine   old   new  change  percent\nr1030    1030  1031      +1    +0.1%\nr1029 "),
+              std::string::npos)
+        << all;
+    EXPECT_TRUE(
+        all.ends_with("r1          1     2      +1  +100.0%\nCode: 530965 -> 531995 bytes (+1030), 1030 -> "
+                      "1030 routines (1030 changed)\n"))
+        << all;
+    EXPECT_EQ(kept.substr(0, kept.find("6 more changes\n")), all.substr(0, all.find("r6 ")));
 }

@@ -256,14 +256,24 @@ TEST(Stats, TwentyLargestRoutinesWithTiesInFileOrder) {
     for (std::size_t at = json.find("{\"number\":"); at != std::string::npos; at = json.find("{\"number\":", at + 1))
         numbers += json.substr(at + 10, json.find(',', at) - at - 10) + ' ';
     EXPECT_EQ(numbers, "23 20 17 14 11 8 5 2 22 19 16 13 10 7 4 1 21 18 15 12 9 6 3 ");
-    // The text lists the first 20 of them.
-    std::string largest = part_of(report_parts(run_vardex({"-stats"}, file)), "Largest");
-    std::istringstream lines(largest);
-    std::string names, line, bytes, percent, name;
-    std::getline(lines, line);  // the title and the column names
-    std::getline(lines, line);
-    while (lines >> bytes >> percent >> name >> line) names += name + ' ';
-    EXPECT_EQ(names, "r23 r20 r17 r14 r11 r8 r5 r2 r22 r19 r16 r13 r10 r7 r4 r1 r21 r18 r15 r12 ");
+    // The text lists the first 20 of them, or as many as -rows=N asks, 0 for all.
+    struct Case {
+        std::vector<std::string> args;
+        std::string names;
+    };
+    const Case cases[] = {
+        {{"-stats"}, "r23 r20 r17 r14 r11 r8 r5 r2 r22 r19 r16 r13 r10 r7 r4 r1 r21 r18 r15 r12 "},
+        {{"-rows=3"}, "r23 r20 r17 "},
+        {{"-rows=0"}, "r23 r20 r17 r14 r11 r8 r5 r2 r22 r19 r16 r13 r10 r7 r4 r1 r21 r18 r15 r12 r9 r6 r3 "},
+    };
+    for (const Case& each : cases) {
+        std::istringstream lines(part_of(report_parts(run_vardex(each.args, file)), "Largest"));
+        std::string names, line, bytes, percent, name;
+        std::getline(lines, line);  // the title and the column names
+        std::getline(lines, line);
+        while (lines >> bytes >> percent >> name >> line) names += name + ' ';
+        EXPECT_EQ(names, each.names) << each.args[0];
+    }
 }
 
 TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
@@ -277,6 +287,7 @@ TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
         int status;
     };
     const DebugFileBuilder game = game_with_routines();
+    const DebugFileBuilder story = debug_file().raw(story_header(3, 0x8000).bytes()).end();  // 65536 bytes left
     const Case cases[] = {
         {"cut text", {"-stats"}, cut, "Fatal error: Unexpected end of debugging info file\n", 1},
         {"cut JSON",
@@ -293,6 +304,17 @@ TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
          {"-stats", "-json", "-lookup=+0x999"},
          game,
          "...]}\n{\"kind\":\"lookup\",\"lookup\":\"+0x999\",\"found\":false,\"code_offset\":2457}\n",
+         1},
+        {"budget passed",
+         {"-stats", "-min-left=65537"},
+         story,
+         "...\nBudget passed: the story has 65536 bytes left, 1 under -min-left=65537\n",
+         3},
+        {"budget not checked, then a lookup found",
+         {"-min-left=0", "-lookup=+0x141"},
+         game,
+         "...main.src:90\nBudget not checked: -min-left=0: the story file's limit is unknown\n"
+         "lib/parser.h:30:1: +0x141 is in routine Parse (2), 1 bytes in\n",
          1},
     };
     for (const Case& each : cases) {

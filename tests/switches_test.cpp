@@ -21,7 +21,8 @@ const std::string help_text =
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
     "    -help  -all\n"
     "    -text  -json  -stats  -diff=OLD  -svg\n"
-    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n";
+    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n"
+    "    -rows=N  -max-growth=BYTES  -min-left=BYTES\n";
 
 std::string listing_of(const std::set<int>& types) {
     return listing_of_every_kind([&](int type) { return types.count(type) != 0; });
@@ -151,5 +152,37 @@ TEST(Switches, SeveralFileNamesWhereOneIsRead) {
         RunResult result = run_vardex(c.args, file);
         EXPECT_EQ(result.out, c.out) << testing::PrintToString(c.args);
         EXPECT_EQ(result.status, c.status) << testing::PrintToString(c.args);
+    }
+}
+
+// A value of -rows=, -max-growth= or -min-left= that is not a whole number
+// in its bounds, or a growth with no old build, is refused before anything
+// is read: the file named does not exist.
+TEST(Switches, BadNumbersOfTheSizeProfileAreRefusedBeforeAnythingIsRead) {
+    const std::string rows = " is not a number of rows from 0 to 2147483647";
+    const std::string bytes = " is not a number of bytes from 0 to 4294967295";
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"-rows=x"}, "Fatal error: -rows=x" + rows + "\n"},
+        {{"-rows=-1"}, "Fatal error: -rows=-1" + rows + "\n"},
+        {{"-rows=2147483648"}, "Fatal error: -rows=2147483648" + rows + "\n"},
+        {{"-max-growth=", "-diff=old.dbg"}, "Fatal error: -max-growth=" + bytes + "\n"},
+        {{"-max-growth=4294967296", "-diff=old.dbg"}, "Fatal error: -max-growth=4294967296" + bytes + "\n"},
+        {{"-min-left=99999999999999999999"}, "Fatal error: -min-left=99999999999999999999" + bytes + "\n"},
+        {{"-json", "-max-growth=1e3"}, "{\"kind\":\"fatal_error\",\"message\":\"-max-growth=1e3" + bytes + "\"}\n"},
+        {{"-max-growth=1000"},
+         "Fatal error: -max-growth=BYTES needs the old build to compare with: give -diff=OLD too\n"},
+        {{"-rows=2147483647", "-max-growth=4294967295", "-min-left=4294967295", "-diff=old.dbg"},
+         "Fatal error: Couldn't open debugging info file \"old.dbg\"\n"},
+    };
+    for (const Case& each : cases) {
+        std::vector<std::string> args = each.args;
+        args.push_back("missing.dbg");
+        const RunResult result = run_vardex(args, "");
+        EXPECT_EQ(result.out, each.out) << testing::PrintToString(each.args);
+        EXPECT_EQ(result.status, 1) << testing::PrintToString(each.args);
     }
 }

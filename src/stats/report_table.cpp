@@ -23,7 +23,17 @@ struct CellPiece {
                 if (cell.known) return Number{cell.value}.write(next);
                 return json ? JsonNull{}.write(next) : write_piece(next, '-');
             case CellKind::Change:
+                if (!cell.known) return json ? JsonNull{}.write(next) : write_piece(next, '-');
                 return Change{static_cast<std::int64_t>(cell.value), !json}.write(next);
+            case CellKind::Relative: {
+                if (!cell.known) return json ? JsonNull{}.write(next) : next;
+                // The sign of Change, then the digits of Percent, without its "%" in JSON.
+                const auto change = static_cast<std::int64_t>(cell.value);
+                *next = change < 0 ? '-' : '+';
+                next += change < 0 || !json;
+                next = Percent{magnitude(change), cell.total}.write(next);
+                return json ? next - 1 : next;
+            }
             case CellKind::Address:
                 return json ? Number{cell.value}.write(next) : Hex{cell.value, 5}.write(next);
             case CellKind::Percent:

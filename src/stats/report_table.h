@@ -54,13 +54,14 @@ std::string_view file_path(const GameModel& model, int number, Name& scratch);
 
 // What a cell holds, and so how each form writes it.
 enum class CellKind : std::uint8_t {
-    Empty,    // nothing: a line of text ends before its last empty cells
-    Label,    // escaped to one line; in JSON a string, or null where not known
-    Number,   // "-" in text and null in JSON where not known
-    Change,   // with its sign, but no plus in JSON
-    Address,  // 0x0003c in text, a number in JSON
-    Percent,  // of `total`, text only
-    Place,    // "path:line", text only
+    Empty,     // nothing: a line of text ends before its last empty cells
+    Label,     // escaped to one line; in JSON a string, or null where not known
+    Number,    // "-" in text and null in JSON where not known
+    Change,    // with its sign, but no plus in JSON; "-" in text and null in JSON where not known
+    Relative,  // a change relative to `total` with its sign, "+4.2%"; in JSON a number; none where not known
+    Address,   // 0x0003c in text, a number in JSON
+    Percent,   // of `total`, text only
+    Place,     // "path:line", text only
 };
 
 // A label or a number, written where they stand, or a cell of another kind.
@@ -80,7 +81,16 @@ struct Cell {
 };
 
 namespace cell {
-inline Cell change(std::int64_t value) { return {CellKind::Change, static_cast<std::uint64_t>(value)}; }
+inline Cell change(std::int64_t value, bool known = true) {
+    Cell change{CellKind::Change, static_cast<std::uint64_t>(value)};
+    change.known = known;
+    return change;
+}
+inline Cell relative(std::int64_t change, std::uint64_t old_size, bool known) {
+    Cell relative{CellKind::Relative, static_cast<std::uint64_t>(change), old_size};
+    relative.known = known;
+    return relative;
+}
 inline Cell address(std::uint32_t value) { return {CellKind::Address, value}; }
 inline Cell percent(std::uint64_t part, std::uint64_t total) { return {CellKind::Percent, part, total}; }
 inline Cell place(std::string_view path, std::uint32_t line) { return {CellKind::Place, line, 0, path}; }

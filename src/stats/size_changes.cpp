@@ -4,9 +4,9 @@
 #include "stats/size_changes.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <utility>
-#include <cstdlib>
 
 #include "stats/report_table.h"
 
@@ -133,12 +133,16 @@ PartChanges match(const SizeChanges& changes, Part part, ChangedRow* rows) {
 struct NamedRow {
     Name name;
     std::int64_t change;
+    std::uint64_t bytes;  // in the new build, else the old
     const ChangedRow* row;
 };
 
-// Largest change first, ties by name.
+// Largest change first; of one change the larger entry, so that where every
+// routine grew alike (a new version of the compiler) the largest are shown;
+// then by name.
 bool named_before(const NamedRow& a, const NamedRow& b) {
     if (magnitude(a.change) != magnitude(b.change)) return magnitude(a.change) > magnitude(b.change);
+    if (a.bytes != b.bytes) return a.bytes > b.bytes;
     return a.name.view() < b.name.view();
 }
 
@@ -238,6 +242,8 @@ void visit_rows(SizeChanges& changes, PartChanges& part, int limit, void (*visit
                 const ChangedRow& row = part.rows[i];
                 read.row = &row;
                 read.change = change_of(changes, part.part, row);
+                read.bytes =
+                    bytes_of(part.part, build_of(changes, row.in_new), row.in_new ? row.new_index : row.old_index);
                 read.name.assign(name_of(part.part, build_of(changes, row.in_new),
                                          row.in_new ? row.new_index : row.old_index, scratch));
                 if (shown == 0 || named_before(last, read)) batch->offer(read);

@@ -28,7 +28,7 @@ struct ChangedRow {
 };
 
 // The changed rows of a part, largest change first; those of one change are
-// put in name order as they are shown (for_each_row).
+// put in order as they are shown (for_each_row).
 struct PartChanges {
     Part part;
     ChangedRow* rows;
@@ -69,7 +69,8 @@ std::int64_t row_change(const SizeChanges& changes, const PartChanges& part, con
 std::uint64_t routine_row_key(const SizeChanges& changes, const ChangedRow& row);
 
 // Calls `visit(context, row)` for the first `limit` rows of a part in the
-// order of the report: largest change first, ties by name. Names are read a
+// order of the report: largest change first, then the larger entry (its new
+// size, else its old), then by name. Names are read a
 // bounded batch at a time, in the order of the files; a part's rows beyond a
 // batch take further reads.
 void visit_rows(SizeChanges& changes, PartChanges& part, int limit, void (*visit)(void* context, const SizeRow& row),

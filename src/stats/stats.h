@@ -4,6 +4,8 @@
 // -diff=OLD, what changed since an old build; with -svg, as a picture.
 #pragma once
 
+#include <cstdint>
+
 class DebugFile;
 struct OutputWriter;
 struct SizeProfile;
@@ -11,15 +13,28 @@ struct SizeProfile;
 // How a size profile is written: text, one JSON line, or an SVG picture.
 enum class ReportForm { Text, Json, Picture };
 
+// What a report lists and checks besides its form: the rows of each table
+// of the text (0 for all), and the budgets a build script sets, in bytes,
+// -1 when not given: the most the story (or the code) may grow by since the
+// old build, the least the new story must have left before its limit.
+struct ReportControls {
+    int rows = 20;
+    std::int64_t max_growth = -1;
+    std::int64_t min_left = -1;
+};
+
 // Reads the version numbers and every record of the open debugging file,
-// whose magic number has been read, then writes the report in `form`.
-// Nothing of it is written before the last record has been read, so a fatal
-// error leaves no report. Returns the exit status: 0, or 1 when the file
-// ends before its End record (what it holds up to there is reported).
-int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form);
+// whose magic number has been read, then writes the report in `form` and a
+// line for each budget passed. Nothing of it is written before the last
+// record has been read, so a fatal error leaves no report. Returns the exit
+// status: 0; 3 when a budget is passed; 1 when one cannot be checked, or
+// when the file ends before its End record (what it holds up to there is
+// reported).
+int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const ReportControls& controls);
 
 // Writes what changed from `old_profile` to `new_profile`, both read whole
-// with their routines' names kept, in `form`. Returns the exit status: 0, or
-// 1 when either ends before its End record.
-int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& old_profile,
-                        const SizeProfile& new_profile);
+// with their routines' names kept, in `form`, then the budgets' lines.
+// Returns the exit status, as print_stats_report does (1 when either file
+// ends before its End record).
+int print_stats_changes(OutputWriter& out, ReportForm form, const ReportControls& controls,
+                        const SizeProfile& old_profile, const SizeProfile& new_profile);

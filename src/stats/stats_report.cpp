@@ -3,6 +3,7 @@
 // goes through its parts in the order both forms list them, a table a part.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -17,10 +18,6 @@ namespace {
 
 using namespace stats;
 
-// The routines listed by name in the text of one build, and the rows of each
-// part of the changes (a line counts the rest).
-constexpr int largest_routines_shown = 20;
-constexpr int changes_shown = 20;
 // The bar of a source file that holds all the code.
 constexpr std::string_view full_bar = "########################################";
 
@@ -142,12 +139,12 @@ constexpr Column routine_columns[] = {
     {"", "char", Align::JsonOnly},   {"", "address", Align::JsonOnly},
 };
 
-void put_routines(const Report& r, const SizeProfile& p) {
+void put_routines(const Report& r, const SizeProfile& p, int rows) {
     int shown = p.measured_count;
     if (r.in_text()) {
         if (shown == 0) return;
         r.text("\nLargest routines\n");
-        shown = std::min(shown, largest_routines_shown);
+        if (rows != 0) shown = std::min(shown, rows);
     }
     r.table("routines", routine_columns, [&](auto visit) {
         Name name_scratch, path_scratch;
@@ -164,7 +161,7 @@ void put_routines(const Report& r, const SizeProfile& p) {
     });
 }
 
-void put_profile(const Report& r, const SizeProfile& p) {
+void put_profile(const Report& r, const SizeProfile& p, int rows) {
     const GameModel& model = *p.model;
     r.json("{\"kind\":\"stats\",", Text{p.complete ? "" : "\"complete\":false,"}, "\"version\":{",
            JsonMember{"major", model.version_major, true}, JsonMember{"minor", model.version_minor},
@@ -178,7 +175,7 @@ void put_profile(const Report& r, const SizeProfile& p) {
     put_sections(r, p);
     r.text('\n');
     put_code(r, p);
-    put_routines(r, p);
+    put_routines(r, p, rows);
     r.json("}\n");
 }
 
@@ -213,44 +210,144 @@ void put_record_changes(const Report& r, const GameModel& old_model, const GameM
     });
 }
 
+// A row's change is relative to its old size, which an added row has not.
 template <typename Visit>
 void visit_changed(Visit& visit, const SizeRow& row) {
     const Cell note = row.in_old && row.in_new ? Cell{} : Cell{row.in_old ? "removed" : "added"};
-    visit(
-        {row.name, Cell{row.old_bytes, row.in_old}, Cell{row.new_bytes, row.in_new}, cell::change(row.change()), note});
+    visit({row.name, Cell{row.old_bytes, row.in_old}, Cell{row.new_bytes, row.in_new}, cell::change(row.change()),
+           cell::relative(row.change(), row.old_bytes, row.in_old && row.old_bytes != 0), note});
 }
 
-// A part's changed rows: in JSON all; in the text the first, kept with their
-// names, as the columns are measured before they are written.
-void put_part(const Report& r, std::string_view title, std::string_view member, SizeChanges& changes,
-              PartChanges& part) {
-    const Column columns[] = {
-        {title, "name", Align::Left}, {"old", "old"}, {"new", "new"}, {"change", "change"}, {"", "", Align::Left}};
-    if (!r.in_text())
-        return r.table(member, columns, [&](auto visit) {
-            for_each_row(changes, part, part.count, [&](const SizeRow& row) { visit_changed(visit, row); });
-        });
+// The rows of the text held with their names at most, as the columns are
+// measured before they are written; more are read twice, measured then
+// written, so that memory stays bounded.
+constexpr int rows_kept = 1024;
+
+// A part's changed rows: in JSON all; in the text the first `rows` (0 for
+// all).
+void put_part(const Report& r, std::string_view title, std::string_view member, SizeChanges& changes, PartChanges& part,
+              int rows) {
+    const Column columns[] = {{title, "name", Align::Left}, {"old", "old"},         {"new", "new"},
+                              {"change", "change"},         {"percent", "percent"}, {"", "", Align::Left}};
+    auto read_rows = [&](int limit) {
+        return [&, limit](auto visit) {
+            for_each_row(changes, part, limit, [&](const SizeRow& row) { visit_changed(visit, row); });
+        };
+    };
+    if (!r.in_text()) return r.table(member, columns, read_rows(part.count));
     if (part.count == 0) return r.text(Text{title}, ": no changes\n");
-    SizeRow rows[changes_shown];
-    Name names[changes_shown];
-    int shown = 0;
-    for_each_row(changes, part, changes_shown, [&](const SizeRow& row) {
-        names[shown].assign(row.name);
-        rows[shown] = row;
-        rows[shown].name = names[shown].view();
-        ++shown;
-    });
-    r.table(member, columns, [&](auto visit) {
-        for (const SizeRow& row : std::span(rows, shown)) visit_changed(visit, row);
-    });
+    const int limit = rows == 0 ? part.count : std::min(rows, part.count);
+    int shown = limit;
+    if (limit > rows_kept) {
+        r.table(member, columns, read_rows(limit));
+    } else {
+        struct KeptRow {
+            SizeRow row;
+            Name name;
+        };
+        const auto kept = std::make_unique<KeptRow[]>(static_cast<std::size_t>(limit));
+        shown = 0;
+        for_each_row(changes, part, limit, [&](const SizeRow& row) {
+            kept[shown].name.assign(row.name);
+            kept[shown].row = row;
+            kept[shown].row.name = kept[shown].name.view();
+            ++shown;
+        });
+        r.table(member, columns, [&](auto visit) {
+            for (int i = 0; i < shown; ++i) visit_changed(visit, kept[i].row);
+        });
+    }
     if (const int rest = part.count - shown; rest == 1)
         r.text("1 more change\n");
     else if (rest > 1)
         r.text(Number{static_cast<unsigned>(rest)}, " more changes\n");
 }
 
-void put_changes(const Report& r, const SizeProfile& old_profile, const SizeProfile& new_profile,
-                 SizeChanges& changes) {
+// A part's bytes and entries in each build, and how many of its entries
+// came, went and changed.
+struct PartTotals {
+    std::uint64_t old_bytes = 0;
+    std::uint64_t new_bytes = 0;
+    unsigned old_count = 0;
+    unsigned new_count = 0;
+    unsigned added = 0;
+    unsigned removed = 0;
+    unsigned changed = 0;
+};
+
+// A build's part as the changes count it: the sections that have a size,
+// the code by file or by routine.
+void add_build(const SizeProfile& p, Part part, std::uint64_t& bytes, unsigned& count) {
+    if (part != Part::Sections) {
+        bytes = p.code_bytes;
+        count = static_cast<unsigned>(part == Part::Files ? p.file_count : p.measured_count);
+        return;
+    }
+    for (int i = 0; i < p.model->memory_map_size; ++i) {
+        std::uint32_t size = 0;
+        if (!section_size(p, i, size)) continue;
+        bytes += size;
+        ++count;
+    }
+}
+
+PartTotals totals_of(const SizeChanges& changes, const PartChanges& part) {
+    PartTotals t;
+    add_build(*changes.old_profile, part.part, t.old_bytes, t.old_count);
+    add_build(*changes.new_profile, part.part, t.new_bytes, t.new_count);
+    for (const ChangedRow& row : std::span(part.rows, part.count))
+        ++(row.in_old && row.in_new ? t.changed : row.in_new ? t.added : t.removed);
+    return t;
+}
+
+// The line after a part's rows: "Code: 74980 -> 75340 bytes (+360), 522 ->
+// 523 routines (1 added, 3 changed)", the counts that are not 0.
+void put_totals(const Report& r, std::string_view label, std::string_view noun, const PartTotals& t) {
+    r.text(Text{label}, ": ", Number{t.old_bytes}, " -> ", Number{t.new_bytes}, " bytes (",
+           Change{static_cast<std::int64_t>(t.new_bytes - t.old_bytes)}, "), ", Number{t.old_count}, " -> ",
+           Number{t.new_count}, ' ', Text{noun}, Text{t.new_count == 1 ? "" : "s"});
+    std::string_view opening = " (";
+    for (const auto& [count, what] :
+         {std::pair<unsigned, std::string_view>{t.added, " added"}, {t.removed, " removed"}, {t.changed, " changed"}}) {
+        if (count == 0) continue;
+        r.text(Text{opening}, Number{count}, Text{what});
+        opening = ", ";
+    }
+    r.text(Text{opening == ", " ? ")\n" : "\n"});
+}
+
+// JSON's "totals": the story's old and new bytes and change (null where not
+// known), and each part's as the text's lines give them.
+constexpr Column totals_columns[] = {{"", "old_bytes"}, {"", "new_bytes"}, {"", "change"},  {"", "old_count"},
+                                     {"", "new_count"}, {"", "added"},     {"", "removed"}, {"", "changed"}};
+
+void put_json_totals(const Report& r, const StorySize& old_story, const StorySize& new_story,
+                     const PartTotals* sections, const PartTotals& files, const PartTotals& routines) {
+    if (r.in_text()) return;
+    const Cell story[] = {
+        Cell{old_story.bytes, old_story.known}, Cell{new_story.bytes, new_story.known},
+        cell::change(std::int64_t{new_story.bytes} - old_story.bytes, old_story.known && new_story.known)};
+    r.json(",\"totals\":{\"story\":");
+    put_json_row(r.out, std::span(totals_columns).first(3), story, true);
+    auto put = [&r](std::string_view member, const PartTotals& t) {
+        const Cell row[] = {
+            t.old_bytes, t.new_bytes, cell::change(static_cast<std::int64_t>(t.new_bytes - t.old_bytes)),
+            t.old_count, t.new_count, t.added,
+            t.removed,   t.changed};
+        r.json(",\"", Text{member}, "\":");
+        put_json_row(r.out, totals_columns, row, true);
+    };
+    if (sections != nullptr)
+        put("sections", *sections);
+    else
+        r.json(",\"sections\":null");
+    put("files", files);
+    put("routines", routines);
+    r.json('}');
+}
+
+void put_changes(const Report& r, const SizeProfile& old_profile, const SizeProfile& new_profile, SizeChanges& changes,
+                 int rows) {
     const StorySize &old_story = old_profile.story, &new_story = new_profile.story;
     if (r.in_text()) {
         r.text(version_line(*new_profile.model));
@@ -276,34 +373,105 @@ void put_changes(const Report& r, const SizeProfile& old_profile, const SizeProf
     }
     put_record_changes(r, *old_profile.model, *new_profile.model);
     r.text('\n');
-    if (r.in_text() && changes.sections_unsized)
+    const PartTotals sections = totals_of(changes, changes.sections), files = totals_of(changes, changes.files),
+                     routines = totals_of(changes, changes.routines);
+    if (r.in_text() && changes.sections_unsized) {
         r.text("Sections: not compared (a memory map of separate regions)\n");
-    else
-        put_part(r, "Sections", "sections", changes, changes.sections);
+    } else {
+        put_part(r, "Sections", "sections", changes, changes.sections, rows);
+        put_totals(r, "Sections", "section", sections);
+    }
     r.text('\n');
-    put_part(r, "Source file", "files", changes, changes.files);
+    put_part(r, "Source file", "files", changes, changes.files, rows);
+    put_totals(r, "Code", "source file", files);
     r.text('\n');
-    put_part(r, "Routine", "routines", changes, changes.routines);
+    put_part(r, "Routine", "routines", changes, changes.routines, rows);
+    put_totals(r, "Code", "routine", routines);
+    put_json_totals(r, old_story, new_story, changes.sections_unsized ? nullptr : &sections, files, routines);
     r.json("}\n");
+}
+
+// --- Budgets -----------------------------------------------------------------------
+
+// A budget of a build script, checked once the report is written:
+// -max-growth against the story's growth since the old build (the code's
+// when either story's size is unknown), -min-left against the bytes the new
+// story has left before its limit.
+struct Budget {
+    std::string_view name;  // of its switch
+    std::int64_t bytes;     // -1 when not given
+    bool growth;            // the most the measure may be, not the least
+    bool known;             // measured: a story of unknown size has no bytes left
+    std::string_view of;    // "story" or "code"
+    std::int64_t measure;   // bytes grown, or left
+    std::int64_t over_by() const { return growth ? measure - bytes : bytes - measure; }
+    bool passed() const { return known && over_by() > 0; }
+};
+
+Budget growth_budget(const ReportControls& controls, const SizeProfile& old_profile, const SizeProfile& new_profile) {
+    const bool story = old_profile.story.known && new_profile.story.known;
+    const std::int64_t grew = story ? std::int64_t{new_profile.story.bytes} - old_profile.story.bytes
+                                    : static_cast<std::int64_t>(new_profile.code_bytes - old_profile.code_bytes);
+    return {"max-growth", controls.max_growth, true, true, story ? "story" : "code", grew};
+}
+
+Budget left_budget(const ReportControls& controls, const SizeProfile& p) {
+    return {"min-left", controls.min_left, false, p.story.known, "story", std::int64_t{p.story.limit} - p.story.bytes};
+}
+
+// Text has a line for a budget passed or not checked; JSON one for each.
+void put_budget(const Report& r, const Budget& b) {
+    const auto bytes = static_cast<std::uint64_t>(b.bytes);
+    if (!b.known)
+        r.text("Budget not checked: -", Text{b.name}, '=', Number{bytes}, ": the story file's limit is unknown\n");
+    else if (b.passed())
+        r.text("Budget passed: the ", Text{b.of}, Text{b.growth ? " grew by " : " has "}, Change{b.measure, false},
+               Text{b.growth ? " bytes, " : " bytes left, "}, Number{static_cast<std::uint64_t>(b.over_by())},
+               Text{b.growth ? " over -" : " under -"}, Text{b.name}, '=', Number{bytes}, '\n');
+    r.json("{\"kind\":\"budget\",\"budget\":\"", Text{b.name}, '"', JsonMember{"bytes", bytes}, ",\"of\":\"",
+           Text{b.of}, "\",\"", Text{b.growth ? "grew" : "left"}, "\":");
+    if (!b.known) return r.json("null,\"passed\":null,\"over_by\":null}\n");
+    r.json(Change{b.measure, false}, ",\"passed\":", Text{b.passed() ? "true" : "false"},
+           JsonMember{"over_by", b.passed() ? static_cast<std::uint64_t>(b.over_by()) : 0}, "}\n");
+}
+
+// The exit status of a report: 1 when a budget could not be checked (a
+// check not made is no pass), else 3 when one is passed, else 0.
+int report_status(bool unchecked, bool passed) { return unchecked ? 1 : passed ? 3 : 0; }
+
+// Writes the lines of the budgets given, but in a picture, and returns the
+// report's exit status: a file that ends early counts as a budget unchecked.
+int check_budgets(const Report& r, bool complete, std::initializer_list<Budget> budgets) {
+    bool unchecked = false, passed = false;
+    for (const Budget& b : budgets) {
+        if (b.bytes < 0) continue;
+        if (r.form != ReportForm::Picture) put_budget(r, b);
+        unchecked = unchecked || !b.known;
+        passed = passed || b.passed();
+    }
+    return report_status(unchecked || !complete, passed);
 }
 
 }  // namespace
 
-int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form) {
+int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const ReportControls& controls) {
     const SizeProfileHandle profile = read_size_profile(file, false);
+    const Report r{out, form};
     if (form == ReportForm::Picture)
         print_size_picture(out, *profile, nullptr);
     else
-        put_profile({out, form}, *profile);
-    return profile->complete ? 0 : 1;
+        put_profile(r, *profile, controls.rows);
+    return check_budgets(r, profile->complete, {left_budget(controls, *profile)});
 }
 
-int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& old_profile,
-                        const SizeProfile& new_profile) {
+int print_stats_changes(OutputWriter& out, ReportForm form, const ReportControls& controls,
+                        const SizeProfile& old_profile, const SizeProfile& new_profile) {
     const SizeChangesHandle changes = compare_size_profiles(old_profile, new_profile);
+    const Report r{out, form};
     if (form == ReportForm::Picture)
         print_size_picture(out, new_profile, changes.get());
     else
-        put_changes({out, form}, old_profile, new_profile, *changes);
-    return old_profile.complete && new_profile.complete ? 0 : 1;
+        put_changes(r, old_profile, new_profile, *changes, controls.rows);
+    return check_budgets(r, old_profile.complete && new_profile.complete,
+                         {growth_budget(controls, old_profile, new_profile), left_budget(controls, new_profile)});
 }

@@ -165,7 +165,7 @@ def check_manual_is_complete(arguments):
     """Every switch of the help text and every message of the program is documented."""
     text = manual_text(arguments.source_dir)
     _, help_text, _ = run([arguments.vardex, "-help", "/nonexistent/gameinfo.dbg"])
-    switches = sorted(set(re.findall(r"(?<=\s)-[a-z]+", help_text)))
+    switches = sorted(set(re.findall(r"(?<=\s)-[a-z]+(?:-[a-z]+)*", help_text)))
     expect(len(switches) >= 15, f"found only {switches} in the help text")
     undocumented = [switch for switch in switches if not re.search(rf"^\.B {switch}$", text, re.MULTILINE)]
     expect(not undocumented, f"switches without an entry in OPTIONS: {undocumented}")
