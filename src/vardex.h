@@ -1,7 +1,7 @@
 // The whole run of vardex: switches, opening lines, the record loop and the
 // closing lines. Returns the process exit status: 1 in text and Python mode,
 // whatever happened; in JSON mode and for lookups 0 after a complete run, 3
-// after a size profile whose budget was passed (output that cannot be
+// after a size profile whose budget was exceeded (output that cannot be
 // written ends the process with status 2 instead).
 #pragma once
 

@@ -131,8 +131,23 @@ TEST(StatsChanges, EitherFilesErrorNamesIt) {
          1},
         {{"-diff=none.dbg"}, good, good, "Fatal error: Couldn't open debugging info file \"none.dbg\"\n", 1},
         {{"-diff=gameinfo.dbg"}, cut, good, "...Routine: no changes\nCode: 100 -> 100 bytes (0), 1 -> 1 routine\n", 0},
-        {{"-diff=old.dbg"}, unfinished, good, "...Routine: no changes\nCode: 100 -> 100 bytes (0), 1 -> 1 routine\n", 1},
-        {{"-json", "-diff=old.dbg"}, good, unfinished, "JSON", 1},
+        {{"-diff=old.dbg"},
+         unfinished,
+         good,
+         "...Routine: no changes\nCode: 100 -> 100 bytes (0), 1 -> 1 routine\n",
+         1},
+        {{"-json", "-diff=old.dbg"},
+         good,
+         unfinished,
+         "{\"kind\":\"stats_diff\",\"complete\":false,\"old_complete\":true,\"new_complete\":false,\"story\":{"
+         "\"old\":{\"version\":5,\"bytes\":16384,\"limit\":262144},\"new\":{\"version\":5,\"bytes\":16384,"
+         "\"limit\":262144}},\"records\":[],\"sections\":[],\"files\":[],\"routines\":[],\"totals\":{\"story\":{"
+         "\"old_bytes\":16384,\"new_bytes\":16384,\"change\":0},\"sections\":{\"old_bytes\":16320,\"new_bytes\":"
+         "16320,\"change\":0,\"old_count\":3,\"new_count\":3,\"added\":0,\"removed\":0,\"changed\":0},\"files\":{"
+         "\"old_bytes\":100,\"new_bytes\":100,\"change\":0,\"old_count\":1,\"new_count\":1,\"added\":0,\"removed\":"
+         "0,\"changed\":0},\"routines\":{\"old_bytes\":100,\"new_bytes\":100,\"change\":0,\"old_count\":1,"
+         "\"new_count\":1,\"added\":0,\"removed\":0,\"changed\":0}}}\n",
+         1},
     };
     for (const Case& each : cases) {
         RunResult result = run_with_old(each.args, each.old_file, each.new_file);
@@ -276,21 +291,21 @@ TEST(StatsChanges, BudgetsPassedEndTheRunWithStatus3) {
     };
     const Case cases[] = {
         {{"-max-growth=64", "-min-left=245696"}, sized, totals, 0},
-        {{"-max-growth=63"}, sized, totals + "Budget passed: the story grew by 64 bytes, 1 over -max-growth=63\n", 3},
+        {{"-max-growth=63"}, sized, totals + "Budget exceeded: the story grew by 64 bytes, 1 over -max-growth=63\n", 3},
         {{"-max-growth=0", "-min-left=0"},
          unsized,
-         totals + "Budget passed: the code grew by 9 bytes, 9 over -max-growth=0\n"
+         totals + "Budget exceeded: the code grew by 9 bytes, 9 over -max-growth=0\n"
                   "Budget not checked: -min-left=0: the story file's limit is unknown\n",
          1},
         {{"-json", "-max-growth=63", "-min-left=245697"},
          sized,
-         json_budget + "\"max-growth\",\"bytes\":63,\"of\":\"story\",\"grew\":64,\"passed\":true,\"over_by\":1}\n"
+         json_budget + "\"max-growth\",\"bytes\":63,\"of\":\"story\",\"grew\":64,\"exceeded\":true,\"over_by\":1}\n"
                        "{\"kind\":\"budget\",\"budget\":\"min-left\",\"bytes\":245697,\"of\":\"story\",\"left\":245696,"
-                       "\"passed\":true,\"over_by\":1}\n",
+                       "\"exceeded\":true,\"over_by\":1}\n",
          3},
         {{"-json", "-min-left=1"},
          unsized,
-         json_budget + "\"min-left\",\"bytes\":1,\"of\":\"story\",\"left\":null,\"passed\":null,\"over_by\":null}\n",
+         json_budget + "\"min-left\",\"bytes\":1,\"of\":\"story\",\"left\":null,\"exceeded\":null,\"over_by\":null}\n",
          1},
         {{"-svg", "-max-growth=63"}, sized, "</svg>\n", 3},
     };

@@ -308,7 +308,7 @@ TEST(Stats, EndsAsTheOtherModesDoAndComesBeforeLookups) {
         {"budget passed",
          {"-stats", "-min-left=65537"},
          story,
-         "...\nBudget passed: the story has 65536 bytes left, 1 under -min-left=65537\n",
+         "...\nBudget exceeded: the story has 65536 bytes left, 1 under -min-left=65537\n",
          3},
         {"budget not checked, then a lookup found",
          {"-min-left=0", "-lookup=+0x141"},

@@ -25,9 +25,9 @@ struct ReportControls {
 
 // Reads the version numbers and every record of the open debugging file,
 // whose magic number has been read, then writes the report in `form` and a
-// line for each budget passed. Nothing of it is written before the last
+// line for each budget exceeded. Nothing of it is written before the last
 // record has been read, so a fatal error leaves no report. Returns the exit
-// status: 0; 3 when a budget is passed; 1 when one cannot be checked, or
+// status: 0; 3 when a budget is exceeded; 1 when one cannot be checked, or
 // when the file ends before its End record (what it holds up to there is
 // reported).
 int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const ReportControls& controls);

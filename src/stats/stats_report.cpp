@@ -405,7 +405,7 @@ struct Budget {
     std::string_view of;    // "story" or "code"
     std::int64_t measure;   // bytes grown, or left
     std::int64_t over_by() const { return growth ? measure - bytes : bytes - measure; }
-    bool passed() const { return known && over_by() > 0; }
+    bool exceeded() const { return known && over_by() > 0; }
 };
 
 Budget growth_budget(const ReportControls& controls, const SizeProfile& old_profile, const SizeProfile& new_profile) {
@@ -419,37 +419,37 @@ Budget left_budget(const ReportControls& controls, const SizeProfile& p) {
     return {"min-left", controls.min_left, false, p.story.known, "story", std::int64_t{p.story.limit} - p.story.bytes};
 }
 
-// Text has a line for a budget passed or not checked; JSON one for each.
+// Text has a line for a budget exceeded or not checked; JSON one for each.
 void put_budget(const Report& r, const Budget& b) {
     const auto bytes = static_cast<std::uint64_t>(b.bytes);
     if (!b.known)
         r.text("Budget not checked: -", Text{b.name}, '=', Number{bytes}, ": the story file's limit is unknown\n");
-    else if (b.passed())
-        r.text("Budget passed: the ", Text{b.of}, Text{b.growth ? " grew by " : " has "}, Change{b.measure, false},
+    else if (b.exceeded())
+        r.text("Budget exceeded: the ", Text{b.of}, Text{b.growth ? " grew by " : " has "}, Change{b.measure, false},
                Text{b.growth ? " bytes, " : " bytes left, "}, Number{static_cast<std::uint64_t>(b.over_by())},
                Text{b.growth ? " over -" : " under -"}, Text{b.name}, '=', Number{bytes}, '\n');
     r.json("{\"kind\":\"budget\",\"budget\":\"", Text{b.name}, '"', JsonMember{"bytes", bytes}, ",\"of\":\"",
            Text{b.of}, "\",\"", Text{b.growth ? "grew" : "left"}, "\":");
-    if (!b.known) return r.json("null,\"passed\":null,\"over_by\":null}\n");
-    r.json(Change{b.measure, false}, ",\"passed\":", Text{b.passed() ? "true" : "false"},
-           JsonMember{"over_by", b.passed() ? static_cast<std::uint64_t>(b.over_by()) : 0}, "}\n");
+    if (!b.known) return r.json("null,\"exceeded\":null,\"over_by\":null}\n");
+    r.json(Change{b.measure, false}, ",\"exceeded\":", Text{b.exceeded() ? "true" : "false"},
+           JsonMember{"over_by", b.exceeded() ? static_cast<std::uint64_t>(b.over_by()) : 0}, "}\n");
 }
 
 // The exit status of a report: 1 when a budget could not be checked (a
-// check not made is no pass), else 3 when one is passed, else 0.
-int report_status(bool unchecked, bool passed) { return unchecked ? 1 : passed ? 3 : 0; }
+// check not made is no pass), else 3 when one is exceeded, else 0.
+int report_status(bool unchecked, bool exceeded) { return unchecked ? 1 : exceeded ? 3 : 0; }
 
 // Writes the lines of the budgets given, but in a picture, and returns the
 // report's exit status: a file that ends early counts as a budget unchecked.
 int check_budgets(const Report& r, bool complete, std::initializer_list<Budget> budgets) {
-    bool unchecked = false, passed = false;
+    bool unchecked = false, exceeded = false;
     for (const Budget& b : budgets) {
         if (b.bytes < 0) continue;
         if (r.form != ReportForm::Picture) put_budget(r, b);
         unchecked = unchecked || !b.known;
-        passed = passed || b.passed();
+        exceeded = exceeded || b.exceeded();
     }
-    return report_status(unchecked || !complete, passed);
+    return report_status(unchecked || !complete, exceeded);
 }
 
 }  // namespace
