@@ -211,3 +211,126 @@ TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
     EXPECT_TRUE(picture.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\"")) << picture;
     EXPECT_TRUE(picture.ends_with("</svg>\n"));
 }
+
+TEST(StatsChanges, RoutinesNamedAfterAnObjectsNumberPairedByTheirPlace) {
+    auto n = [](unsigned object, std::string_view property) {
+        return "nameless_obj__" + std::to_string(object) + std::string(property);
+    };
+    // A gap too large to align in full: 300 objects of a property each, the
+    // 150th deleted, between two routines that grew.
+    std::vector<BuiltRoutine> many_old, many_new;
+    for (unsigned i = 0; i <= 301; ++i) {
+        const std::string property = i == 0 ? ".first" : i == 301 ? ".last" : ".p" + std::to_string(i);
+        const unsigned long bytes = 10 + i % 13 + (i == 0 || i == 301);
+        many_old.push_back({i + 1, 1, n(i, property), bytes - (i == 0 || i == 301)});
+        if (i != 150) many_new.push_back({i + 1, 1, n(i < 150 ? i : i - 1, property), bytes});
+    }
+    struct Case {
+        const char* what;
+        std::vector<BuiltRoutine> old_routines;
+        std::vector<BuiltRoutine> new_routines;
+        std::string rows;  // the routines' part of the text
+    };
+    const Case cases[] = {
+        {"the issue's example: one object and one routine deleted, 3 rows, not 11",
+         {{1, 1, "Initialise", 50},
+          {2, 1, n(235, ".before"), 40},
+          {3, 1, n(236, ".before"), 32},
+          {4, 1, n(237, ".before"), 36},
+          {5, 1, n(237, ".after"), 28},
+          {6, 1, n(238, ".before"), 44},
+          {7, 1, n(239, ".before"), 30},
+          {8, 1, n(239, ".each_turn"), 18},
+          {9, 1, n(240, ".before"), 26},
+          {10, 1, "ScoreTable", 164},
+          {11, 1, "Parse", 200}},
+         {{1, 1, "Initialise", 50},
+          {2, 1, n(235, ".before"), 40},
+          {3, 1, n(236, ".before"), 36},
+          {4, 1, n(236, ".after"), 28},
+          {5, 1, n(237, ".before"), 44},
+          {6, 1, n(238, ".before"), 30},
+          {7, 1, n(238, ".each_turn"), 18},
+          {8, 1, n(239, ".before"), 26},
+          {9, 1, "Parse", 212}},
+         "Routine                   old  new  change\n"
+         "ScoreTable                164    -    -164  removed\n"
+         "nameless_obj__236.before   32    -     -32  removed\n"
+         "Parse                     200  212     +12\n"},
+        {"one deleted, the next renumbered and grown; the object's own routine too",
+         {{1, 1, "Main", 10},
+          {2, 1, n(1, ""), 8},
+          {3, 1, n(2, ".after"), 12},
+          {4, 1, n(3, ".before"), 40},
+          {5, 1, n(4, ""), 6}},
+         {{1, 1, "Main", 10}, {2, 1, n(1, ""), 8}, {4, 1, n(2, ".before"), 44}, {5, 1, n(3, ""), 6}},
+         "Routine                 old  new  change\n"
+         "nameless_obj__2.after    12    -     -12  removed\n"
+         "nameless_obj__2.before   40   44      +4  was nameless_obj__3.before\n"},
+        {"one added before two others",
+         {{1, 1, "Main", 10}, {2, 1, n(7, ".before"), 20}, {3, 1, n(8, ".before"), 30}, {4, 1, "Last", 5}},
+         {{1, 1, "Main", 10},
+          {2, 1, n(7, ".before"), 16},
+          {3, 1, n(8, ".before"), 20},
+          {4, 1, n(9, ".before"), 30},
+          {5, 1, "Last", 5}},
+         "Routine                 old  new  change\n"
+         "nameless_obj__7.before    -   16     +16  added\n"},
+        {"two files: a deletion in the first renumbers the second's",
+         {{1, 1, "Main", 10},
+          {2, 1, n(1, ".before"), 20},
+          {3, 1, n(2, ".before"), 30},
+          {4, 2, "Lib", 5},
+          {5, 2, n(3, ".before"), 40},
+          {6, 2, n(4, ".after"), 50}},
+         {{1, 1, "Main", 10},
+          {3, 1, n(1, ".before"), 30},
+          {4, 2, "Lib", 5},
+          {5, 2, n(2, ".before"), 40},
+          {6, 2, n(3, ".after"), 56}},
+         "Routine                 old  new  change\n"
+         "nameless_obj__1.before   20    -     -20  removed\n"
+         "nameless_obj__3.after    50   56      +6  was nameless_obj__4.after\n"},
+        {"a moved routine breaks no alignment; a name with other digits is matched by name",
+         {{1, 1, "Parse", 5},
+          {2, 1, n(1, ".before"), 20},
+          {3, 1, "Room12", 10},
+          {4, 1, n(2, ".before"), 30},
+          {5, 1, n(3, ".before"), 40}},
+         {{2, 1, n(1, ".before"), 20}, {3, 1, "Room12", 11}, {4, 1, n(2, ".before"), 40}, {1, 1, "Parse", 5}},
+         "Routine                 old  new  change\n"
+         "nameless_obj__2.before   30    -     -30  removed\n"
+         "Room12                   10   11      +1\n"},
+        {"a file without anchors, aligned by shape",
+         {{1, 2, n(5, ".before"), 20},
+          {2, 2, n(5, ".after"), 22},
+          {3, 2, n(6, ".life"), 24},
+          {4, 2, n(7, ".before"), 26},
+          {5, 2, n(7, ".after"), 28}},
+         {{1, 2, n(5, ".before"), 20},
+          {2, 2, n(5, ".after"), 22},
+          {4, 2, n(6, ".before"), 27},
+          {5, 2, n(6, ".after"), 28}},
+         "Routine                 old  new  change\n"
+         "nameless_obj__6.life     24    -     -24  removed\n"
+         "nameless_obj__6.before   26   27      +1  was nameless_obj__7.before\n"},
+        {"a gap too large to align in full, paired in order within each shape", many_old, many_new,
+         "Routine                 old  new  change\n"
+         "nameless_obj__150.p150   17    -     -17  removed\n"
+         "nameless_obj__0.first    10   11      +1\n"
+         "nameless_obj__300.last   12   13      +1  was nameless_obj__301.last\n"},
+    };
+    for (const Case& each : cases) {
+        const RunResult result = run_with_old({"-stats", "-diff=old.dbg"}, build(0x1000, each.old_routines, 0x300),
+                                              build(0x1000, each.new_routines, 0x300));
+        EXPECT_EQ(result.status, 0) << each.what;
+        EXPECT_EQ(result.out.substr(result.out.find("\nRoutine") + 1), each.rows) << each.what;
+    }
+    // JSON names the old routine of a renamed row only.
+    const RunResult json = run_with_old({"-json", "-diff=old.dbg"}, build(0x1000, cases[1].old_routines, 0x300),
+                                        build(0x1000, cases[1].new_routines, 0x300));
+    EXPECT_EQ(json.out.substr(json.out.find("\"routines\":")),
+              "\"routines\":[{\"name\":\"nameless_obj__2.after\",\"old\":12,\"new\":null,\"change\":-12},"
+              "{\"name\":\"nameless_obj__2.before\",\"old\":40,\"new\":44,\"change\":4,"
+              "\"old_name\":\"nameless_obj__3.before\"}]}\n");
+}

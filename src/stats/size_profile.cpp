@@ -13,7 +13,10 @@
 
 namespace {
 
-constexpr std::size_t routine_keys_size = sizeof(std::uint64_t) * word_count;
+constexpr std::size_t routine_keys_size = sizeof(std::uint64_t) * 2 * word_count;  // and the shapes
+
+// What the compiler names an unnamed object, followed by its number.
+constexpr std::string_view nameless_object = "nameless_obj__";
 
 constexpr std::string_view names_not_kept = "Couldn't keep the names read from a pipe in a temporary file";
 
@@ -46,6 +49,8 @@ struct RoutineNames : ModelOnly {
             Name scratch;
             profile.routine_keys[routine.number] =
                 name_hash(name.empty() ? nameless_key(routine.number, scratch) : name);
+            if (const std::string_view shape = numbered_shape(name, scratch); !shape.empty())
+                profile.routine_shapes[routine.number] = name_hash(shape) | 1;
         }
     }
 };
@@ -117,6 +122,7 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
         file.fail(names_not_kept);
     if (compared && (profile->routine_keys = static_cast<std::uint64_t*>(map_table(routine_keys_size))) == nullptr)
         file.fail(out_of_memory);
+    if (compared) profile->routine_shapes = profile->routine_keys + word_count;
     if (profile->kept_names == nullptr && profile->routine_keys == nullptr) {
         ModelOnly nothing_beside;
         read_game_model(file, *profile->model, nothing_beside);
@@ -130,6 +136,19 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
     sort_files(*profile);
     profile->story = story_size_of(*profile->model);
     return profile;
+}
+
+std::string_view numbered_shape(std::string_view name, Name& scratch) {
+    if (!name.starts_with(nameless_object)) return {};
+    std::size_t digits = nameless_object.size();
+    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+    if (digits == nameless_object.size()) return {};
+    scratch.assign(nameless_object);
+    const std::string_view rest = name.substr(digits);
+    std::memcpy(scratch.text + scratch.size, rest.data(), rest.size());
+    scratch.size = static_cast<std::uint8_t>(scratch.size + rest.size());
+    scratch.text[scratch.size] = '\0';
+    return scratch.view();
 }
 
 std::uint64_t name_hash(std::string_view text) {

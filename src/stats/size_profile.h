@@ -4,7 +4,8 @@
 // its Routine record when the report shows it. Only a file that cannot be
 // read twice (a pipe) has its routines' names kept, in a temporary file.
 // A build compared with another keeps a hash of each routine's name, which
-// the routines are matched by, and is opened again by its path to read names.
+// the routines are matched by, and is opened again by its path to read names;
+// of a name that holds a number the compiler made, the hash of its shape.
 #pragma once
 
 #include <cstddef>
@@ -47,8 +48,11 @@ struct SizeProfile {
     DebugFile* file;
     KeptNames* kept_names;  // null when names are read again from the file
     // A build compared with another: the hash of each routine's key
-    // (routine_key), by which the routines of the two builds are matched.
+    // (routine_key), by which the routines of the two builds are matched,
+    // and of each numbered routine's numbered_shape, with its low bit set,
+    // which is 0 for the others. Both in one mapping.
     std::uint64_t* routine_keys;
+    std::uint64_t* routine_shapes;
 
     int measured_count;  // routines with an end not below their start
     std::uint32_t without_end;
@@ -96,6 +100,14 @@ std::string_view routine_name(const SizeProfile& profile, unsigned number, Name&
 // What a routine is matched by in another build: its name, or
 // "(routine N)" when it has none.
 std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& scratch);
+
+// A name that holds a number the compiler made, which one deleted object
+// changes in every later name: a routine of an unnamed object
+// ("nameless_obj__237.before", or "nameless_obj__237" itself) is named after
+// the object's number. Its shape is the name without that number
+// ("nameless_obj__.before"), written into `scratch`; empty for other names.
+std::string_view numbered_shape(std::string_view name, Name& scratch);
+inline bool is_numbered(const SizeProfile& profile, unsigned number) { return profile.routine_shapes[number] != 0; }
 
 // The hash that names are matched by between builds (64-bit FNV-1a: two
 // names of 65,536 a build share one with odds of about 2^-30).

@@ -3,6 +3,7 @@
 // goes through its parts in the order both forms list them, a table a part.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -141,8 +142,9 @@ void put_routines(const Report& r, const SizeProfile& p) {
             const Cell name = routine_name(p, number, name_scratch);
             const Cell path = cell::path(*p.model, routine.file, path_scratch);
             const std::uint64_t bytes = code_bytes_of(routine);
-            visit({number, name, bytes, cell::percent(bytes, p.code_bytes), name, cell::place(path.known ? path.text : "??", routine.line),
-                   routine.file, path, routine.line, routine.character, routine.start});
+            visit({number, name, bytes, cell::percent(bytes, p.code_bytes), name,
+                   cell::place(path.known ? path.text : "??", routine.line), routine.file, path, routine.line,
+                   routine.character, routine.start});
         }
     });
 }
@@ -196,29 +198,38 @@ void put_record_changes(const Report& r, const GameModel& old_model, const GameM
 
 template <typename Visit>
 void visit_changed(Visit& visit, const SizeRow& row) {
-    const Cell note = row.in_old && row.in_new ? Cell{} : Cell{row.in_old ? "removed" : "added"};
-    visit(
-        {row.name, Cell{row.old_bytes, row.in_old}, Cell{row.new_bytes, row.in_new}, cell::change(row.change()), note});
+    Cell note = row.in_old && row.in_new ? Cell{} : Cell{row.in_old ? "removed" : "added"};
+    Cell old_name;
+    char was[4 + string_field_capacity] = "was ";
+    if (!row.old_name.empty()) {
+        old_name = row.old_name;
+        std::memcpy(was + 4, row.old_name.data(), row.old_name.size());
+        note = std::string_view(was, 4 + row.old_name.size());
+    }
+    visit({row.name, Cell{row.old_bytes, row.in_old}, Cell{row.new_bytes, row.in_new}, cell::change(row.change()), note,
+           old_name});
 }
 
 // A part's changed rows: in JSON all; in the text the first, kept with their
 // names, as the columns are measured before they are written.
 void put_part(const Report& r, std::string_view title, std::string_view member, SizeChanges& changes,
               PartChanges& part) {
-    const Column columns[] = {
-        {title, "name", Align::Left}, {"old", "old"}, {"new", "new"}, {"change", "change"}, {"", "", Align::Left}};
+    const Column columns[] = {{title, "name", Align::Left}, {"old", "old"},        {"new", "new"},
+                              {"change", "change"},         {"", "", Align::Left}, {"", "old_name", Align::JsonOnly}};
     if (!r.in_text())
         return r.table(member, columns, [&](auto visit) {
             for_each_row(changes, part, part.count, [&](const SizeRow& row) { visit_changed(visit, row); });
         });
     if (part.count == 0) return r.text(Text{title}, ": no changes\n");
     SizeRow rows[changes_shown];
-    Name names[changes_shown];
+    Name names[changes_shown], old_names[changes_shown];
     int shown = 0;
     for_each_row(changes, part, changes_shown, [&](const SizeRow& row) {
         names[shown].assign(row.name);
+        old_names[shown].assign(row.old_name);
         rows[shown] = row;
         rows[shown].name = names[shown].view();
+        rows[shown].old_name = old_names[shown].view();
         ++shown;
     });
     r.table(member, columns, [&](auto visit) {
