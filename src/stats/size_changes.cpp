@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "stats/report_table.h"
@@ -143,6 +144,7 @@ struct ByFile {
     std::uint16_t routine[word_count];
     std::uint16_t place[word_count];  // of each routine number in `routine`
     int start[file_number_count + 1];
+    bool has_numbered[file_number_count];
 };
 
 // The tables of the pairing, bounded by the format, allocated once.
@@ -172,6 +174,7 @@ void group_by_file(const SizeProfile& profile, ByFile& by_file) {
         if (!is_measured(routine)) continue;
         by_file.place[number] = static_cast<std::uint16_t>(next[routine.file]);
         by_file.routine[next[routine.file]++] = number;
+        by_file.has_numbered[routine.file] |= is_numbered(profile, number);
     }
 }
 
@@ -272,10 +275,14 @@ void pair_in_file(RowsOut& out, Pairing& pairing, int old_file, int new_file) {
     for (int place = old_start; place < old_end; ++place) {
         const int partner = pairing.partner[place];
         if (partner < new_start || partner >= new_end) continue;
-        const std::uint16_t* const end = std::lower_bound(
-            pairing.run_end, pairing.run_end + length, partner,
-            [&pairing](unsigned anchor, int new_place) { return pairing.partner[anchor] < new_place; });
-        const auto k = static_cast<int>(end - pairing.run_end);
+        // Anchors mostly stand in order: each one then makes the run longer.
+        int k = length;
+        if (length > 0 && pairing.partner[pairing.run_end[length - 1]] > partner)
+            k = static_cast<int>(std::lower_bound(pairing.run_end, pairing.run_end + length, partner,
+                                                  [&pairing](unsigned anchor, int new_place) {
+                                                      return pairing.partner[anchor] < new_place;
+                                                  }) -
+                                 pairing.run_end);
         if (k > 0) pairing.previous[place] = pairing.run_end[k - 1];
         pairing.run_end[k] = static_cast<std::uint16_t>(place);
         length = std::max(length, k + 1);
@@ -310,20 +317,18 @@ void pair_numbered(RowsOut& out, Pairing& pairing) {
         pairing.new_file_paired[row.new_index] = true;
     });
     const SizeProfile &old_profile = *out.changes.old_profile, &new_profile = *out.changes.new_profile;
+    const ByFile &old_build = pairing.build[0], &new_build = pairing.build[1];
     for (int file = 0; file < file_number_count; ++file) {
-        const ByFile& old_build = pairing.build[0];
-        if (pairing.file_partner[file] >= 0) {
-            pair_in_file(out, pairing, file, pairing.file_partner[file]);
-            continue;
+        const int partner = pairing.file_partner[file];
+        if (partner >= 0 && (old_build.has_numbered[file] || new_build.has_numbered[partner])) {
+            pair_in_file(out, pairing, file, partner);
+        } else if (partner < 0 && old_build.has_numbered[file]) {
+            for (int place = old_build.start[file]; place < old_build.start[file + 1]; ++place)
+                if (is_numbered(old_profile, old_build.routine[place])) out.removed(old_build.routine[place]);
         }
-        for (int place = old_build.start[file]; place < old_build.start[file + 1]; ++place)
-            if (is_numbered(old_profile, old_build.routine[place])) out.removed(old_build.routine[place]);
-    }
-    for (int file = 0; file < file_number_count; ++file) {
-        const ByFile& new_build = pairing.build[1];
-        if (pairing.new_file_paired[file]) continue;
-        for (int place = new_build.start[file]; place < new_build.start[file + 1]; ++place)
-            if (is_numbered(new_profile, new_build.routine[place])) out.added(new_build.routine[place]);
+        if (!pairing.new_file_paired[file] && new_build.has_numbered[file])
+            for (int place = new_build.start[file]; place < new_build.start[file + 1]; ++place)
+                if (is_numbered(new_profile, new_build.routine[place])) out.added(new_build.routine[place]);
     }
 }
 
@@ -333,7 +338,8 @@ PartChanges match(const SizeChanges& changes, Part part, ChangedRow* rows) {
     if (part != Part::Routines) {
         walk_by_key(changes, part, [&out](const ChangedRow& row) { out.add(row); });
     } else {
-        auto* pairing = static_cast<Pairing*>(allocate_table(sizeof(Pairing)));
+        Pairing* const pairing = new_table<Pairing>();
+        if (pairing == nullptr) throw std::bad_alloc();
         group_by_file(*changes.old_profile, pairing->build[0]);
         group_by_file(*changes.new_profile, pairing->build[1]);
         for (int& partner : pairing->partner) partner = -1;
@@ -343,7 +349,7 @@ PartChanges match(const SizeChanges& changes, Part part, ChangedRow* rows) {
                 pairing->partner[pairing->build[0].place[row.old_index]] = pairing->build[1].place[row.new_index];
         });
         pair_numbered(out, *pairing);
-        std::free(pairing);
+        release_table(pairing);
     }
     std::sort(rows, rows + out.count, [&changes, part](const ChangedRow& x, const ChangedRow& y) {
         return magnitude(change_of(changes, part, x)) > magnitude(change_of(changes, part, y));

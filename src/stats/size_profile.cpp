@@ -31,6 +31,24 @@ std::string_view nameless_key(unsigned number, Name& scratch) {
     return scratch.view();
 }
 
+// A name that holds a number the compiler made, which one deleted object
+// changes in every later name: a routine of an unnamed object
+// ("nameless_obj__237.before", or "nameless_obj__237" itself) is named after
+// the object's number. Its shape is the name without that number
+// ("nameless_obj__.before"), written into `scratch`; empty for other names.
+std::string_view numbered_shape(std::string_view name, Name& scratch) {
+    if (!name.starts_with(nameless_object)) return {};
+    std::size_t digits = nameless_object.size();
+    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+    if (digits == nameless_object.size()) return {};
+    scratch.assign(nameless_object);
+    const std::string_view rest = name.substr(digits);
+    std::memcpy(scratch.text + scratch.size, rest.data(), rest.size());
+    scratch.size = static_cast<std::uint8_t>(scratch.size + rest.size());
+    scratch.text[scratch.size] = '\0';
+    return scratch.view();
+}
+
 // What the profile learns beside the model: each routine's name, kept from
 // a file read once only, hashed into the key of a build to compare.
 struct RoutineNames : ModelOnly {
@@ -136,19 +154,6 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
     sort_files(*profile);
     profile->story = story_size_of(*profile->model);
     return profile;
-}
-
-std::string_view numbered_shape(std::string_view name, Name& scratch) {
-    if (!name.starts_with(nameless_object)) return {};
-    std::size_t digits = nameless_object.size();
-    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
-    if (digits == nameless_object.size()) return {};
-    scratch.assign(nameless_object);
-    const std::string_view rest = name.substr(digits);
-    std::memcpy(scratch.text + scratch.size, rest.data(), rest.size());
-    scratch.size = static_cast<std::uint8_t>(scratch.size + rest.size());
-    scratch.text[scratch.size] = '\0';
-    return scratch.view();
 }
 
 std::uint64_t name_hash(std::string_view text) {

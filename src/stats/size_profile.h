@@ -49,8 +49,8 @@ struct SizeProfile {
     KeptNames* kept_names;  // null when names are read again from the file
     // A build compared with another: the hash of each routine's key
     // (routine_key), by which the routines of the two builds are matched,
-    // and of each numbered routine's numbered_shape, with its low bit set,
-    // which is 0 for the others. Both in one mapping.
+    // and of each numbered routine's shape (its name without the number),
+    // with its low bit set, which is 0 for the others. Both in one mapping.
     std::uint64_t* routine_keys;
     std::uint64_t* routine_shapes;
 
@@ -101,12 +101,8 @@ std::string_view routine_name(const SizeProfile& profile, unsigned number, Name&
 // "(routine N)" when it has none.
 std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& scratch);
 
-// A name that holds a number the compiler made, which one deleted object
-// changes in every later name: a routine of an unnamed object
-// ("nameless_obj__237.before", or "nameless_obj__237" itself) is named after
-// the object's number. Its shape is the name without that number
-// ("nameless_obj__.before"), written into `scratch`; empty for other names.
-std::string_view numbered_shape(std::string_view name, Name& scratch);
+// Whether a routine of a compared build is named after a number the
+// compiler made (an unnamed object's: "nameless_obj__237.before").
 inline bool is_numbered(const SizeProfile& profile, unsigned number) { return profile.routine_shapes[number] != 0; }
 
 // The hash that names are matched by between builds (64-bit FNV-1a: two
