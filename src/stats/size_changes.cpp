@@ -110,13 +110,14 @@ int entries_by_key(Part part, const SizeProfile& profile, std::uint16_t* indices
 // `visit(row)` for each: of both builds where their keys match, else of one.
 template <typename Visit>
 void walk_by_key(const SizeChanges& changes, Part part, Visit visit) {
-    auto* indices = static_cast<std::uint16_t*>(allocate_table(sizeof(std::uint16_t) * 2 * word_count));
+    const std::size_t room = part == Part::Routines ? word_count : memory_map_capacity;  // of entries a build
+    auto* indices = static_cast<std::uint16_t*>(allocate_table(sizeof(std::uint16_t) * 2 * room));
     std::uint64_t old_room[memory_map_capacity], new_room[memory_map_capacity];
     const std::uint64_t *old_keys, *new_keys;
-    const std::uint16_t *a = indices, *b = indices + word_count;
+    const std::uint16_t *a = indices, *b = indices + room;
     const std::uint16_t* const a_end = a + entries_by_key(part, *changes.old_profile, indices, old_keys, old_room);
     const std::uint16_t* const b_end =
-        b + entries_by_key(part, *changes.new_profile, indices + word_count, new_keys, new_room);
+        b + entries_by_key(part, *changes.new_profile, indices + room, new_keys, new_room);
     while (a != a_end || b != b_end) {
         if (b == b_end || (a != a_end && old_keys[*a] < new_keys[*b]))
             visit(ChangedRow{*a++, 0, true, false});
@@ -142,23 +143,20 @@ constexpr int gap_cells = 1 << 16;
 // A build's measured routines grouped by source file, in file order.
 struct ByFile {
     std::uint16_t routine[word_count];
-    std::uint16_t place[word_count];  // of each routine number in `routine`
     int start[file_number_count + 1];
-    bool has_numbered[file_number_count];
 };
 
-// The tables of the pairing, bounded by the format, allocated once.
+// The tables of the pairing, bounded by the format, mapped once.
 struct Pairing {
     ByFile build[2];                      // old, new
-    int file_partner[file_number_count];  // an old file's new file number by path, or -1
+    int file_partner[file_number_count];  // an old file's new file by path, or -1
     bool new_file_paired[file_number_count];
-    int partner[word_count];  // of an old place: the new place of the routine of its name, or -1
-    // The longest run of anchors: the last anchor of the best run of each
-    // length so far, and of each anchor the one before it in its run.
+    std::uint32_t named_partner[word_count];  // of an old routine: 1 + the new routine of its name, or 0
+    // The longest run of anchors (old places): the last of the best run of
+    // each length so far, and of each anchor the one before it in its run.
     std::uint16_t run_end[word_count];
     std::uint16_t previous[word_count];
-    std::uint16_t gap[2][word_count];  // the numbered routines between two anchors
-    std::uint16_t best[gap_cells];     // of each pair of gap suffixes: pairs, those of one size counting twice
+    std::uint16_t best[gap_cells];  // of each pair of gap suffixes: pairs, those of one size counting twice
 };
 
 void group_by_file(const SizeProfile& profile, ByFile& by_file) {
@@ -172,9 +170,7 @@ void group_by_file(const SizeProfile& profile, ByFile& by_file) {
         const std::uint16_t number = routines.in_file_order[i];
         const RoutineSpan& routine = routines.span[number];
         if (!is_measured(routine)) continue;
-        by_file.place[number] = static_cast<std::uint16_t>(next[routine.file]);
         by_file.routine[next[routine.file]++] = number;
-        by_file.has_numbered[routine.file] |= is_numbered(profile, number);
     }
 }
 
@@ -205,18 +201,15 @@ unsigned pair_worth(const SizeChanges& changes, unsigned old_number, unsigned ne
            (code_bytes_of(a.model->routines.span[old_number]) == code_bytes_of(b.model->routines.span[new_number]));
 }
 
-// Aligns the numbered routines of one gap (`old_count` old, `new_count` new, in
-// pairing.gap): the common ends of one shape and size, then the rest in
-// full as a diff does where it is small enough, else in order within each shape.
-void align_gap(RowsOut& out, Pairing& pairing, int old_count, int new_count) {
+// Aligns the numbered routines of one gap, `m` old ones at `a` and `n` new
+// ones at `b`: the common ends of one shape and size, then the rest in full
+// as a diff does where `best` holds it, else in order within each shape.
+void align_gap(RowsOut& out, std::uint16_t* best, std::uint16_t* a, int m, std::uint16_t* b, int n) {
     const SizeChanges& changes = out.changes;
-    std::uint16_t *a = pairing.gap[0], *b = pairing.gap[1];
-    int m = old_count, n = new_count;
     for (; m > 0 && n > 0 && pair_worth(changes, a[0], b[0]) == 2; --m, --n) out.paired(*a++, *b++);
     for (; m > 0 && n > 0 && pair_worth(changes, a[m - 1], b[n - 1]) == 2; --m, --n) out.paired(a[m - 1], b[n - 1]);
     if ((m + 1) * (n + 1) <= gap_cells) {
         const int width = n + 1;
-        std::uint16_t* best = pairing.best;
         auto at = [best, width](int i, int j) -> std::uint16_t& { return best[i * width + j]; };
         for (int i = m; i >= 0; --i)
             for (int j = n; j >= 0; --j) {
@@ -267,24 +260,32 @@ void align_gap(RowsOut& out, Pairing& pairing, int old_count, int new_count) {
 
 // Pairs the numbered routines of an old file with those of its new file.
 void pair_in_file(RowsOut& out, Pairing& pairing, int old_file, int new_file) {
-    const ByFile &old_build = pairing.build[0], &new_build = pairing.build[1];
+    ByFile &old_build = pairing.build[0], &new_build = pairing.build[1];
     const int old_start = old_build.start[old_file], old_end = old_build.start[old_file + 1];
     const int new_start = new_build.start[new_file], new_end = new_build.start[new_file + 1];
+    const RoutineSpan* new_spans = out.changes.new_profile->model->routines.span;
+    // An old place's anchor: the new routine of its name in the new file, or -1.
+    auto anchor_of = [&](int place) {
+        const std::uint32_t partner = pairing.named_partner[old_build.routine[place]];
+        return partner != 0 && new_spans[partner - 1].file == new_file ? static_cast<int>(partner - 1) : -1;
+    };
+    auto new_order = [&](unsigned place) -> unsigned { return new_spans[anchor_of(static_cast<int>(place))].order; };
     // The longest run of anchors in the same order in both (patience sorting).
     int length = 0;
+    unsigned last_order = 0;  // of the run's last anchor
     for (int place = old_start; place < old_end; ++place) {
-        const int partner = pairing.partner[place];
-        if (partner < new_start || partner >= new_end) continue;
+        const int anchor = anchor_of(place);
+        if (anchor < 0) continue;
+        const unsigned order = new_spans[anchor].order;
         // Anchors mostly stand in order: each one then makes the run longer.
         int k = length;
-        if (length > 0 && pairing.partner[pairing.run_end[length - 1]] > partner)
-            k = static_cast<int>(std::lower_bound(pairing.run_end, pairing.run_end + length, partner,
-                                                  [&pairing](unsigned anchor, int new_place) {
-                                                      return pairing.partner[anchor] < new_place;
-                                                  }) -
+        if (length > 0 && last_order > order)
+            k = static_cast<int>(std::lower_bound(pairing.run_end, pairing.run_end + length, order,
+                                                  [&](unsigned end, unsigned of) { return new_order(end) < of; }) -
                                  pairing.run_end);
         if (k > 0) pairing.previous[place] = pairing.run_end[k - 1];
         pairing.run_end[k] = static_cast<std::uint16_t>(place);
+        if (k >= length - 1) last_order = order;
         length = std::max(length, k + 1);
     }
     // The run in order, over the ends no longer needed.
@@ -294,15 +295,17 @@ void pair_in_file(RowsOut& out, Pairing& pairing, int old_file, int new_file) {
     int old_place = old_start, new_place = new_start;
     for (int k = 0; k <= length; ++k) {
         const int old_anchor = k < length ? pairing.run_end[k] : old_end;
-        const int new_anchor = k < length ? pairing.partner[old_anchor] : new_end;
+        const int new_anchor = k < length ? anchor_of(old_anchor) : -1;
+        // The numbered routines of the gap, moved to its start: its places are not read again.
+        std::uint16_t *old_gap = old_build.routine + old_place, *new_gap = new_build.routine + new_place;
         int old_count = 0, new_count = 0;
         for (; old_place < old_anchor; ++old_place)
             if (is_numbered(old_profile, old_build.routine[old_place]))
-                pairing.gap[0][old_count++] = old_build.routine[old_place];
-        for (; new_place < new_anchor; ++new_place)
+                old_gap[old_count++] = old_build.routine[old_place];
+        for (; new_place < new_end && new_build.routine[new_place] != new_anchor; ++new_place)
             if (is_numbered(new_profile, new_build.routine[new_place]))
-                pairing.gap[1][new_count++] = new_build.routine[new_place];
-        if (old_count + new_count != 0) align_gap(out, pairing, old_count, new_count);
+                new_gap[new_count++] = new_build.routine[new_place];
+        if (old_count + new_count != 0) align_gap(out, pairing.best, old_gap, old_count, new_gap, new_count);
         ++old_place;
         ++new_place;
     }
@@ -318,15 +321,18 @@ void pair_numbered(RowsOut& out, Pairing& pairing) {
     });
     const SizeProfile &old_profile = *out.changes.old_profile, &new_profile = *out.changes.new_profile;
     const ByFile &old_build = pairing.build[0], &new_build = pairing.build[1];
+    auto has_numbered = [](const SizeProfile& profile, int file) {
+        return (profile.files_with_numbered[file / 64] >> file % 64 & 1) != 0;
+    };
     for (int file = 0; file < file_number_count; ++file) {
         const int partner = pairing.file_partner[file];
-        if (partner >= 0 && (old_build.has_numbered[file] || new_build.has_numbered[partner])) {
+        if (partner >= 0 && (has_numbered(old_profile, file) || has_numbered(new_profile, partner))) {
             pair_in_file(out, pairing, file, partner);
-        } else if (partner < 0 && old_build.has_numbered[file]) {
+        } else if (partner < 0 && has_numbered(old_profile, file)) {
             for (int place = old_build.start[file]; place < old_build.start[file + 1]; ++place)
                 if (is_numbered(old_profile, old_build.routine[place])) out.removed(old_build.routine[place]);
         }
-        if (!pairing.new_file_paired[file] && new_build.has_numbered[file])
+        if (!pairing.new_file_paired[file] && has_numbered(new_profile, file))
             for (int place = new_build.start[file]; place < new_build.start[file + 1]; ++place)
                 if (is_numbered(new_profile, new_build.routine[place])) out.added(new_build.routine[place]);
     }
@@ -335,18 +341,19 @@ void pair_numbered(RowsOut& out, Pairing& pairing) {
 // The changed rows of a part, largest change first; those of one change in no order yet.
 PartChanges match(const SizeChanges& changes, Part part, ChangedRow* rows) {
     RowsOut out{changes, part, rows, 0};
-    if (part != Part::Routines) {
+    bool numbered = false;  // a routine of either build
+    for (int i = 0; part == Part::Routines && i < file_number_count / 64; ++i)
+        numbered |= (changes.old_profile->files_with_numbered[i] | changes.new_profile->files_with_numbered[i]) != 0;
+    if (!numbered) {
         walk_by_key(changes, part, [&out](const ChangedRow& row) { out.add(row); });
     } else {
         Pairing* const pairing = new_table<Pairing>();
         if (pairing == nullptr) throw std::bad_alloc();
         group_by_file(*changes.old_profile, pairing->build[0]);
         group_by_file(*changes.new_profile, pairing->build[1]);
-        for (int& partner : pairing->partner) partner = -1;
         walk_by_key(changes, part, [&out, pairing](const ChangedRow& row) {
             out.add(row);
-            if (row.in_old && row.in_new)
-                pairing->partner[pairing->build[0].place[row.old_index]] = pairing->build[1].place[row.new_index];
+            if (row.in_old && row.in_new) pairing->named_partner[row.old_index] = 1u + row.new_index;
         });
         pair_numbered(out, *pairing);
         release_table(pairing);

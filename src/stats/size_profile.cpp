@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr std::size_t routine_keys_size = sizeof(std::uint64_t) * 2 * word_count;  // and the shapes
+// The keys, the shapes and the bits of the numbered routines.
+constexpr std::size_t routine_keys_size = sizeof(std::uint64_t) * (2 * word_count + word_count / 64);
 
 // What the compiler names an unnamed object, followed by its number.
 constexpr std::string_view nameless_object = "nameless_obj__";
@@ -67,8 +68,11 @@ struct RoutineNames : ModelOnly {
             Name scratch;
             profile.routine_keys[routine.number] =
                 name_hash(name.empty() ? nameless_key(routine.number, scratch) : name);
-            if (const std::string_view shape = numbered_shape(name, scratch); !shape.empty())
-                profile.routine_shapes[routine.number] = name_hash(shape) | 1;
+            if (const std::string_view shape = numbered_shape(name, scratch); !shape.empty()) {
+                profile.routine_shapes[routine.number] = name_hash(shape);
+                profile.numbered[routine.number / 64] |= std::uint64_t{1} << routine.number % 64;
+                profile.files_with_numbered[routine.at.file / 64] |= std::uint64_t{1} << routine.at.file % 64;
+            }
         }
     }
 };
@@ -140,7 +144,10 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
         file.fail(names_not_kept);
     if (compared && (profile->routine_keys = static_cast<std::uint64_t*>(map_table(routine_keys_size))) == nullptr)
         file.fail(out_of_memory);
-    if (compared) profile->routine_shapes = profile->routine_keys + word_count;
+    if (compared) {
+        profile->routine_shapes = profile->routine_keys + word_count;
+        profile->numbered = profile->routine_shapes + word_count;
+    }
     if (profile->kept_names == nullptr && profile->routine_keys == nullptr) {
         ModelOnly nothing_beside;
         read_game_model(file, *profile->model, nothing_beside);

@@ -48,11 +48,13 @@ struct SizeProfile {
     DebugFile* file;
     KeptNames* kept_names;  // null when names are read again from the file
     // A build compared with another: the hash of each routine's key
-    // (routine_key), by which the routines of the two builds are matched,
-    // and of each numbered routine's shape (its name without the number),
-    // with its low bit set, which is 0 for the others. Both in one mapping.
+    // (routine_key), by which the routines of the two builds are matched;
+    // of those named after a number the compiler made, a bit each and the
+    // hash of each one's shape (its name without the number). One mapping.
     std::uint64_t* routine_keys;
     std::uint64_t* routine_shapes;
+    std::uint64_t* numbered;
+    std::uint64_t files_with_numbered[file_number_count / 64];  // a bit each
 
     int measured_count;  // routines with an end not below their start
     std::uint32_t without_end;
@@ -103,7 +105,9 @@ std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& 
 
 // Whether a routine of a compared build is named after a number the
 // compiler made (an unnamed object's: "nameless_obj__237.before").
-inline bool is_numbered(const SizeProfile& profile, unsigned number) { return profile.routine_shapes[number] != 0; }
+inline bool is_numbered(const SizeProfile& profile, unsigned number) {
+    return (profile.numbered[number / 64] >> number % 64 & 1) != 0;
+}
 
 // The hash that names are matched by between builds (64-bit FNV-1a: two
 // names of 65,536 a build share one with odds of about 2^-30).
