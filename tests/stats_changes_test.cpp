@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "run_vardex.h"
 
@@ -213,107 +214,78 @@ TEST(StatsChanges, PictureEscapesNamesAndColoursRoutinesByTheirChange) {
 }
 
 TEST(StatsChanges, RoutinesNamedAfterAnObjectsNumberPairedByTheirPlace) {
-    auto n = [](unsigned object, std::string_view property) {
-        return "nameless_obj__" + std::to_string(object) + std::string(property);
+    // A build's routines from "NAME BYTES ..." in file order: "#237.before" is
+    // "nameless_obj__237.before"; those after "|" stand in the second file.
+    auto routines = [](const std::string& text) {
+        std::vector<BuiltRoutine> list;
+        std::istringstream in(text);
+        unsigned file = 1;
+        for (std::string name; in >> name;) {
+            if (name == "|") {
+                file = 2;
+                continue;
+            }
+            unsigned long bytes = 0;
+            in >> bytes;
+            if (name[0] == '#') name.replace(0, 1, "nameless_obj__");
+            list.push_back({static_cast<unsigned>(list.size() + 1), file, name, bytes});
+        }
+        return list;
     };
     // A gap too large to align in full: 300 objects of a property each, the
     // 150th deleted, between two routines that grew.
-    std::vector<BuiltRoutine> many_old, many_new;
-    for (unsigned i = 0; i <= 301; ++i) {
-        const std::string property = i == 0 ? ".first" : i == 301 ? ".last" : ".p" + std::to_string(i);
-        const unsigned long bytes = 10 + i % 13 + (i == 0 || i == 301);
-        many_old.push_back({i + 1, 1, n(i, property), bytes - (i == 0 || i == 301)});
-        if (i != 150) many_new.push_back({i + 1, 1, n(i < 150 ? i : i - 1, property), bytes});
+    std::string many_old = "#0.first 10", many_new = "#0.first 11";
+    for (unsigned i = 1; i <= 300; ++i) {
+        const std::string property = ".p" + std::to_string(i) + " " + std::to_string(10 + i % 13);
+        many_old += " #" + std::to_string(i) + property;
+        if (i != 150) many_new += " #" + std::to_string(i < 150 ? i : i - 1) + property;
     }
+    many_old += " #301.last 12";
+    many_new += " #300.last 13";
     struct Case {
         const char* what;
-        std::vector<BuiltRoutine> old_routines;
-        std::vector<BuiltRoutine> new_routines;
+        std::string old_routines;
+        std::string new_routines;
         std::string rows;  // the routines' part of the text
     };
     const Case cases[] = {
         {"the issue's example: one object and one routine deleted, 3 rows, not 11",
-         {{1, 1, "Initialise", 50},
-          {2, 1, n(235, ".before"), 40},
-          {3, 1, n(236, ".before"), 32},
-          {4, 1, n(237, ".before"), 36},
-          {5, 1, n(237, ".after"), 28},
-          {6, 1, n(238, ".before"), 44},
-          {7, 1, n(239, ".before"), 30},
-          {8, 1, n(239, ".each_turn"), 18},
-          {9, 1, n(240, ".before"), 26},
-          {10, 1, "ScoreTable", 164},
-          {11, 1, "Parse", 200}},
-         {{1, 1, "Initialise", 50},
-          {2, 1, n(235, ".before"), 40},
-          {3, 1, n(236, ".before"), 36},
-          {4, 1, n(236, ".after"), 28},
-          {5, 1, n(237, ".before"), 44},
-          {6, 1, n(238, ".before"), 30},
-          {7, 1, n(238, ".each_turn"), 18},
-          {8, 1, n(239, ".before"), 26},
-          {9, 1, "Parse", 212}},
+         "Initialise 50 #235.before 40 #236.before 32 #237.before 36 #237.after 28 #238.before 44 #239.before 30 "
+         "#239.each_turn 18 #240.before 26 ScoreTable 164 Parse 200",
+         "Initialise 50 #235.before 40 #236.before 36 #236.after 28 #237.before 44 #238.before 30 "
+         "#238.each_turn 18 #239.before 26 Parse 212",
          "Routine                   old  new  change\n"
          "ScoreTable                164    -    -164  removed\n"
          "nameless_obj__236.before   32    -     -32  removed\n"
          "Parse                     200  212     +12\n"},
         {"one deleted, the next renumbered and grown; the object's own routine too",
-         {{1, 1, "Main", 10},
-          {2, 1, n(1, ""), 8},
-          {3, 1, n(2, ".after"), 12},
-          {4, 1, n(3, ".before"), 40},
-          {5, 1, n(4, ""), 6}},
-         {{1, 1, "Main", 10}, {2, 1, n(1, ""), 8}, {4, 1, n(2, ".before"), 44}, {5, 1, n(3, ""), 6}},
+         "Main 10 #1 8 #2.after 12 #3.before 40 #4 6", "Main 10 #1 8 #2.before 44 #3 6",
          "Routine                 old  new  change\n"
          "nameless_obj__2.after    12    -     -12  removed\n"
          "nameless_obj__2.before   40   44      +4  was nameless_obj__3.before\n"},
-        {"one added before two others",
-         {{1, 1, "Main", 10}, {2, 1, n(7, ".before"), 20}, {3, 1, n(8, ".before"), 30}, {4, 1, "Last", 5}},
-         {{1, 1, "Main", 10},
-          {2, 1, n(7, ".before"), 16},
-          {3, 1, n(8, ".before"), 20},
-          {4, 1, n(9, ".before"), 30},
-          {5, 1, "Last", 5}},
+        {"one added before two others", "Main 10 #7.before 20 #8.before 30 Last 5",
+         "Main 10 #7.before 16 #8.before 20 #9.before 30 Last 5",
          "Routine                 old  new  change\n"
          "nameless_obj__7.before    -   16     +16  added\n"},
         {"two files: a deletion in the first renumbers the second's",
-         {{1, 1, "Main", 10},
-          {2, 1, n(1, ".before"), 20},
-          {3, 1, n(2, ".before"), 30},
-          {4, 2, "Lib", 5},
-          {5, 2, n(3, ".before"), 40},
-          {6, 2, n(4, ".after"), 50}},
-         {{1, 1, "Main", 10},
-          {3, 1, n(1, ".before"), 30},
-          {4, 2, "Lib", 5},
-          {5, 2, n(2, ".before"), 40},
-          {6, 2, n(3, ".after"), 56}},
+         "Main 10 #1.before 20 #2.before 30 | Lib 5 #3.before 40 #4.after 50",
+         "Main 10 #1.before 30 | Lib 5 #2.before 40 #3.after 56",
          "Routine                 old  new  change\n"
          "nameless_obj__1.before   20    -     -20  removed\n"
          "nameless_obj__3.after    50   56      +6  was nameless_obj__4.after\n"},
         {"a moved routine breaks no alignment; a name with other digits is matched by name",
-         {{1, 1, "Parse", 5},
-          {2, 1, n(1, ".before"), 20},
-          {3, 1, "Room12", 10},
-          {4, 1, n(2, ".before"), 30},
-          {5, 1, n(3, ".before"), 40}},
-         {{2, 1, n(1, ".before"), 20}, {3, 1, "Room12", 11}, {4, 1, n(2, ".before"), 40}, {1, 1, "Parse", 5}},
+         "Parse 5 #1.before 20 Room12 10 #2.before 30 #3.before 40", "#1.before 20 Room12 11 #2.before 40 Parse 5",
          "Routine                 old  new  change\n"
          "nameless_obj__2.before   30    -     -30  removed\n"
          "Room12                   10   11      +1\n"},
-        {"a file without anchors, aligned by shape",
-         {{1, 2, n(5, ".before"), 20},
-          {2, 2, n(5, ".after"), 22},
-          {3, 2, n(6, ".life"), 24},
-          {4, 2, n(7, ".before"), 26},
-          {5, 2, n(7, ".after"), 28}},
-         {{1, 2, n(5, ".before"), 20},
-          {2, 2, n(5, ".after"), 22},
-          {4, 2, n(6, ".before"), 27},
-          {5, 2, n(6, ".after"), 28}},
+        {"a file without anchors, aligned by shape", "| #5.before 20 #5.after 22 #6.life 24 #7.before 26 #7.after 28",
+         "| #5.before 20 #5.after 22 #6.before 27 #6.after 28",
          "Routine                 old  new  change\n"
          "nameless_obj__6.life     24    -     -24  removed\n"
          "nameless_obj__6.before   26   27      +1  was nameless_obj__7.before\n"},
+        {"a file of one build: its numbered routines added", "Main 10", "Main 10 | #9.before 20",
+         "Routine                 old  new  change\n"
+         "nameless_obj__9.before    -   20     +20  added\n"},
         {"a gap too large to align in full, paired in order within each shape", many_old, many_new,
          "Routine                 old  new  change\n"
          "nameless_obj__150.p150   17    -     -17  removed\n"
@@ -321,14 +293,16 @@ TEST(StatsChanges, RoutinesNamedAfterAnObjectsNumberPairedByTheirPlace) {
          "nameless_obj__300.last   12   13      +1  was nameless_obj__301.last\n"},
     };
     for (const Case& each : cases) {
-        const RunResult result = run_with_old({"-stats", "-diff=old.dbg"}, build(0x1000, each.old_routines, 0x300),
-                                              build(0x1000, each.new_routines, 0x300));
+        const RunResult result =
+            run_with_old({"-stats", "-diff=old.dbg"}, build(0x1000, routines(each.old_routines), 0x300),
+                         build(0x1000, routines(each.new_routines), 0x300));
         EXPECT_EQ(result.status, 0) << each.what;
         EXPECT_EQ(result.out.substr(result.out.find("\nRoutine") + 1), each.rows) << each.what;
     }
     // JSON names the old routine of a renamed row only.
-    const RunResult json = run_with_old({"-json", "-diff=old.dbg"}, build(0x1000, cases[1].old_routines, 0x300),
-                                        build(0x1000, cases[1].new_routines, 0x300));
+    const RunResult json =
+        run_with_old({"-json", "-diff=old.dbg"}, build(0x1000, routines(cases[1].old_routines), 0x300),
+                     build(0x1000, routines(cases[1].new_routines), 0x300));
     EXPECT_EQ(json.out.substr(json.out.find("\"routines\":")),
               "\"routines\":[{\"name\":\"nameless_obj__2.after\",\"old\":12,\"new\":null,\"change\":-12},"
               "{\"name\":\"nameless_obj__2.before\",\"old\":40,\"new\":44,\"change\":4,"

@@ -236,17 +236,10 @@ void align_gap(RowsOut& out, std::uint16_t* best, std::uint16_t* a, int m, std::
         return;
     }
     // Too large to align in full: the first of a shape with the first, and so on.
-    auto sort_by_shape = [](std::uint16_t* gap, int count, const SizeProfile& profile) {
-        std::sort(gap, gap + count, [&profile](unsigned x, unsigned y) {
-            const std::uint64_t x_shape = profile.routine_shapes[x], y_shape = profile.routine_shapes[y];
-            return x_shape != y_shape ? x_shape < y_shape
-                                      : profile.model->routines.span[x].order < profile.model->routines.span[y].order;
-        });
-    };
-    sort_by_shape(a, m, *changes.old_profile);
-    sort_by_shape(b, n, *changes.new_profile);
     const std::uint64_t *old_shapes = changes.old_profile->routine_shapes,
                         *new_shapes = changes.new_profile->routine_shapes;
+    std::stable_sort(a, a + m, [old_shapes](unsigned x, unsigned y) { return old_shapes[x] < old_shapes[y]; });
+    std::stable_sort(b, b + n, [new_shapes](unsigned x, unsigned y) { return new_shapes[x] < new_shapes[y]; });
     const std::uint16_t *a_end = a + m, *b_end = b + n;
     while (a != a_end || b != b_end) {
         if (b == b_end || (a != a_end && old_shapes[*a] < new_shapes[*b]))
@@ -258,11 +251,14 @@ void align_gap(RowsOut& out, std::uint16_t* best, std::uint16_t* a, int m, std::
     }
 }
 
-// Pairs the numbered routines of an old file with those of its new file.
+// Pairs the numbered routines of an old file with those of its new file;
+// -1 for a file of one build only.
 void pair_in_file(RowsOut& out, Pairing& pairing, int old_file, int new_file) {
     ByFile &old_build = pairing.build[0], &new_build = pairing.build[1];
-    const int old_start = old_build.start[old_file], old_end = old_build.start[old_file + 1];
-    const int new_start = new_build.start[new_file], new_end = new_build.start[new_file + 1];
+    const int old_start = old_file < 0 ? 0 : old_build.start[old_file];
+    const int old_end = old_file < 0 ? 0 : old_build.start[old_file + 1];
+    const int new_start = new_file < 0 ? 0 : new_build.start[new_file];
+    const int new_end = new_file < 0 ? 0 : new_build.start[new_file + 1];
     const RoutineSpan* new_spans = out.changes.new_profile->model->routines.span;
     // An old place's anchor: the new routine of its name in the new file, or -1.
     auto anchor_of = [&](int place) {
@@ -319,22 +315,15 @@ void pair_numbered(RowsOut& out, Pairing& pairing) {
         pairing.file_partner[row.old_index] = row.new_index;
         pairing.new_file_paired[row.new_index] = true;
     });
-    const SizeProfile &old_profile = *out.changes.old_profile, &new_profile = *out.changes.new_profile;
-    const ByFile &old_build = pairing.build[0], &new_build = pairing.build[1];
     auto has_numbered = [](const SizeProfile& profile, int file) {
-        return (profile.files_with_numbered[file / 64] >> file % 64 & 1) != 0;
+        return file >= 0 && (profile.files_with_numbered[file / 64] >> file % 64 & 1) != 0;
     };
+    const SizeProfile &old_profile = *out.changes.old_profile, &new_profile = *out.changes.new_profile;
     for (int file = 0; file < file_number_count; ++file) {
         const int partner = pairing.file_partner[file];
-        if (partner >= 0 && (has_numbered(old_profile, file) || has_numbered(new_profile, partner))) {
+        if (has_numbered(old_profile, file) || has_numbered(new_profile, partner))
             pair_in_file(out, pairing, file, partner);
-        } else if (partner < 0 && has_numbered(old_profile, file)) {
-            for (int place = old_build.start[file]; place < old_build.start[file + 1]; ++place)
-                if (is_numbered(old_profile, old_build.routine[place])) out.removed(old_build.routine[place]);
-        }
-        if (!pairing.new_file_paired[file] && has_numbered(new_profile, file))
-            for (int place = new_build.start[file]; place < new_build.start[file + 1]; ++place)
-                if (is_numbered(new_profile, new_build.routine[place])) out.added(new_build.routine[place]);
+        if (!pairing.new_file_paired[file] && has_numbered(new_profile, file)) pair_in_file(out, pairing, -1, file);
     }
 }
 
