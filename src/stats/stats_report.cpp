@@ -226,10 +226,12 @@ void put_part(const Report& r, std::string_view title, std::string_view member, 
     int shown = 0;
     for_each_row(changes, part, changes_shown, [&](const SizeRow& row) {
         names[shown].assign(row.name);
-        old_names[shown].assign(row.old_name);
         rows[shown] = row;
         rows[shown].name = names[shown].view();
-        rows[shown].old_name = old_names[shown].view();
+        if (!row.old_name.empty()) {
+            old_names[shown].assign(row.old_name);
+            rows[shown].old_name = old_names[shown].view();
+        }
         ++shown;
     });
     r.table(member, columns, [&](auto visit) {
