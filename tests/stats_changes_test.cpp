@@ -299,10 +299,10 @@ TEST(StatsChanges, RoutinesNamedAfterAnObjectsNumberPairedByTheirPlace) {
         EXPECT_EQ(result.status, 0) << each.what;
         EXPECT_EQ(result.out.substr(result.out.find("\nRoutine") + 1), each.rows) << each.what;
     }
-    // JSON names the old routine of a renamed row only.
+    // JSON names the old routine of a renamed row only, also from a pipe, whose names are kept.
     const RunResult json =
-        run_with_old({"-json", "-diff=old.dbg"}, build(0x1000, routines(cases[1].old_routines), 0x300),
-                     build(0x1000, routines(cases[1].new_routines), 0x300));
+        run_with_old({"-json", "-diff=/dev/stdin"}, build(0x1000, routines(cases[1].old_routines), 0x300),
+                     build(0x1000, routines(cases[1].new_routines), 0x300), true);
     EXPECT_EQ(json.out.substr(json.out.find("\"routines\":")),
               "\"routines\":[{\"name\":\"nameless_obj__2.after\",\"old\":12,\"new\":null,\"change\":-12},"
               "{\"name\":\"nameless_obj__2.before\",\"old\":40,\"new\":44,\"change\":4,"

@@ -1,6 +1,6 @@
 // Matching two builds' profiles part by part: each build's entries sorted by
 // the hash of their names (the first of each counting), then walked side by
-// side.
+// side; routines named after an unnamed object's number, by their place.
 #include "stats/size_changes.h"
 
 #include <algorithm>
@@ -208,7 +208,7 @@ void align_gap(RowsOut& out, std::uint16_t* best, std::uint16_t* a, int m, std::
     const SizeChanges& changes = out.changes;
     for (; m > 0 && n > 0 && pair_worth(changes, a[0], b[0]) == 2; --m, --n) out.paired(*a++, *b++);
     for (; m > 0 && n > 0 && pair_worth(changes, a[m - 1], b[n - 1]) == 2; --m, --n) out.paired(a[m - 1], b[n - 1]);
-    if ((m + 1) * (n + 1) <= gap_cells) {
+    if (std::int64_t{m + 1} * (n + 1) <= gap_cells) {
         const int width = n + 1;
         auto at = [best, width](int i, int j) -> std::uint16_t& { return best[i * width + j]; };
         for (int i = m; i >= 0; --i)
