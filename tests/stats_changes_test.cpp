@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "run_vardex.h"
 
@@ -339,4 +340,109 @@ TEST(StatsChanges, ManyRowsAreTheSameReadTwice) {
                       "1030 routines (1030 changed)\n"))
         << all;
     EXPECT_EQ(kept.substr(0, kept.find("6 more changes\n")), all.substr(0, all.find("r6 ")));
+}
+
+TEST(StatsChanges, RoutinesNamedAfterAnObjectsNumberPairedByTheirPlace) {
+    // A build's routines from "NAME BYTES ..." in file order: "#237.before" is
+    // "nameless_obj__237.before"; those after "|" stand in the second file.
+    auto routines = [](const std::string& text) {
+        std::vector<BuiltRoutine> list;
+        std::istringstream in(text);
+        unsigned file = 1;
+        for (std::string name; in >> name;) {
+            if (name == "|") {
+                file = 2;
+                continue;
+            }
+            unsigned long bytes = 0;
+            in >> bytes;
+            if (name[0] == '#') name.replace(0, 1, "nameless_obj__");
+            list.push_back({static_cast<unsigned>(list.size() + 1), file, name, bytes});
+        }
+        return list;
+    };
+    // A gap too large to align in full: 300 objects of a property each, the
+    // 150th deleted, between two routines that grew.
+    std::string many_old = "#0.first 10", many_new = "#0.first 11";
+    for (unsigned i = 1; i <= 300; ++i) {
+        const std::string property = ".p" + std::to_string(i) + " " + std::to_string(10 + i % 13);
+        many_old += " #" + std::to_string(i) + property;
+        if (i != 150) many_new += " #" + std::to_string(i < 150 ? i : i - 1) + property;
+    }
+    many_old += " #301.last 12";
+    many_new += " #300.last 13";
+    struct Case {
+        const char* what;
+        std::string old_routines;
+        std::string new_routines;
+        std::string rows;  // the routines' part of the text
+    };
+    const Case cases[] = {
+        {"the issue's example: one object and one routine deleted, 3 rows, not 11",
+         "Initialise 50 #235.before 40 #236.before 32 #237.before 36 #237.after 28 #238.before 44 #239.before 30 "
+         "#239.each_turn 18 #240.before 26 ScoreTable 164 Parse 200",
+         "Initialise 50 #235.before 40 #236.before 36 #236.after 28 #237.before 44 #238.before 30 "
+         "#238.each_turn 18 #239.before 26 Parse 212",
+         "Routine                   old  new  change  percent\n"
+         "ScoreTable                164    -    -164  -100.0%  removed\n"
+         "nameless_obj__236.before   32    -     -32  -100.0%  removed\n"
+         "Parse                     200  212     +12    +6.0%\n"
+         "Code: 668 -> 484 bytes (-184), 11 -> 9 routines (2 removed, 1 changed)\n"},
+        {"one deleted, the next renumbered and grown; the object's own routine too",
+         "Main 10 #1 8 #2.after 12 #3.before 40 #4 6", "Main 10 #1 8 #2.before 44 #3 6",
+         "Routine                 old  new  change  percent\n"
+         "nameless_obj__2.after    12    -     -12  -100.0%  removed\n"
+         "nameless_obj__2.before   40   44      +4   +10.0%  was nameless_obj__3.before\n"
+         "Code: 76 -> 68 bytes (-8), 5 -> 4 routines (1 removed, 1 changed)\n"},
+        {"one added before two others", "Main 10 #7.before 20 #8.before 30 Last 5",
+         "Main 10 #7.before 16 #8.before 20 #9.before 30 Last 5",
+         "Routine                 old  new  change  percent\n"
+         "nameless_obj__7.before    -   16     +16           added\n"
+         "Code: 65 -> 81 bytes (+16), 4 -> 5 routines (1 added)\n"},
+        {"two files: a deletion in the first renumbers the second's",
+         "Main 10 #1.before 20 #2.before 30 | Lib 5 #3.before 40 #4.after 50",
+         "Main 10 #1.before 30 | Lib 5 #2.before 40 #3.after 56",
+         "Routine                 old  new  change  percent\n"
+         "nameless_obj__1.before   20    -     -20  -100.0%  removed\n"
+         "nameless_obj__3.after    50   56      +6   +12.0%  was nameless_obj__4.after\n"
+         "Code: 155 -> 141 bytes (-14), 6 -> 5 routines (1 removed, 1 changed)\n"},
+        {"a moved routine breaks no alignment; a name with other digits is matched by name",
+         "Parse 5 #1.before 20 Room12 10 #2.before 30 #3.before 40", "#1.before 20 Room12 11 #2.before 40 Parse 5",
+         "Routine                 old  new  change  percent\n"
+         "nameless_obj__2.before   30    -     -30  -100.0%  removed\n"
+         "Room12                   10   11      +1   +10.0%\n"
+         "Code: 105 -> 76 bytes (-29), 5 -> 4 routines (1 removed, 1 changed)\n"},
+        {"a file without anchors, aligned by shape", "| #5.before 20 #5.after 22 #6.life 24 #7.before 26 #7.after 28",
+         "| #5.before 20 #5.after 22 #6.before 27 #6.after 28",
+         "Routine                 old  new  change  percent\n"
+         "nameless_obj__6.life     24    -     -24  -100.0%  removed\n"
+         "nameless_obj__6.before   26   27      +1    +3.8%  was nameless_obj__7.before\n"
+         "Code: 120 -> 97 bytes (-23), 5 -> 4 routines (1 removed, 1 changed)\n"},
+        {"a file of one build: its numbered routines added", "Main 10", "Main 10 | #9.before 20",
+         "Routine                 old  new  change  percent\n"
+         "nameless_obj__9.before    -   20     +20           added\n"
+         "Code: 10 -> 30 bytes (+20), 1 -> 2 routines (1 added)\n"},
+        {"a gap too large to align in full, paired in order within each shape", many_old, many_new,
+         "Routine                 old  new  change  percent\n"
+         "nameless_obj__150.p150   17    -     -17  -100.0%  removed\n"
+         "nameless_obj__300.last   12   13      +1    +8.3%  was nameless_obj__301.last\n"
+         "nameless_obj__0.first    10   11      +1   +10.0%\n"
+         "Code: 4817 -> 4802 bytes (-15), 302 -> 301 routines (1 removed, 2 changed)\n"},
+    };
+    for (const Case& each : cases) {
+        const RunResult result =
+            run_with_old({"-stats", "-diff=old.dbg"}, build(0x1000, routines(each.old_routines), 0x300),
+                         build(0x1000, routines(each.new_routines), 0x300));
+        EXPECT_EQ(result.status, 0) << each.what;
+        EXPECT_EQ(result.out.substr(result.out.find("\nRoutine") + 1), each.rows) << each.what;
+    }
+    // JSON names the old routine of a renamed row only, also from a pipe, whose names are kept.
+    const RunResult json =
+        run_with_old({"-json", "-diff=/dev/stdin"}, build(0x1000, routines(cases[1].old_routines), 0x300),
+                     build(0x1000, routines(cases[1].new_routines), 0x300), true);
+    const std::size_t at = json.out.find("\"routines\":");
+    EXPECT_EQ(json.out.substr(at, json.out.find(",\"totals\":") - at),
+              "\"routines\":[{\"name\":\"nameless_obj__2.after\",\"old\":12,\"new\":null,\"change\":-12,"
+              "\"percent\":-100.0},{\"name\":\"nameless_obj__2.before\",\"old\":40,\"new\":44,\"change\":4,"
+              "\"percent\":10.0,\"old_name\":\"nameless_obj__3.before\"}]");
 }

@@ -114,7 +114,7 @@ void put_json_row(OutputWriter& out, std::span<const Column> columns, std::span<
             next += !first;
             char opening = '{';
             for (std::size_t c = 0; c < columns.size(); ++c) {
-                if (columns[c].member.empty()) continue;
+                if (columns[c].member.empty() || row[c].kind == CellKind::Empty) continue;
                 *next++ = opening;
                 *next++ = '"';
                 next = copy_literal(Text{columns[c].member}.write(next), "\":");

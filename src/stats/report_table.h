@@ -54,7 +54,7 @@ std::string_view file_path(const GameModel& model, int number, Name& scratch);
 
 // What a cell holds, and so how each form writes it.
 enum class CellKind : std::uint8_t {
-    Empty,     // nothing: a line of text ends before its last empty cells
+    Empty,     // nothing: a line of text ends before its last empty cells; no JSON member
     Label,     // escaped to one line; in JSON a string, or null where not known
     Number,    // "-" in text and null in JSON where not known
     Change,    // with its sign, but no plus in JSON; "-" in text and null in JSON where not known
@@ -70,7 +70,7 @@ struct Cell {
     bool known = true;
     std::uint64_t value = 0;
     std::uint64_t total = 0;
-    std::string_view text;  // a label, a place's path: at most a field's 255 bytes
+    std::string_view text;  // a label, a place's path: at most a field's 255 bytes (4 more in a note)
 
     Cell() = default;
     Cell(std::string_view label, bool is_known = true) : kind(CellKind::Label), known(is_known), text(label) {}

@@ -1,6 +1,7 @@
 // What changed from one build's size profile to another's, part by part:
 // the sections (by name), the source files (by path) and the routines (by
-// name, or "(routine N)" without one), for the text and JSON report of
+// name, or "(routine N)" without one; by their place in their file when
+// named after a number the compiler made), for the text and JSON report of
 // -diff=OLD and for the picture's colours. Entries are matched by hashes of
 // their names, since routines' names are not kept: a row holds the entry of
 // each build it stands for, and its name is read when the row is shown.
@@ -59,6 +60,7 @@ struct SizeRow {
     bool in_new;
     std::uint64_t old_bytes;
     std::uint64_t new_bytes;
+    std::string_view old_name;  // of a routine paired by its place, where it was named otherwise
     std::int64_t change() const { return static_cast<std::int64_t>(new_bytes - old_bytes); }
 };
 

@@ -13,7 +13,11 @@
 
 namespace {
 
-constexpr std::size_t routine_keys_size = sizeof(std::uint64_t) * word_count;
+// The keys, the shapes and the bits of the numbered routines.
+constexpr std::size_t routine_keys_size = sizeof(std::uint64_t) * (2 * word_count + word_count / 64);
+
+// What the compiler names an unnamed object, followed by its number.
+constexpr std::string_view nameless_object = "nameless_obj__";
 
 constexpr std::string_view names_not_kept = "Couldn't keep the names read from a pipe in a temporary file";
 
@@ -25,6 +29,24 @@ std::string_view nameless_key(unsigned number, Name& scratch) {
     ReservedOutput o{scratch.text};
     o.put("(routine ", Number{static_cast<std::uint16_t>(number)}, ')');
     scratch.size = static_cast<std::uint8_t>(o.next - scratch.text);
+    return scratch.view();
+}
+
+// A name that holds a number the compiler made, which one deleted object
+// changes in every later name: a routine of an unnamed object
+// ("nameless_obj__237.before", or "nameless_obj__237" itself) is named after
+// the object's number. Its shape is the name without that number
+// ("nameless_obj__.before"), written into `scratch`; empty for other names.
+std::string_view numbered_shape(std::string_view name, Name& scratch) {
+    if (!name.starts_with(nameless_object)) return {};
+    std::size_t digits = nameless_object.size();
+    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+    if (digits == nameless_object.size()) return {};
+    scratch.assign(nameless_object);
+    const std::string_view rest = name.substr(digits);
+    std::memcpy(scratch.text + scratch.size, rest.data(), rest.size());
+    scratch.size = static_cast<std::uint8_t>(scratch.size + rest.size());
+    scratch.text[scratch.size] = '\0';
     return scratch.view();
 }
 
@@ -46,6 +68,11 @@ struct RoutineNames : ModelOnly {
             Name scratch;
             profile.routine_keys[routine.number] =
                 name_hash(name.empty() ? nameless_key(routine.number, scratch) : name);
+            if (const std::string_view shape = numbered_shape(name, scratch); !shape.empty()) {
+                profile.routine_shapes[routine.number] = name_hash(shape);
+                profile.numbered[routine.number / 64] |= std::uint64_t{1} << routine.number % 64;
+                profile.files_with_numbered[routine.at.file / 64] |= std::uint64_t{1} << routine.at.file % 64;
+            }
         }
     }
 };
@@ -117,6 +144,10 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
         file.fail(names_not_kept);
     if (compared && (profile->routine_keys = static_cast<std::uint64_t*>(map_table(routine_keys_size))) == nullptr)
         file.fail(out_of_memory);
+    if (compared) {
+        profile->routine_shapes = profile->routine_keys + word_count;
+        profile->numbered = profile->routine_shapes + word_count;
+    }
     if (profile->kept_names == nullptr && profile->routine_keys == nullptr) {
         ModelOnly nothing_beside;
         profile->complete = read_game_model(file, *profile->model, nothing_beside, true);

@@ -4,7 +4,8 @@
 // its Routine record when the report shows it. Only a file that cannot be
 // read twice (a pipe) has its routines' names kept, in a temporary file.
 // A build compared with another keeps a hash of each routine's name, which
-// the routines are matched by, and is opened again by its path to read names.
+// the routines are matched by, and is opened again by its path to read names;
+// of a name that holds a number the compiler made, the hash of its shape.
 #pragma once
 
 #include <cstddef>
@@ -50,8 +51,13 @@ struct SizeProfile {
     // profile holds what it holds up to its last whole record.
     bool complete;
     // A build compared with another: the hash of each routine's key
-    // (routine_key), by which the routines of the two builds are matched.
+    // (routine_key), by which the routines of the two builds are matched;
+    // of those named after a number the compiler made, a bit each and the
+    // hash of each one's shape (its name without the number). One mapping.
     std::uint64_t* routine_keys;
+    std::uint64_t* routine_shapes;
+    std::uint64_t* numbered;
+    std::uint64_t files_with_numbered[file_number_count / 64];  // a bit each
 
     int measured_count;  // routines with an end not below their start
     std::uint32_t without_end;
@@ -98,6 +104,12 @@ std::string_view routine_name(const SizeProfile& profile, unsigned number, Name&
 // What a routine is matched by in another build: its name, or
 // "(routine N)" when it has none.
 std::string_view routine_key(const SizeProfile& profile, unsigned number, Name& scratch);
+
+// Whether a routine of a compared build is named after a number the
+// compiler made (an unnamed object's: "nameless_obj__237.before").
+inline bool is_numbered(const SizeProfile& profile, unsigned number) {
+    return (profile.numbered[number / 64] >> number % 64 & 1) != 0;
+}
 
 // The hash that names are matched by between builds (64-bit FNV-1a: two
 // names of 65,536 a build share one with odds of about 2^-30).

@@ -3,6 +3,7 @@
 // goes through its parts in the order both forms list them, a table a part.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -213,9 +214,16 @@ void put_record_changes(const Report& r, const GameModel& old_model, const GameM
 // A row's change is relative to its old size, which an added row has not.
 template <typename Visit>
 void visit_changed(Visit& visit, const SizeRow& row) {
-    const Cell note = row.in_old && row.in_new ? Cell{} : Cell{row.in_old ? "removed" : "added"};
+    Cell note = row.in_old && row.in_new ? Cell{} : Cell{row.in_old ? "removed" : "added"};
+    Cell old_name;
+    char was[4 + string_field_capacity] = "was ";
+    if (!row.old_name.empty()) {
+        old_name = row.old_name;
+        std::memcpy(was + 4, row.old_name.data(), row.old_name.size());
+        note = std::string_view(was, 4 + row.old_name.size());
+    }
     visit({row.name, Cell{row.old_bytes, row.in_old}, Cell{row.new_bytes, row.in_new}, cell::change(row.change()),
-           cell::relative(row.change(), row.old_bytes, row.in_old && row.old_bytes != 0), note});
+           cell::relative(row.change(), row.old_bytes, row.in_old && row.old_bytes != 0), note, old_name});
 }
 
 // The rows of the text held with their names at most, as the columns are
@@ -227,8 +235,13 @@ constexpr int rows_kept = 1024;
 // all).
 void put_part(const Report& r, std::string_view title, std::string_view member, SizeChanges& changes, PartChanges& part,
               int rows) {
-    const Column columns[] = {{title, "name", Align::Left}, {"old", "old"},         {"new", "new"},
-                              {"change", "change"},         {"percent", "percent"}, {"", "", Align::Left}};
+    const Column columns[] = {{title, "name", Align::Left},
+                              {"old", "old"},
+                              {"new", "new"},
+                              {"change", "change"},
+                              {"percent", "percent"},
+                              {"", "", Align::Left},
+                              {"", "old_name", Align::JsonOnly}};
     auto read_rows = [&](int limit) {
         return [&, limit](auto visit) {
             for_each_row(changes, part, limit, [&](const SizeRow& row) { visit_changed(visit, row); });
@@ -244,6 +257,7 @@ void put_part(const Report& r, std::string_view title, std::string_view member, 
         struct KeptRow {
             SizeRow row;
             Name name;
+            Name old_name;
         };
         const auto kept = std::make_unique<KeptRow[]>(static_cast<std::size_t>(limit));
         shown = 0;
@@ -251,6 +265,8 @@ void put_part(const Report& r, std::string_view title, std::string_view member, 
             kept[shown].name.assign(row.name);
             kept[shown].row = row;
             kept[shown].row.name = kept[shown].name.view();
+            kept[shown].old_name.assign(row.old_name);
+            kept[shown].row.old_name = kept[shown].old_name.view();
             ++shown;
         });
         r.table(member, columns, [&](auto visit) {
