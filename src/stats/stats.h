@@ -12,12 +12,14 @@ struct SizeProfile;
 enum class ReportForm { Text, Json, Picture };
 
 // Reads the version numbers and every record of the open debugging file,
-// whose magic number has been read, then writes the report in `form`.
+// whose magic number has been read, then writes the report in `form` (a
+// picture names the file by `path`).
 // Nothing of it is written before the End record has been read, so a fatal
 // error leaves no report. Returns the exit status, 0.
-int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form);
+int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const char* path);
 
 // Writes what changed from `old_profile` to `new_profile`, both read whole
-// with their routines' names kept, in `form`. Returns the exit status, 0.
+// with their routines' names kept, in `form` (a picture names the builds by
+// `old_path` and `new_path`). Returns the exit status, 0.
 int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& old_profile,
-                        const SizeProfile& new_profile);
+                        const SizeProfile& new_profile, const char* old_path, const char* new_path);

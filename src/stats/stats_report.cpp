@@ -264,20 +264,20 @@ void put_changes(const Report& r, const SizeProfile& old_profile, const SizeProf
 
 }  // namespace
 
-int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form) {
+int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const char* path) {
     const SizeProfileHandle profile = read_size_profile(file, false);
     if (form == ReportForm::Picture)
-        print_size_picture(out, *profile, nullptr);
+        print_size_picture(out, *profile, nullptr, path);
     else
         put_profile({out, form}, *profile);
     return 0;
 }
 
 int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& old_profile,
-                        const SizeProfile& new_profile) {
+                        const SizeProfile& new_profile, const char* old_path, const char* new_path) {
     const SizeChangesHandle changes = compare_size_profiles(old_profile, new_profile);
     if (form == ReportForm::Picture)
-        print_size_picture(out, new_profile, changes.get());
+        print_size_picture(out, new_profile, changes.get(), new_path, old_path);
     else
         put_changes({out, form}, old_profile, new_profile, *changes);
     return 0;
