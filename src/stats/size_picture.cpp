@@ -24,11 +24,14 @@ constexpr double gauge_height = 18;
 // drawn, whatever the count of routines, so that the picture stays within
 // 5 MB even when their names are of 255 bytes.
 constexpr double smallest_box = 144;
-// A label is written where its box is this high and wide enough for it, at
-// the widest a character of the font is but a few (bold a tenth wider); "…"
-// counts two.
+// A label is written where its box is this high and wide enough for it:
+// widths at the font's size, a name's characters at the widest but a few
+// (bold a tenth wider).
 constexpr double label_height = 13;
 constexpr double character_width = 7;
+constexpr double digit_width = 7.5;
+constexpr double space_width = 3.5;
+constexpr double ellipsis_width = 11;
 constexpr std::string_view ellipsis = "\u2026";
 
 constexpr const char* file_colours[] = {"#8fb9d8", "#a9d18e", "#f4c27a", "#d7a6d9",
@@ -220,24 +223,38 @@ void put_shortened_path(OutputWriter& out, std::string_view path, std::size_t co
     StreamOutput{out}.put(Text{ellipsis}, XmlText{last_characters(path, count - 1)});
 }
 
+std::string_view label_look(Shade shade, bool bold) {
+    if (shade == ShrunkMost || shade == GrownMost)
+        return bold ? " font-weight=\"bold\" fill=\"#fff\"" : " fill=\"#fff\"";
+    if (shade == Removed) return bold ? " font-weight=\"bold\" fill=\"#707070\"" : " fill=\"#707070\"";
+    return bold ? " font-weight=\"bold\"" : "";
+}
+
 // A label at the box's top left, `lines` lines down (below the labels of the
 // boxes it stands in): its name and a figure, the name shortened with "…" to
-// fit, or alone where the figure does not fit beside a character of it.
+// fit, or alone where the figure does not fit beside two characters of it.
 void put_label(OutputWriter& out, const Box& box, int lines, std::string_view name, std::string_view figure,
-               std::string_view look) {
-    const double width = look.find("bold") != std::string_view::npos ? 1.1 * character_width : character_width;
-    const auto room = static_cast<std::size_t>(std::max(0.0, box.width - 6) / width);
-    if (box.height < label_height * (lines + 1) || room < 3) return;
+               Shade shade, bool bold) {
+    const double room = (box.width - 6) / (bold ? 1.1 : 1);
+    if (box.height < label_height * (lines + 1) || room < character_width + ellipsis_width) return;
+    auto figure_width = [&figure] {
+        return static_cast<double>(figure.size()) * digit_width -
+               static_cast<double>(std::count(figure.begin(), figure.end(), ' ')) * (digit_width - space_width);
+    };
     const std::size_t length = characters_of(name);
-    const bool shortened = length + figure.size() > room;
+    const bool shortened = static_cast<double>(length) * character_width + figure_width() > room;
     if (shortened) {
-        figure = room >= figure.size() + 3 ? figure : "";
-        if (length + figure.size() > room) name = first_characters(name, room - figure.size() - 2);
+        if (static_cast<double>(std::min<std::size_t>(length, 2)) * character_width + ellipsis_width + figure_width() >
+            room)
+            figure = "";
+        if (static_cast<double>(length) * character_width + figure_width() > room)
+            name = first_characters(
+                name, static_cast<std::size_t>((room - figure_width() - ellipsis_width) / character_width));
     }
     StreamOutput{out}.put("<text x=\"", Coordinate{box.x + 3}, "\" y=\"",
-                          Coordinate{box.y + 10.5 + label_height * lines}, '"', Text{look}, " pointer-events=\"none\">",
-                          XmlText{name}, Text{shortened && characters_of(name) < length ? ellipsis : ""}, Text{figure},
-                          "</text>\n");
+                          Coordinate{box.y + 10.5 + label_height * lines}, '"', Text{label_look(shade, bold)},
+                          " pointer-events=\"none\">", XmlText{name},
+                          Text{shortened && characters_of(name) < length ? ellipsis : ""}, Text{figure}, "</text>\n");
 }
 
 // A label's figure: the bytes shown, and with changes the change.
@@ -305,13 +322,6 @@ void put_named_box(const Picture& p, std::string_view kind, std::string_view nam
 }
 
 bool same_top(const Box& a, const Box& b) { return std::abs(a.y - b.y) < 0.05; }
-
-std::string_view label_look(Shade shade, bool bold) {
-    if (shade == ShrunkMost || shade == GrownMost)
-        return bold ? " font-weight=\"bold\" fill=\"#fff\"" : " fill=\"#fff\"";
-    if (shade == Removed) return bold ? " font-weight=\"bold\" fill=\"#707070\"" : " fill=\"#707070\"";
-    return bold ? " font-weight=\"bold\"" : "";
-}
 
 // A square of colour and its text, at `x` on the legend's line at `y`;
 // returns where the next begins, on the next line when this one is full.
@@ -396,7 +406,7 @@ void put_gauge(const Picture& p, double top) {
           "z\" fill=\"#c8c8c8\"><title>story file: ", Number{story.bytes}, " bytes (",
           Percent{story.bytes, story.limit}, ") of ", Number{story.limit}, "</title></path>\n");
     put_label(p.out, {0, top, used, gauge_height}, 0, "story file",
-              figure_of({false, true, 0, story.bytes}, false).view(), "");
+              figure_of({false, true, 0, story.bytes}, false).view(), Unchanged, false);
     if (story.bytes >= story.limit) return;
     Sizes left{false, true, 0, story.limit - story.bytes};
     if (p.compared() && p.old_profile().story.known && p.old_profile().story.bytes < p.old_profile().story.limit)
@@ -406,7 +416,7 @@ void put_gauge(const Picture& p, double top) {
     o.put("room left: ");
     put_figures(p.out, left, story.limit, left.in_old);
     close_rect(p.out);
-    put_label(p.out, box, 0, "room left", figure_of(left, left.in_old).view(), "");
+    put_label(p.out, box, 0, "room left", figure_of(left, left.in_old).view(), Unchanged, false);
 }
 
 // --- The treemap -----------------------------------------------------------------
@@ -452,13 +462,14 @@ void put_file_group(const Picture& p, int slot, const Box& file_box, const char*
         put_figures(p.out, s, p.profile.code_bytes, p.compared());
         o.put(' ', XmlText{file_path(*of.model, span.file, path_scratch)}, ':', Number{span.line});
         close_rect(p.out);
-        put_label(p.out, box, same_top(box, file_box) ? lines + 1 : 0, name, figure_of(s, p.compared()).view(),
-                  label_look(shade, false));
+        put_label(p.out, box, same_top(box, file_box) ? lines + 1 : 0, name, figure_of(s, p.compared()).view(), shade,
+                  false);
     }
     if (small_weight != 0) {
         open_rect(p, "small", nullptr, nullptr, t.boxes[shown], p.compared() ? shade_colours[shade_of(small)] : colour,
                   p.compared() ? routine_outline : " fill-opacity=\".45\"");
-        o.put(Number{static_cast<unsigned>(count - shown)}, " small routines: ");
+        o.put(Number{static_cast<unsigned>(count - shown)},
+              Text{count - shown == 1 ? " small routine: " : " small routines: "});
         if (p.compared())
             put_figures(p.out, small, 0, true);
         else
@@ -470,8 +481,7 @@ void put_file_group(const Picture& p, int slot, const Box& file_box, const char*
     put_named_box(p, gone ? "ghost" : "file", path, s, p.profile.code_bytes, file_box, "none",
                   gone ? " stroke=\"#606060\" stroke-width=\"1.5\" stroke-dasharray=\"5 3\""
                        : " stroke=\"#303030\" stroke-width=\"1.5\"");
-    put_label(p.out, file_box, lines, path, figure_of(s, p.compared()).view(),
-              label_look(gone ? Removed : Unchanged, true));
+    put_label(p.out, file_box, lines, path, figure_of(s, p.compared()).view(), gone ? Removed : Unchanged, true);
     o.put("</g>\n");
 }
 
@@ -512,7 +522,7 @@ void put_sections(const Picture& p, const Box& treemap) {
             for (int f = 0; f < slot_count; ++f) files += t.slots[f].weight;
             put_files(p, box, t.top[i].weight > files ? t.top[i].weight - files : 0, 1);
         }
-        put_label(p.out, box, 0, name, figure_of(s, p.compared()).view(), label_look(shade, true));
+        put_label(p.out, box, 0, name, figure_of(s, p.compared()).view(), shade, true);
         o.put("</g>\n");
     }
 }
