@@ -237,24 +237,24 @@ void put_label(OutputWriter& out, const Box& box, int lines, std::string_view na
                Shade shade, bool bold) {
     const double room = (box.width - 6) / (bold ? 1.1 : 1);
     if (box.height < label_height * (lines + 1) || room < character_width + ellipsis_width) return;
-    auto figure_width = [&figure] {
-        return static_cast<double>(figure.size()) * digit_width -
-               static_cast<double>(std::count(figure.begin(), figure.end(), ' ')) * (digit_width - space_width);
-    };
+    const auto spaces = static_cast<double>(std::count(figure.begin(), figure.end(), ' '));
+    double figure_width = static_cast<double>(figure.size()) * digit_width - spaces * (digit_width - space_width);
     const std::size_t length = characters_of(name);
-    const bool shortened = static_cast<double>(length) * character_width + figure_width() > room;
-    if (shortened) {
-        if (static_cast<double>(std::min<std::size_t>(length, 2)) * character_width + ellipsis_width + figure_width() >
-            room)
-            figure = "";
-        if (static_cast<double>(length) * character_width + figure_width() > room)
-            name = first_characters(
-                name, static_cast<std::size_t>((room - figure_width() - ellipsis_width) / character_width));
+    auto fits = [&](std::size_t characters, double rest) {
+        return static_cast<double>(characters) * character_width + rest <= room;
+    };
+    const bool shortened = !fits(length, figure_width);
+    if (shortened && !fits(std::min<std::size_t>(length, 2), ellipsis_width + figure_width)) figure_width = 0;
+    if (shortened && !fits(length, figure_width)) {
+        name =
+            first_characters(name, static_cast<std::size_t>((room - ellipsis_width - figure_width) / character_width));
+        while (name.ends_with(' ')) name.remove_suffix(1);
     }
     StreamOutput{out}.put("<text x=\"", Coordinate{box.x + 3}, "\" y=\"",
                           Coordinate{box.y + 10.5 + label_height * lines}, '"', Text{label_look(shade, bold)},
                           " pointer-events=\"none\">", XmlText{name},
-                          Text{shortened && characters_of(name) < length ? ellipsis : ""}, Text{figure}, "</text>\n");
+                          Text{shortened && characters_of(name) < length ? ellipsis : ""},
+                          Text{figure_width == 0 ? "" : figure}, "</text>\n");
 }
 
 // A label's figure: the bytes shown, and with changes the change.
