@@ -20,10 +20,10 @@ using namespace stats;
 constexpr double line_height = 18;
 constexpr double title_height = 46;
 constexpr double gauge_height = 18;
-// Smaller boxes are grouped per file: at most 6,667 boxes of routines are
+// Smaller boxes are grouped per file: at most 6,000 boxes of routines are
 // drawn, whatever the count of routines, so that the picture stays within
-// 5 MB even when their names are of 255 bytes.
-constexpr double smallest_box = 144;
+// 5 MB even with names of 255 bytes (bench/run).
+constexpr double smallest_box = 160;
 // A label is written where its box is this high and wide enough for it:
 // widths at the font's size, a name's characters at the widest but a few
 // (bold a tenth wider).

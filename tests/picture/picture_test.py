@@ -30,7 +30,7 @@ SAMPLE, OLD_SAMPLE = "examples/tale.dbg", "examples/tale-old.dbg"
 KINDS = {"section", "file", "routine", "small", "ghost", "left"}
 NAMED = {"section", "file", "routine", "ghost"}
 TREEMAP_AREA = 1200 * 800
-SMALLEST_BOX = 144
+SMALLEST_BOX = 160
 # Shrunk by 50% or more, 10-50%, less; unchanged; grown likewise; new; removed.
 SHADES = ["#1b7837", "#7fbf7b", "#d9f0d3", "#e0e0e0", "#fddbc7", "#ef8a62", "#b2182b", "#6f8fcf", "#f7f7f7"]
 SHADE_NAMES = ["shrunk 50% or more", "shrunk 10-50%", "shrunk <10%", "unchanged", "grown <10%", "grown 10-50%",
