@@ -27,9 +27,9 @@
 //       three records each; 65,536 routines of 255-byte names over 250 files,
 //       of which 5,900 just big enough for a box of the size picture (the
 //       most it draws) and the rest of a byte (its size not asked). Beside
-//       it, OUTPUT.lookups: 1,000 lookups that such a
-//       file makes costly (FILE:LINE, addresses of the repeated routine,
-//       names of the colliding hash that are not there).
+//       it, OUTPUT.lookups: 1,000 lookups that such a file makes costly
+//       (FILE:LINE, addresses of the repeated routine, names of the
+//       colliding hash that are not there).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
