@@ -230,45 +230,52 @@ std::string_view label_look(Shade shade, bool bold) {
     return bold ? " font-weight=\"bold\"" : "";
 }
 
+// A label's figure: the bytes shown, and with changes the change, which a
+// label leaves out first.
+struct Figure {
+    char text[64];
+    std::size_t size;
+    std::size_t bytes_size;  // of the bytes alone
+};
+Figure figure_of(const Sizes& s, bool compared) {
+    Figure figure;
+    char* end = write_pieces(figure.text, ' ', Number{s.shown()});
+    figure.bytes_size = static_cast<std::size_t>(end - figure.text);
+    if (compared && s.in_old && s.in_new && s.change() != 0) end = write_pieces(end, ' ', Change{s.change()});
+    figure.size = static_cast<std::size_t>(end - figure.text);
+    return figure;
+}
+
 // A label at the box's top left, `lines` lines down (below the labels of the
-// boxes it stands in): its name and a figure, the name shortened with "…" to
-// fit, or alone where the figure does not fit beside two characters of it.
-void put_label(OutputWriter& out, const Box& box, int lines, std::string_view name, std::string_view figure,
+// boxes it stands in): its name and figure, the name shortened with "…" to
+// fit, its figure shortened or left out where it does not fit beside two
+// characters of the name.
+void put_label(OutputWriter& out, const Box& box, int lines, std::string_view name, const Figure& figure_of_box,
                Shade shade, bool bold) {
     const double room = (box.width - 6) / (bold ? 1.1 : 1);
     if (box.height < label_height * (lines + 1) || room < character_width + ellipsis_width) return;
-    const auto spaces = static_cast<double>(std::count(figure.begin(), figure.end(), ' '));
-    double figure_width = static_cast<double>(figure.size()) * digit_width - spaces * (digit_width - space_width);
-    const std::size_t length = characters_of(name);
+    auto width_of = [](std::string_view figure) {
+        const auto spaces = static_cast<double>(std::count(figure.begin(), figure.end(), ' '));
+        return static_cast<double>(figure.size()) * digit_width - spaces * (digit_width - space_width);
+    };
     auto fits = [&](std::size_t characters, double rest) {
         return static_cast<double>(characters) * character_width + rest <= room;
     };
-    const bool shortened = !fits(length, figure_width);
-    if (shortened && !fits(std::min<std::size_t>(length, 2), ellipsis_width + figure_width)) figure_width = 0;
-    if (shortened && !fits(length, figure_width)) {
-        name =
-            first_characters(name, static_cast<std::size_t>((room - ellipsis_width - figure_width) / character_width));
+    const std::size_t length = characters_of(name);
+    std::string_view figure{figure_of_box.text, figure_of_box.size};
+    const bool shortened = !fits(length, width_of(figure));
+    if (shortened && !fits(std::min<std::size_t>(length, 2), ellipsis_width + width_of(figure)))
+        figure = figure.substr(0, figure_of_box.bytes_size);
+    if (shortened && !fits(std::min<std::size_t>(length, 2), ellipsis_width + width_of(figure))) figure = "";
+    if (!fits(length, width_of(figure))) {
+        name = first_characters(name,
+                                static_cast<std::size_t>((room - ellipsis_width - width_of(figure)) / character_width));
         while (name.ends_with(' ')) name.remove_suffix(1);
     }
     StreamOutput{out}.put("<text x=\"", Coordinate{box.x + 3}, "\" y=\"",
                           Coordinate{box.y + 10.5 + label_height * lines}, '"', Text{label_look(shade, bold)},
                           " pointer-events=\"none\">", XmlText{name},
-                          Text{shortened && characters_of(name) < length ? ellipsis : ""},
-                          Text{figure_width == 0 ? "" : figure}, "</text>\n");
-}
-
-// A label's figure: the bytes shown, and with changes the change.
-struct Figure {
-    char text[64];
-    std::size_t size;
-    std::string_view view() const { return {text, size}; }
-};
-Figure figure_of(const Sizes& s, bool compared) {
-    Figure figure;
-    char* end = write_pieces(figure.text, ' ', Number{s.shown()});
-    if (compared && s.in_old && s.in_new && s.change() != 0) end = write_pieces(end, ' ', Change{s.change()});
-    figure.size = static_cast<std::size_t>(end - figure.text);
-    return figure;
+                          Text{characters_of(name) < length ? ellipsis : ""}, Text{figure}, "</text>\n");
 }
 
 // A tooltip's figures after "NAME: ": "N bytes (P%)" of `total`, or with
@@ -405,8 +412,8 @@ void put_gauge(const Picture& p, double top) {
     o.put("<path d=\"M0 ", Coordinate{top}, 'h', Coordinate{used}, "v18h-", Coordinate{used},
           "z\" fill=\"#c8c8c8\"><title>story file: ", Number{story.bytes}, " bytes (",
           Percent{story.bytes, story.limit}, ") of ", Number{story.limit}, "</title></path>\n");
-    put_label(p.out, {0, top, used, gauge_height}, 0, "story file",
-              figure_of({false, true, 0, story.bytes}, false).view(), Unchanged, false);
+    put_label(p.out, {0, top, used, gauge_height}, 0, "story file", figure_of({false, true, 0, story.bytes}, false),
+              Unchanged, false);
     if (story.bytes >= story.limit) return;
     Sizes left{false, true, 0, story.limit - story.bytes};
     if (p.compared() && p.old_profile().story.known && p.old_profile().story.bytes < p.old_profile().story.limit)
@@ -416,7 +423,7 @@ void put_gauge(const Picture& p, double top) {
     o.put("room left: ");
     put_figures(p.out, left, story.limit, left.in_old);
     close_rect(p.out);
-    put_label(p.out, box, 0, "room left", figure_of(left, left.in_old).view(), Unchanged, false);
+    put_label(p.out, box, 0, "room left", figure_of(left, left.in_old), Unchanged, false);
 }
 
 // --- The treemap -----------------------------------------------------------------
@@ -462,8 +469,7 @@ void put_file_group(const Picture& p, int slot, const Box& file_box, const char*
         put_figures(p.out, s, p.profile.code_bytes, p.compared());
         o.put(' ', XmlText{file_path(*of.model, span.file, path_scratch)}, ':', Number{span.line});
         close_rect(p.out);
-        put_label(p.out, box, same_top(box, file_box) ? lines + 1 : 0, name, figure_of(s, p.compared()).view(), shade,
-                  false);
+        put_label(p.out, box, same_top(box, file_box) ? lines + 1 : 0, name, figure_of(s, p.compared()), shade, false);
     }
     if (small_weight != 0) {
         open_rect(p, "small", nullptr, nullptr, t.boxes[shown], p.compared() ? shade_colours[shade_of(small)] : colour,
@@ -481,7 +487,7 @@ void put_file_group(const Picture& p, int slot, const Box& file_box, const char*
     put_named_box(p, gone ? "ghost" : "file", path, s, p.profile.code_bytes, file_box, "none",
                   gone ? " stroke=\"#606060\" stroke-width=\"1.5\" stroke-dasharray=\"5 3\""
                        : " stroke=\"#303030\" stroke-width=\"1.5\"");
-    put_label(p.out, file_box, lines, path, figure_of(s, p.compared()).view(), gone ? Removed : Unchanged, true);
+    put_label(p.out, file_box, lines, path, figure_of(s, p.compared()), gone ? Removed : Unchanged, true);
     o.put("</g>\n");
 }
 
@@ -522,7 +528,7 @@ void put_sections(const Picture& p, const Box& treemap) {
             for (int f = 0; f < slot_count; ++f) files += t.slots[f].weight;
             put_files(p, box, t.top[i].weight > files ? t.top[i].weight - files : 0, 1);
         }
-        put_label(p.out, box, 0, name, figure_of(s, p.compared()).view(), shade, true);
+        put_label(p.out, box, 0, name, figure_of(s, p.compared()), shade, true);
         o.put("</g>\n");
     }
 }
