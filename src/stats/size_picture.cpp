@@ -352,8 +352,8 @@ double put_legend(const Picture& p, double top, bool write) {
     double x = 4, y = top;
     if (p.compared()) {
         for (int shade = 0; shade <= Removed; ++shade)
-            put_key(p.out, x, y, shade_colours[shade], shade == Removed ? ghost_outline : std::string_view{},
-                    shade_names[shade], write);
+            put_key(p.out, x, y, shade_colours[shade], shade == Removed ? ghost_outline : "", shade_names[shade],
+                    write);
         return y + line_height - top;
     }
     if (p.unsized != nullptr) return 0;

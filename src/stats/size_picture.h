@@ -31,4 +31,4 @@ constexpr int treemap_height = 800;
 // routines' stand in a <g class="file-group">, a section's in a
 // <g class="section-group">; labels are <text pointer-events="none">.
 void print_size_picture(OutputWriter& out, const SizeProfile& profile, const SizeChanges* changes,
-                        std::string_view path, std::string_view old_path = {});
+                        std::string_view path, std::string_view old_path = "");
