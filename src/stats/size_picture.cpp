@@ -205,7 +205,7 @@ std::size_t characters_of(std::string_view text) {
         std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-// The first `count` characters of `text`, or its last.
+// The first `count` characters of `text`; its last.
 std::string_view first_characters(std::string_view text, std::size_t count) {
     std::size_t end = 0;
     for (std::size_t seen = 0; end < text.size(); ++end)
@@ -223,6 +223,7 @@ void put_shortened_path(OutputWriter& out, std::string_view path, std::size_t co
     StreamOutput{out}.put(Text{ellipsis}, XmlText{last_characters(path, count - 1)});
 }
 
+// A label's weight and colour: white on the darkest shades, grey on a ghost.
 std::string_view label_look(Shade shade, bool bold) {
     if (shade == ShrunkMost || shade == GrownMost)
         return bold ? " font-weight=\"bold\" fill=\"#fff\"" : " fill=\"#fff\"";
@@ -233,7 +234,7 @@ std::string_view label_look(Shade shade, bool bold) {
 // A label's figure: the bytes shown, and with changes the change, which a
 // label leaves out first.
 struct Figure {
-    char text[64];
+    char text[96];  // two numbers, and room for a writer's overstore
     std::size_t size;
     std::size_t bytes_size;  // of the bytes alone
 };
@@ -250,7 +251,7 @@ Figure figure_of(const Sizes& s, bool compared) {
 // boxes it stands in): its name and figure, the name shortened with "…" to
 // fit, its figure shortened or left out where it does not fit beside two
 // characters of the name.
-void put_label(OutputWriter& out, const Box& box, int lines, std::string_view name, const Figure& figure_of_box,
+void put_label(OutputWriter& out, const Box& box, int lines, std::string_view name, const Figure& full_figure,
                Shade shade, bool bold) {
     const double room = (box.width - 6) / (bold ? 1.1 : 1);
     if (box.height < label_height * (lines + 1) || room < character_width + ellipsis_width) return;
@@ -262,10 +263,10 @@ void put_label(OutputWriter& out, const Box& box, int lines, std::string_view na
         return static_cast<double>(characters) * character_width + rest <= room;
     };
     const std::size_t length = characters_of(name);
-    std::string_view figure{figure_of_box.text, figure_of_box.size};
+    std::string_view figure{full_figure.text, full_figure.size};
     const bool shortened = !fits(length, width_of(figure));
     if (shortened && !fits(std::min<std::size_t>(length, 2), ellipsis_width + width_of(figure)))
-        figure = figure.substr(0, figure_of_box.bytes_size);
+        figure = figure.substr(0, full_figure.bytes_size);
     if (shortened && !fits(std::min<std::size_t>(length, 2), ellipsis_width + width_of(figure))) figure = "";
     if (!fits(length, width_of(figure))) {
         name = first_characters(name,
