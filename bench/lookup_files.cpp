@@ -12,7 +12,7 @@
 //       lookups of each kind, one per line, for piping into vardex -lookup:
 //       OUTPUT.addresses, OUTPUT.names (names in any case, and KIND NUMBER)
 //       and OUTPUT.lines (FILE:LINE).
-//   make_bench_file -hostile points|lines|repeats|collisions|names|long-names|locals|ranges OUTPUT MEGABYTES
+//   make_bench_file -hostile points|lines|repeats|collisions|names|long-names|locals|ranges|picture OUTPUT MEGABYTES
 //       files made to blow up an index, the cost of a lookup or a size
 //       profile: routines of 65,535 sequence points each, on lines spread
 //       over 200 files; routines as a compiler writes them, with more source
@@ -24,9 +24,12 @@
 //       MiB at least); a routine whose list of locals fills the file, with
 //       2,000 records of its points, each on one line; a routine of two
 //       records of points at the file's two ends, after 20,000 routines of
-//       three records each. Beside it, OUTPUT.lookups: 1,000 lookups that such a
-//       file makes costly (FILE:LINE, addresses of the repeated routine,
-//       names of the colliding hash that are not there).
+//       three records each; 65,536 routines of 255-byte names over 250 files,
+//       of which 5,900 just big enough for a box of the size picture (the
+//       most it draws) and the rest of a byte (its size not asked). Beside
+//       it, OUTPUT.lookups: 1,000 lookups that such a file makes costly
+//       (FILE:LINE, addresses of the repeated routine, names of the
+//       colliding hash that are not there).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -275,7 +278,8 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
     }
     unsigned count = 0;
     std::uint64_t written = 0;
-    const bool whole = kind == "locals" || kind == "ranges";  // written here, not by the loop below
+    const bool whole =
+        kind == "locals" || kind == "ranges" || kind == "picture";  // written here, not by the loop below
     if (kind == "locals") {
         // A routine whose list of locals fills the file, then 2,000 records
         // of its points, each with one on line 100 of part1.
@@ -312,6 +316,21 @@ int make_hostile_file(std::string_view kind, const char* path, double megabytes)
             file.object(count++ & 0xFFFF, "filler", {1, 2, 3}, {1, 4, 5});
         }
         file.sequence_points(0, {{{1, 4, 1}, 0x40}, {{1, 5, 1}, 0xC0}}).routine_end(0, {1, 6, 1}, 0x100);
+    }
+    if (kind == "picture") {
+        unsigned long at = 0;
+        for (unsigned number = 0; number < 65536; ++number) {
+            if (file.size() > (1u << 22)) {
+                written += std::fwrite(file.bytes().data(), 1, file.size(), output);
+                file.clear();
+            }
+            std::string name = std::string("r").append(std::to_string(number));
+            name.resize(255, static_cast<char>('a' + number % 26));
+            const unsigned long size = number < 5900 ? 1000 : 1;
+            file.routine(number, {1 + number % 250, number, 1}, at, name)
+                .routine_end(number, {1 + number % 250, number, 2}, at + size);
+            at += size;
+        }
     }
     // Every name of a long-names file is there, whatever the size asked.
     while (!whole && (written + file.size() < target || (kind == "long-names" && count < 65536))) {

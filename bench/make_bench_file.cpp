@@ -378,7 +378,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: make_bench_file [-objects] OUTPUT [MEGABYTES]\n"
                      "       make_bench_file -game OUTPUT\n"
-                     "       make_bench_file -hostile points|lines|repeats|collisions|names|long-names|locals|ranges OUTPUT "
+                     "       make_bench_file -hostile points|lines|repeats|collisions|names|long-names|locals|ranges|picture OUTPUT "
                      "MEGABYTES\n");
         return 2;
     }

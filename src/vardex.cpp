@@ -105,7 +105,8 @@ int report_stats_of_file(const Run& run) {
     // Lookups that cannot be answered (from a pipe) fail before the report.
     if (lookups_given(run.options) && !file.is_seekable())
         return answer_lookups(file, failure, index, run.options, run.streams);
-    int status = print_stats_report(run.out, file, report_form(run.options), report_controls(run.options));
+    int status = print_stats_report(run.out, file, report_form(run.options), report_controls(run.options),
+                                    run.options.debug_file_name);
     if (lookups_given(run.options)) {
         file.seek(version_offset);
         status = answer_lookups(file, failure, index, run.options, run.streams) == 0 ? status : 1;
@@ -146,7 +147,7 @@ int report_stats_changes(const Run& run) {
         open_debug_file(new_file, new_messages, run.options.debug_file_name, run.streams.debug_file);
         const SizeProfileHandle new_profile = read_size_profile(new_file, true);
         status = print_stats_changes(run.out, report_form(run.options), report_controls(run.options), *old_profile,
-                                     *new_profile);
+                                     *new_profile, run.options.stats_old_file_name, run.options.debug_file_name);
     }
     if (lookups_given(run.options)) {
         LookupFailure failure(run.messages);

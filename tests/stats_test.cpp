@@ -424,3 +424,84 @@ TEST(Stats, AFileThatEndsEarlyIsProfiledUpToItsLastWholeRecord) {
         EXPECT_EQ(read_whole_file(directory + "/piped.txt"), result.out) << each.name;
     }
 }
+
+TEST(Stats, PictureOfTheWholeStoryOrOfTheCodeAlone) {
+    // A story of 65536 bytes: its header, the code area and the strings; a
+    // routine of 3 bytes is too small to draw.
+    auto game = [](const DebugFileBuilder& header) {
+        return debug_file()
+            .raw(header.bytes())
+            .file(1, "main", "games/tale/main.src")
+            .routine(1, {1, 10, 1}, 0x40, "Main<&>")
+            .routine_end(1, {1, 20, 1}, 0x1040)
+            .routine(2, {1, 50, 1}, 0x1040, "Tiny")
+            .routine_end(2, {1, 51, 1}, 0x1043);
+    };
+    DebugFileBuilder story = game(story_header(5, 0x4000)).memory_map({{"code area", 0x40}, {"strings", 0x1043}});
+    EXPECT_EQ(
+        run_vardex({"-svg"}, story.end()).out,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 1200 894\" width=\"100%\" font-family=\"sans-serif\" "
+        "font-size=\"11\" style=\"background:#fff\">\n"
+        "<text x=\"4\" y=\"18\" font-size=\"15\" font-weight=\"bold\" pointer-events=\"none\">gameinfo.dbg</text>\n"
+        "<text x=\"4\" y=\"38\" font-size=\"13\" pointer-events=\"none\">story file 65536 bytes of 262144 (25.0%), "
+        "196608 bytes left; code 4099 bytes in 2 routines</text>\n"
+        "<path d=\"M4 49h12v12h-12z\" fill=\"#efe3c8\"/><text x=\"20\" y=\"59.5\" "
+        "pointer-events=\"none\">strings</text>\n"
+        "<path d=\"M85 49h12v12h-12z\" fill=\"#d8c39b\"/><text x=\"101\" y=\"59.5\" pointer-events=\"none\">code "
+        "area</text>\n"
+        "<path d=\"M180 49h12v12h-12z\" fill=\"#bfb5a0\"/><text x=\"196\" y=\"59.5\" "
+        "pointer-events=\"none\">(header)</text>\n"
+        "<path d=\"M0 68h300v18h-300z\" fill=\"#c8c8c8\"><title>story file: 65536 bytes (25.0%) of "
+        "262144</title></path>\n"
+        "<text x=\"3\" y=\"78.5\" pointer-events=\"none\">story file 65536</text>\n"
+        "<rect class=\"left\" x=\"300\" y=\"68\" width=\"900\" height=\"18\" fill=\"#fff\" stroke=\"#909090\" "
+        "stroke-width=\".5\"><title>room left: 196608 bytes (75.0%)</title></rect>\n"
+        "<text x=\"303\" y=\"78.5\" pointer-events=\"none\">room left 196608</text>\n"
+        "<g class=\"section-group\">\n"
+        "<rect class=\"section\" data-name=\"strings\" x=\"0\" y=\"94\" width=\"1123.8\" height=\"800\" "
+        "fill=\"#efe3c8\" stroke=\"#fff\" stroke-width=\".5\"><title>strings: 61373 bytes (93.6%)</title></rect>\n"
+        "<text x=\"3\" y=\"104.5\" font-weight=\"bold\" pointer-events=\"none\">strings 61373</text>\n"
+        "</g>\n"
+        "<g class=\"section-group\">\n"
+        "<rect class=\"section\" data-name=\"code area\" x=\"1123.8\" y=\"94\" width=\"76.2\" height=\"787.7\" "
+        "fill=\"#d8c39b\" stroke=\"#fff\" stroke-width=\".5\"><title>code area: 4099 bytes (6.3%)</title></rect>\n"
+        "<g class=\"file-group\">\n"
+        "<rect class=\"routine\" data-name=\"Main&lt;&amp;&gt;\" x=\"1123.8\" y=\"94\" width=\"76.2\" height=\"787.1\" "
+        "fill=\"#8fb9d8\" stroke=\"#fff\" stroke-width=\".5\"><title>Main&lt;&amp;&gt;: 4096 bytes (99.9%) "
+        "games/tale/main.src:10</title></rect>\n"
+        "<text x=\"1126.8\" y=\"130.5\" pointer-events=\"none\">Mai… 4096</text>\n"
+        "<rect class=\"small\" x=\"1123.8\" y=\"881.1\" width=\"76.2\" height=\"0.6\" fill=\"#8fb9d8\" "
+        "fill-opacity=\".45\"><title>1 small routine: 3 bytes</title></rect>\n"
+        "<rect class=\"file\" data-name=\"games/tale/main.src\" x=\"1123.8\" y=\"94\" width=\"76.2\" height=\"787.7\" "
+        "fill=\"none\" stroke=\"#303030\" stroke-width=\"1.5\"><title>games/tale/main.src: 4099 bytes "
+        "(100.0%)</title></rect>\n"
+        "<text x=\"1126.8\" y=\"117.5\" font-weight=\"bold\" pointer-events=\"none\">ga… 4099</text>\n"
+        "</g>\n"
+        "<text x=\"1126.8\" y=\"104.5\" font-weight=\"bold\" pointer-events=\"none\">co… 4099</text>\n"
+        "</g>\n"
+        "<g class=\"section-group\">\n"
+        "<rect class=\"section\" data-name=\"(header)\" x=\"1123.8\" y=\"881.7\" width=\"76.2\" height=\"12.3\" "
+        "fill=\"#bfb5a0\" stroke=\"#fff\" stroke-width=\".5\"><title>(header): 64 bytes (0.1%)</title></rect>\n"
+        "</g>\n"
+        "</svg>\n");
+    // Where the sections cannot be sized, the code alone, and why in the title.
+    struct Case {
+        DebugFileBuilder file;
+        std::string title_end;
+    };
+    const Case cases[] = {
+        {game(DebugFileBuilder()).memory_map({{"code area", 0x40}}),
+         "story size unknown; code 4099 bytes in 2 routines; sections not drawn: no story size"},
+        {game(story_header(5, 0x4000)).memory_map({{"code area", 0x100}, {"globals", 0}}),
+         "bytes in 2 routines; sections not drawn: a memory map of separate regions"},
+        {game(story_header(5, 0x4000)).memory_map({{"objects", 0x40}}),
+         "sections not drawn: no code area in the memory map"},
+        {game(story_header(5, 0x4000)), "sections not drawn: no memory map"},
+    };
+    for (const Case& each : cases) {
+        const std::string picture = run_vardex({"-svg"}, DebugFileBuilder(each.file).end()).out;
+        EXPECT_NE(picture.find(each.title_end + "</text>\n"), std::string::npos) << picture;
+        EXPECT_EQ(count_of(picture, "<g class=\"section-group\">"), 0) << each.title_end;
+        EXPECT_EQ(count_of(picture, "<g class=\"file-group\">"), 1) << each.title_end;
+    }
+}

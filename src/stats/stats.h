@@ -24,17 +24,20 @@ struct ReportControls {
 };
 
 // Reads the version numbers and every record of the open debugging file,
-// whose magic number has been read, then writes the report in `form` and a
-// line for each budget exceeded. Nothing of it is written before the last
-// record has been read, so a fatal error leaves no report. Returns the exit
-// status: 0; 3 when a budget is exceeded; 1 when one cannot be checked, or
-// when the file ends before its End record (what it holds up to there is
-// reported).
-int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const ReportControls& controls);
+// whose magic number has been read, then writes the report in `form` (a
+// picture names the file by `path`) and a line for each budget exceeded.
+// Nothing of it is written before the last record has been read, so a fatal
+// error leaves no report. Returns the exit status: 0; 3 when a budget is
+// exceeded; 1 when one cannot be checked, or when the file ends before its
+// End record (what it holds up to there is reported).
+int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const ReportControls& controls,
+                       const char* path);
 
 // Writes what changed from `old_profile` to `new_profile`, both read whole
-// with their routines' names kept, in `form`, then the budgets' lines.
-// Returns the exit status, as print_stats_report does (1 when either file
-// ends before its End record).
+// with their routines' names kept, in `form` (a picture names the builds by
+// `old_path` and `new_path`), then the budgets' lines. Returns the exit
+// status, as print_stats_report does (1 when either file ends before its End
+// record).
 int print_stats_changes(OutputWriter& out, ReportForm form, const ReportControls& controls,
-                        const SizeProfile& old_profile, const SizeProfile& new_profile);
+                        const SizeProfile& old_profile, const SizeProfile& new_profile, const char* old_path,
+                        const char* new_path);

@@ -470,22 +470,24 @@ int check_budgets(const Report& r, bool complete, std::initializer_list<Budget> 
 
 }  // namespace
 
-int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const ReportControls& controls) {
+int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, const ReportControls& controls,
+                       const char* path) {
     const SizeProfileHandle profile = read_size_profile(file, false);
     const Report r{out, form};
     if (form == ReportForm::Picture)
-        print_size_picture(out, *profile, nullptr);
+        print_size_picture(out, *profile, nullptr, path);
     else
         put_profile(r, *profile, controls.rows);
     return check_budgets(r, profile->complete, {left_budget(controls, *profile)});
 }
 
 int print_stats_changes(OutputWriter& out, ReportForm form, const ReportControls& controls,
-                        const SizeProfile& old_profile, const SizeProfile& new_profile) {
+                        const SizeProfile& old_profile, const SizeProfile& new_profile, const char* old_path,
+                        const char* new_path) {
     const SizeChangesHandle changes = compare_size_profiles(old_profile, new_profile);
     const Report r{out, form};
     if (form == ReportForm::Picture)
-        print_size_picture(out, new_profile, changes.get());
+        print_size_picture(out, new_profile, changes.get(), new_path, old_path);
     else
         put_changes(r, old_profile, new_profile, *changes, controls.rows);
     return check_budgets(r, old_profile.complete && new_profile.complete,
