@@ -423,6 +423,12 @@ TEST(Stats, AFileThatEndsEarlyIsProfiledUpToItsLastWholeRecord) {
         EXPECT_EQ(std::system((command + " /dev/stdin > piped.txt").c_str()) >> 8, 1) << each.name;
         EXPECT_EQ(read_whole_file(directory + "/piped.txt"), result.out) << each.name;
     }
+    const RunResult picture = run_vardex({"-svg"}, head + second);
+    EXPECT_EQ(picture.status, 1);
+    EXPECT_NE(picture.out.find("gameinfo.dbg<tspan fill=\"#b2182b\"> \u2014 incomplete: the file ends before the End "
+                               "record</tspan></text>"),
+              std::string::npos)
+        << picture.out;
 }
 
 TEST(Stats, PictureOfTheWholeStoryOrOfTheCodeAlone) {

@@ -375,6 +375,12 @@ void put_title(const Picture& p, std::string_view path, std::string_view old_pat
         o.put(" since ");
         put_shortened_path(p.out, old_path, 60);
     }
+    // A build that did not finish: its file ends before its End record.
+    const bool old_cut = p.compared() && !p.old_profile().complete;
+    if (!p.profile.complete || old_cut)
+        o.put("<tspan fill=\"#b2182b\"> \u2014 incomplete: ",
+              Text{!p.profile.complete ? (old_cut ? "both files end" : "the file ends") : "the old file ends"},
+              " before the End record</tspan>");
     o.put("</text>\n<text x=\"4\" y=\"38\" font-size=\"13\" pointer-events=\"none\">");
     const StorySize& story = p.profile.story;
     const bool both = p.compared() && p.old_profile().story.known;
