@@ -20,7 +20,8 @@ constexpr std::string_view help_text =
     "    -properties  -header  -lines  -code  -codeless  -routines  \n"
     "    -help  -all\n"
     "    -text  -json  -stats  -diff=OLD  -svg\n"
-    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n";
+    "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n"
+    "    -html\n";
 
 void set_all_section_flags(RunOptions& options, bool value) {
     for (bool& flag : options.section_flags) flag = value;
@@ -33,9 +34,9 @@ constexpr std::string_view diff_prefix = "diff=";
 
 bool is_mode_switch(std::string_view name) { return name == "text" || name == "python" || name == "json"; }
 
-// -stats, -diff=OLD and -svg choose a report.
+// -stats, -diff=OLD, -svg and -html choose a report.
 bool is_stats_switch(std::string_view name) {
-    return name == "stats" || name == "svg" || name.starts_with(diff_prefix);
+    return name == "stats" || name == "svg" || name == "html" || name.starts_with(diff_prefix);
 }
 
 // Any other switch, even an unknown one, makes a listing of the kinds switched on alone.
@@ -59,6 +60,7 @@ void apply_switch(RunOptions& options, const Messages& messages, const char* arg
     } else if (is_stats_switch(name)) {
         options.stats_report = true;
         if (name == "svg") options.stats_picture = true;
+        if (name == "html") options.stats_page = true;
         if (name.starts_with(diff_prefix)) options.stats_old_file_name = argument + diff_prefix.size();
     } else if (name == "lookup") {
         options.lookups_from_standard_input = true;

@@ -44,11 +44,14 @@ struct Coordinate {
     }
 };
 
+// A box with a `name` has it in data-name, for the page's script.
 void put_rect(OutputWriter& out, const Box& box, std::string_view kind, std::string_view fill,
-              std::string_view outline = "") {
-    StreamOutput{out}.put("<rect class=\"", Text{kind}, "\" x=\"", Coordinate{box.x}, "\" y=\"", Coordinate{box.y},
-                          "\" width=\"", Coordinate{box.width}, "\" height=\"", Coordinate{box.height}, "\" fill=\"",
-                          Text{fill}, '"', Text{outline}, "><title>");
+              std::string_view outline = "", std::string_view name = {}) {
+    StreamOutput o{out};
+    o.put("<rect class=\"", Text{kind}, "\" x=\"", Coordinate{box.x}, "\" y=\"", Coordinate{box.y}, "\" width=\"",
+          Coordinate{box.width}, "\" height=\"", Coordinate{box.height}, "\" fill=\"", Text{fill}, '"', Text{outline});
+    if (!name.empty()) o.put(" data-name=\"", XmlText{name}, '"');
+    o.put("><title>");
 }
 
 // Ends a rectangle's tooltip, which begins "NAME: BYTES bytes".
@@ -79,7 +82,7 @@ void put_strip(OutputWriter& out, const SizeProfile& profile) {
         std::uint32_t size;
         if (!section_size(profile, i, size) || size == 0) continue;
         const Box box{model.memory_map[i].address * scale, title_height, size * scale, strip_height};
-        put_rect(out, box, "section", file_colours[i % std::size(file_colours)]);
+        put_rect(out, box, "section", file_colours[i % std::size(file_colours)], "", model.memory_map[i].name.view());
         put_bytes_title(out, model.memory_map[i].name.view(), size, story.limit);
         end_rect(out);
         put_label(out, box, model.memory_map[i].name.view(), false);
@@ -201,7 +204,7 @@ void print_size_picture(OutputWriter& out, const SizeProfile& profile, const Siz
         }
         if (small_bytes != 0) layout.weights[shown] = small_bytes;
         squarify(layout.weights, shown + (small_bytes != 0), file_boxes[f], layout.boxes);
-        o.put("<g>\n");
+        o.put("<g class=\"file-group\">\n");
         for (int i = 0; i < shown; ++i) {
             const unsigned number = routines[i];
             const RoutineSpan& span = model.routines.span[number];
@@ -209,7 +212,7 @@ void print_size_picture(OutputWriter& out, const SizeProfile& profile, const Siz
             if (changes != nullptr)
                 fill = change_colours[static_cast<int>(change_of(*changes, number, layout.by_key, by_key_count))];
             const std::string_view routine = routine_name(profile, number, name);
-            put_rect(out, layout.boxes[i], "routine", fill, " stroke=\"#ffffff\" stroke-width=\"0.5\"");
+            put_rect(out, layout.boxes[i], "routine", fill, " stroke=\"#ffffff\" stroke-width=\"0.5\"", routine);
             put_bytes_title(out, routine, code_bytes_of(span), profile.code_bytes);
             o.put(' ', XmlText{path}, ':', Number{span.line});
             end_rect(out);
@@ -220,7 +223,7 @@ void print_size_picture(OutputWriter& out, const SizeProfile& profile, const Siz
             o.put(Number{static_cast<unsigned>(small_count)}, " small routines: ", Number{small_bytes}, " bytes");
             end_rect(out);
         }
-        put_rect(out, file_boxes[f], "file", "none", " stroke=\"#303030\" stroke-width=\"1.5\"");
+        put_rect(out, file_boxes[f], "file", "none", " stroke=\"#303030\" stroke-width=\"1.5\"", path);
         put_bytes_title(out, path, profile.file_code[file].bytes, profile.code_bytes);
         end_rect(out);
         put_label(out, file_boxes[f], path, true);

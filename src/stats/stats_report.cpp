@@ -1,5 +1,6 @@
 // The size profile's reports, of one build and of the changes since an old
-// build, text or one JSON line, written once every build has been read. Each
+// build, text, one JSON line or a page's tables under the picture, written
+// once every build has been read. Each
 // goes through its parts in the order both forms list them, a table a part.
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "record_kinds.h"
 #include "stats/report_table.h"
 #include "stats/size_changes.h"
+#include "stats/size_page.h"
 #include "stats/size_picture.h"
 #include "stats/stats.h"
 
@@ -141,8 +143,9 @@ void put_routines(const Report& r, const SizeProfile& p) {
             const Cell name = routine_name(p, number, name_scratch);
             const Cell path = cell::path(*p.model, routine.file, path_scratch);
             const std::uint64_t bytes = code_bytes_of(routine);
-            visit({number, name, bytes, cell::percent(bytes, p.code_bytes), name, cell::place(path.known ? path.text : "??", routine.line),
-                   routine.file, path, routine.line, routine.character, routine.start});
+            visit({number, name, bytes, cell::percent(bytes, p.code_bytes), name,
+                   cell::place(path.known ? path.text : "??", routine.line), routine.file, path, routine.line,
+                   routine.character, routine.start});
         }
     });
 }
@@ -266,19 +269,29 @@ void put_changes(const Report& r, const SizeProfile& old_profile, const SizeProf
 
 int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form) {
     const SizeProfileHandle profile = read_size_profile(file, false);
-    if (form == ReportForm::Picture)
+    if (form == ReportForm::Picture) {
         print_size_picture(out, *profile, nullptr);
-    else
+    } else if (form == ReportForm::Page) {
+        put_page_opening(out, *profile, nullptr);
         put_profile({out, form}, *profile);
+        put_page_closing(out);
+    } else {
+        put_profile({out, form}, *profile);
+    }
     return 0;
 }
 
 int print_stats_changes(OutputWriter& out, ReportForm form, const SizeProfile& old_profile,
                         const SizeProfile& new_profile) {
     const SizeChangesHandle changes = compare_size_profiles(old_profile, new_profile);
-    if (form == ReportForm::Picture)
+    if (form == ReportForm::Picture) {
         print_size_picture(out, new_profile, changes.get());
-    else
+    } else if (form == ReportForm::Page) {
+        put_page_opening(out, new_profile, changes.get());
         put_changes({out, form}, old_profile, new_profile, *changes);
+        put_page_closing(out);
+    } else {
+        put_changes({out, form}, old_profile, new_profile, *changes);
+    }
     return 0;
 }
