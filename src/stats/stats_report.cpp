@@ -1,7 +1,7 @@
 // The size profile's reports, of one build and of the changes since an old
 // build, text, one JSON line or a page's tables under the picture, written
-// once every build has been read. Each
-// goes through its parts in the order both forms list them, a table a part.
+// once every build has been read. Each goes through its parts in the order
+// every form lists them, a table a part.
 #include <algorithm>
 #include <cstdint>
 #include <span>
