@@ -109,7 +109,7 @@ TEST(JsonOutput, EmptyListsSectionsNoticesAndTheLastMode) {
               "notice 2\nversion 4\nunknown_type 2\nend 1\n");
     EXPECT_EQ(
         parse_with_python(run_vardex({"-help", "-json"}, file).out, "r.get('message', '').count('\\n')").substr(0, 3),
-        "13\n");
+        "14\n");
     EXPECT_EQ(run_vardex({"-json", "-text", "-files"}, file).out, banner + version_line + "Unknown type 200\n");
 }
 
