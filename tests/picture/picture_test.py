@@ -9,6 +9,7 @@ a user would: zoomed, searched, hovered, its tables read.
 
 Exit status: 0 passed, 1 failed, 77 skipped (no Chromium)."""
 import argparse
+import html
 import json
 import os
 import re
@@ -19,7 +20,6 @@ import sys
 import tempfile
 import time
 import xml.etree.ElementTree as ET
-from html.parser import HTMLParser
 from pathlib import Path
 
 SKIPPED = 77
@@ -124,75 +124,48 @@ class Browser:
 
     def __init__(self, work):
         commands, answers = os.pipe(), os.pipe()
-
-        def as_descriptors_3_and_4():
-            reading, writing = os.dup(commands[0]), os.dup(answers[1])
-            os.dup2(reading, 3)
-            os.dup2(writing, 4)
-
         self.process = subprocess.Popen(
             [chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--remote-debugging-pipe",
              f"--user-data-dir={work / 'profile'}", "--window-size=1200,1000"],
-            pass_fds=(3, 4), preexec_fn=as_descriptors_3_and_4, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(3, 4),
+            preexec_fn=lambda: [os.dup2(end, n) for n, end in enumerate([os.dup(commands[0]), os.dup(answers[1])], 3)])
         os.close(commands[0])
         os.close(answers[1])
-        self.commands, self.answers, self.unread, self.last, self.session = commands[1], answers[0], b"", 0, None
+        self.commands, self.answers, self.unread, self.last, self.page = commands[1], answers[0], b"", 0, {}
 
     def send(self, method, **params):
         self.last += 1
-        os.write(self.commands, json.dumps({"id": self.last, "method": method, "params": params,
-                                            **({"sessionId": self.session} if self.session else {})}).encode() + b"\0")
+        message = {"id": self.last, "method": method, "params": params, **self.page}
+        os.write(self.commands, json.dumps(message).encode() + b"\0")
         while True:
             while b"\0" not in self.unread:
                 self.unread += os.read(self.answers, 1 << 16) or fail("Chromium closed its pipe")
             message, self.unread = self.unread.split(b"\0", 1)
             answer = json.loads(message)
             if answer.get("id") == self.last:
-                return answer["result"] if "error" not in answer else fail(f"{method}: {answer['error']}")
+                return fail(f"{method}: {answer}") if "error" in answer else answer["result"]
 
     def open(self, url):
-        self.session = None
+        self.page = {}
         target = self.send("Target.createTarget", url=url)["targetId"]
-        self.session = self.send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
-        for _ in range(300):
-            if self.evaluate(f"location.href === {json.dumps(url)} && document.readyState === 'complete'"):
-                return
+        self.page = {"sessionId": self.send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]}
+        while not self.evaluate(f"location.href === {json.dumps(url)} && document.readyState === 'complete'"):
             time.sleep(0.1)
-        fail(f"{url} did not load")
 
     def evaluate(self, expression):
         answer = self.send("Runtime.evaluate", expression=expression, returnByValue=True)
-        return answer.get("exceptionDetails") and fail(f"{expression}: {answer}") or answer["result"].get("value")
+        return fail(f"{expression}: {answer}") if "exceptionDetails" in answer else answer["result"].get("value")
 
-    def mouse(self, kind, at):
-        self.send("Input.dispatchMouseEvent", type=kind, x=at[0], y=at[1], button="left", clickCount=1)
-
-    def click(self, at):
-        self.mouse("mousePressed", at)
-        self.mouse("mouseReleased", at)
+    def mouse(self, at, *kinds):
+        for kind in kinds:
+            self.send("Input.dispatchMouseEvent", type=kind, x=at[0], y=at[1], button="left", clickCount=1)
 
 
 # A routine's name as markup, which the page must show as text.
 HOSTILE = "</script><b>\"Parse'&amp;"
-# The box of an element (its x, y, width and height), and the point at its
-# centre on the screen.
-BOX = """(box => {
-  const on_screen = box.getBoundingClientRect();
-  return [["x", "y", "width", "height"].map(a => +box.getAttribute(a)),
-          [on_screen.x + on_screen.width / 2, on_screen.y + on_screen.height / 2]];
-})"""
-
-
-class RoutineNames(HTMLParser):
-    def __init__(self, page):
-        super().__init__()
-        self.names = []
-        self.feed(page)
-
-    def handle_starttag(self, tag, attributes):
-        attributes = dict(attributes)
-        if tag == "rect" and attributes.get("class") in ("routine", "ghost"):
-            self.names.append(attributes.get("data-name", ""))
+# An element's box (x, y, width, height) and the point at its centre on the screen.
+BOX = """(box => { const s = box.getBoundingClientRect();
+  return [["x", "y", "width", "height"].map(a => +box.getAttribute(a)), [s.x + s.width / 2, s.y + s.height / 2]]; })"""
 
 
 def check_page_in(browser, page, text_report):
@@ -200,26 +173,24 @@ def check_page_in(browser, page, text_report):
     if re.search(r"\b(?:src|href)\s*=|url\(|@import", source):
         fail("the page loads something from outside")
     browser.open(page.as_uri())
-    view = lambda: [float(n) for n in browser.evaluate("document.querySelector('svg').getAttribute('viewBox')").split()]
-    whole = view()
     box = lambda element: browser.evaluate(f"{BOX}({element})")
-    file, at = box("document.querySelector('rect.file')")
-    centre = box("document.querySelector('svg')")[1]
-    section, section_at = box("[...document.querySelectorAll('rect.section')].sort((a, b) => b.width.baseVal.value - "
-                              "a.width.baseVal.value)[0]")
-    back = box("document.getElementById('back')")[1]
-    escape = lambda: browser.send("Input.dispatchKeyEvent", type="keyDown", key="Escape", code="Escape",
-                                  windowsVirtualKeyCode=27)
-    for zoom_in, zoomed, zoom_out in ((at, file, lambda: browser.click(centre)), (at, file, escape),
-                                      (section_at, section, lambda: browser.click(back))):
-        browser.click(zoom_in)
-        if view() != zoomed:
-            fail(f"a click at {zoom_in} shows {view()}, not the box {zoomed}")
+    view = lambda: [float(n) for n in browser.evaluate("document.querySelector('svg').getAttribute('viewBox')").split()]
+    whole, (file, at), centre = view(), box("document.querySelector('rect.file')"), box("document.querySelector('svg')")
+    section = box("[...document.querySelectorAll('rect.section')].sort((a, b) => b.width.baseVal.value - "
+                  "a.width.baseVal.value)[0]")
+    escape = {"type": "keyDown", "key": "Escape", "code": "Escape", "windowsVirtualKeyCode": 27}
+    for (zoomed, zoom_in), zoom_out in (((file, at), lambda: browser.mouse(centre[1], "mousePressed", "mouseReleased")),
+                                        ((file, at), lambda: browser.send("Input.dispatchKeyEvent", **escape)),
+                                        (section, lambda: browser.mouse(box("document.getElementById('back')")[1],
+                                                                        "mousePressed", "mouseReleased"))):
+        browser.mouse(zoom_in, "mousePressed", "mouseReleased")
+        shown = view()
         zoom_out()
-        if view() != whole:
-            fail(f"zoomed out, the page shows {view()}, not {whole}")
+        if shown != zoomed or view() != whole:
+            fail(f"a click at {zoom_in} shows {shown}, not {zoomed}, and then {view()}, not {whole}")
 
-    names = RoutineNames(source).names
+    names = [html.unescape(dict(re.findall(r'([\w-]+)="([^"]*)"', rect)).get("data-name", ""))
+             for rect in re.findall(r"<rect\b[^>]*>", source) if re.search(r'class="(routine|ghost)"', rect)]
     browser.evaluate("document.getElementById('search').focus()")
     for query in ("quibrel", "</SCRIPT>"):
         browser.evaluate("document.getElementById('search').select()")
@@ -230,28 +201,24 @@ def check_page_in(browser, page, text_report):
         if matches == 0 or shown != [f"{matches} routine{' matches' if matches == 1 else 's match'}", matches]:
             fail(f"searching {query!r} shows {shown}, with {matches} routines named so")
 
+    # On the routine's label if it has one (a label hides no box), else its middle.
     routine = f"[...document.querySelectorAll('rect.routine')].find(r => r.dataset.name === {json.dumps(HOSTILE)})"
-    # On its label, if it has one: a label hides no box.
-    browser.mouse("mouseMoved", box(f"[...document.querySelectorAll('svg text')].find(t => {{ const label = "
-                                    f"t.getBoundingClientRect(), b = {routine}.getBoundingClientRect(); return "
-                                    f"label.left >= b.left && label.right <= b.right && label.top >= b.top && "
-                                    f"label.bottom <= b.bottom; }}) || {routine}")[1])
+    browser.mouse(box(f"[...document.querySelectorAll('svg text')].find(t => {{ const l = t.getBoundingClientRect(), "
+                      f"r = {routine}.getBoundingClientRect(); return l.left >= r.left && l.right <= r.right && "
+                      f"l.top >= r.top && l.bottom <= r.bottom; }}) || {routine}")[1], "mouseMoved")
     info, title = browser.evaluate(f"[document.getElementById('info').textContent, {routine}.textContent]")
-    if info != title or not info.startswith(HOSTILE + ":"):
-        fail(f"hovering {HOSTILE!r} shows {info!r}, not its tooltip {title!r}")
-    if browser.evaluate("document.querySelectorAll('b').length") != 0:
-        fail("a routine's name made markup")
+    if info != title or not info.startswith(HOSTILE + ":") or browser.evaluate("document.querySelector('b')"):
+        fail(f"hovering {HOSTILE!r} shows {info!r}, not its tooltip {title!r}, or it made markup")
     tables = browser.evaluate("document.getElementById('tables').innerText")
-    if [line.split() for line in tables.splitlines() if line.strip()] != \
-            [line.split() for line in text_report.decode().splitlines() if line.strip()]:
+    words = lambda text: [line.split() for line in text.splitlines() if line.strip()]
+    if words(tables) != words(text_report.decode()):
         fail(f"the page's tables are not the text report's:\n{tables}")
 
 
 def check_page(arguments):
     chromium()
     with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as work:
-        work = Path(work)
-        examples = arguments.source_dir / "examples"
+        work, examples = Path(work), arguments.source_dir / "examples"
         build = work / "tale.dbg"
         build.write_bytes((examples / "tale.dbg").read_bytes().replace(b"Parse__command\0", HOSTILE.encode() + b"\0"))
         browser = Browser(work)
