@@ -24,7 +24,8 @@ body { margin: 0; font: 13px sans-serif; }
 #picture text { pointer-events: none; }
 #picture .file-group, #picture .section-group, #picture rect.section, #picture rect.file { cursor: zoom-in; }
 #picture rect.match { stroke: #000000; stroke-width: 2px; vector-effect: non-scaling-stroke; }
-#picture svg.searching rect.routine:not(.match), #picture svg.searching rect.ghost:not(.match) { opacity: 0.25; }
+#picture svg.searching rect.routine:not(.match),
+#picture svg.searching rect.ghost:not(.match) { fill-opacity: 0.25; }
 #tables { padding: 8px; }
 #tables p { margin: 12px 0 4px; font-family: monospace; white-space: pre; }
 table { border-collapse: collapse; font: 12px monospace; }
@@ -78,7 +79,7 @@ constexpr std::string_view closing = R"(</div>
     const text = search.value.toLowerCase();
     let matches = 0;
     for (const rect of routines) {
-      const match = text !== "" && (rect.dataset.name || "").toLowerCase().includes(text);
+      const match = text !== "" && (rect.getAttribute("data-name") || "").toLowerCase().includes(text);
       rect.classList.toggle("match", match);
       matches += match;
     }
