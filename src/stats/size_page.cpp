@@ -27,8 +27,8 @@ body { margin: 0; font: 13px sans-serif; }
 #picture svg.searching rect.routine:not(.match),
 #picture svg.searching rect.ghost:not(.match) { fill-opacity: 0.25; }
 #tables { padding: 8px; }
-#tables p { margin: 12px 0 4px; font-family: monospace; white-space: pre; }
-table { border-collapse: collapse; font: 12px monospace; }
+#tables p { margin: 2px 0; font: 12px monospace; white-space: pre; }
+table { border-collapse: collapse; margin: 8px 0 20px; font: 12px monospace; }
 th, td { padding: 1px 8px; text-align: left; white-space: pre; }
 th { border-bottom: 1px solid #888888; }
 th.r, td.r { text-align: right; }
