@@ -23,7 +23,7 @@ constexpr std::string_view help_text =
     "    -help  -all\n"
     "    -text  -json  -stats  -diff=OLD  -svg\n"
     "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n"
-    "    -rows=N  -max-growth=BYTES  -min-left=BYTES\n";
+    "    -html  -rows=N  -max-growth=BYTES  -min-left=BYTES\n";
 
 void set_all_section_flags(RunOptions& options, bool value) {
     for (bool& flag : options.section_flags) flag = value;
@@ -45,11 +45,11 @@ constexpr NumberSwitch number_switches[] = {
 
 bool is_mode_switch(std::string_view name) { return name == "text" || name == "python" || name == "json"; }
 
-// -stats, -diff=OLD, -svg and the switches that take a number choose a report.
+// -stats, -diff=OLD, -svg, -html and the switches that take a number choose a report.
 bool is_stats_switch(std::string_view name) {
     for (const NumberSwitch& number_switch : number_switches)
         if (name.starts_with(number_switch.prefix)) return true;
-    return name == "stats" || name == "svg" || name.starts_with(diff_prefix);
+    return name == "stats" || name == "svg" || name == "html" || name.starts_with(diff_prefix);
 }
 
 // The value of a switch that takes a number, if `name` is that switch, into
@@ -92,6 +92,7 @@ void apply_switch(RunOptions& options, const Messages& messages, const char* arg
     } else if (is_stats_switch(name)) {
         options.stats_report = true;
         if (name == "svg") options.stats_picture = true;
+        if (name == "html") options.stats_page = true;
         if (name.starts_with(diff_prefix)) options.stats_old_file_name = argument + diff_prefix.size();
         take_number(messages, name, number_switches[0], options.stats_rows);
         take_number(messages, name, number_switches[1], options.max_growth);

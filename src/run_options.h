@@ -22,6 +22,7 @@ struct RunOptions {
     bool stats_report = false;                  // -stats: the size profile instead of a listing
     const char* stats_old_file_name = nullptr;  // -diff=OLD: the changes since OLD
     bool stats_picture = false;                 // -svg: the size profile as a picture
+    bool stats_page = false;                    // -html: the picture and the tables as a web page
     bool lookups_from_standard_input = false;   // -lookup
     const char* story_file_name = nullptr;      // -story=FILE: the story file the lookups answer for
     int stats_rows = 20;                        // -rows=N: the rows of each table of the text, 0 for all

@@ -49,6 +49,7 @@ struct Run {
 
 ReportForm report_form(const RunOptions& options) {
     if (options.stats_picture) return ReportForm::Picture;
+    if (options.stats_page) return ReportForm::Page;
     return options.mode == OutputMode::Json ? ReportForm::Json : ReportForm::Text;
 }
 
@@ -221,10 +222,14 @@ int list_in_json(const Run& run, DebugFile& file, json::JsonOutput& json) {
 
 int run_with(const Run& run, json::JsonOutput* json) {
     refuse_several_file_names(run);
-    // The picture is SVG whatever the mode; taking -json silently would
-    // hand a JSON reader a picture.
+    // The picture is SVG and the page HTML whatever the mode; taking -json
+    // silently would hand a JSON reader a picture.
     if (run.options.stats_picture && json != nullptr)
         fatal_error(run.messages, "-svg writes an SVG picture, not JSON: give -svg or -json, not both");
+    if (run.options.stats_page && json != nullptr)
+        fatal_error(run.messages, "-html writes an HTML page, not JSON: give -html or -json, not both");
+    if (run.options.stats_page && run.options.stats_picture)
+        fatal_error(run.messages, "-html writes an HTML page, not an SVG picture: give -html or -svg, not both");
     // Growth needs an old build to grow from; without one the budget would go unchecked.
     if (run.options.max_growth >= 0 && run.options.stats_old_file_name == nullptr)
         fatal_error(run.messages, "-max-growth=BYTES needs the old build to compare with: give -diff=OLD too");

@@ -511,3 +511,27 @@ TEST(Stats, PictureOfTheWholeStoryOrOfTheCodeAlone) {
         EXPECT_EQ(count_of(picture, "<g class=\"file-group\">"), 1) << each.title_end;
     }
 }
+
+TEST(Stats, PageHoldsThePictureAndTheTextsTablesWithNamesAsText) {
+    const DebugFileBuilder file = debug_file()
+                                      .file(1, "main", "a&b.src")
+                                      .routine(1, {1, 10, 1}, 0x100, "</script><b>\"'", {})
+                                      .routine_end(1, {1, 20, 1}, 0x140)
+                                      .routine(2, {1, 30, 1}, 0x140, "Ma\tin")
+                                      .routine_end(2, {1, 40, 1}, 0x150)
+                                      .end();
+    const std::string page = run_vardex({"-html"}, file).out;  // -html alone implies -stats
+    EXPECT_TRUE(page.starts_with("<!DOCTYPE html>\n") && page.ends_with("</html>\n")) << page;
+    EXPECT_NE(page.find(" data-name=\"&lt;/script&gt;&lt;b&gt;&quot;'\""), std::string::npos);
+    EXPECT_NE(page.find("<title>&lt;/script&gt;&lt;b&gt;&quot;'"), std::string::npos);
+    EXPECT_EQ(count_of(page, "</script>") + count_of(page, "<b>"), 1);  // the page's own script
+    const std::size_t tables = page.find("\nLargest routines");
+    EXPECT_EQ(page.substr(tables, page.find("</div>", tables) - tables),
+              "\nLargest routines\n"
+              "<table>\n"
+              "<tr><th class=\"r\">bytes</th><th class=\"r\">percent</th><th>routine</th><th>start</th></tr>\n"
+              "<tr><td class=\"r\">64</td><td class=\"r\">80.0%</td><td>&lt;/script&gt;&lt;b&gt;&quot;'</td>"
+              "<td>a&amp;b.src:10</td></tr>\n"
+              "<tr><td class=\"r\">16</td><td class=\"r\">20.0%</td><td>Ma\\x09in</td><td>a&amp;b.src:30</td></tr>\n"
+              "</table>\n");
+}

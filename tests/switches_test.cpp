@@ -22,7 +22,7 @@ const std::string help_text =
     "    -help  -all\n"
     "    -text  -json  -stats  -diff=OLD  -svg\n"
     "    -lookup=ADDRESS  -lookup=FILE:LINE  -lookup=NAME  -lookup  -story=FILE\n"
-    "    -rows=N  -max-growth=BYTES  -min-left=BYTES\n";
+    "    -html  -rows=N  -max-growth=BYTES  -min-left=BYTES\n";
 
 std::string listing_of(const std::set<int>& types) {
     return listing_of_every_kind([&](int type) { return types.count(type) != 0; });
@@ -142,6 +142,13 @@ TEST(Switches, SeveralFileNamesWhereOneIsRead) {
         {{"-svg", "-json"},
          "{\"kind\":\"fatal_error\",\"message\":\"-svg writes an SVG picture, not JSON: give -svg or -json, not "
          "both\"}\n",
+         1},
+        {{"-html", "-json"},
+         "{\"kind\":\"fatal_error\",\"message\":\"-html writes an HTML page, not JSON: give -html or -json, not "
+         "both\"}\n",
+         1},
+        {{"-diff=old.dbg", "-svg", "-html"},
+         "Fatal error: -html writes an HTML page, not an SVG picture: give -html or -svg, not both\n",
          1},
         {{"-objects", "missing.dbg", "gameinfo.dbg"},
          banner + version_line + "Object 3 \"lamp\" from 1:10:2 to 1:14:1\n",

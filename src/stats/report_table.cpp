@@ -45,6 +45,33 @@ struct CellPiece {
     }
 };
 
+// Room for a cell as the text writes it.
+constexpr std::size_t cell_text_room = json_bytes_per_byte * string_field_capacity + 64 + output_overstore;
+
+// A cell as the text writes it, escaped for a page.
+struct PageCell {
+    Cell cell;
+    std::size_t max_size() const { return xml_bytes_per_byte * CellPiece<false>{cell}.max_size(); }
+    char* write(char* next) const {
+        char text[cell_text_room];
+        assert((CellPiece<false>{cell}.max_size() <= sizeof text - output_overstore));
+        return write_xml_text(next, {text, static_cast<std::size_t>(CellPiece<false>{cell}.write(text) - text)});
+    }
+};
+
+// A row of the page's table, of headings or of cells.
+void put_page_cells(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row, bool headings) {
+    StreamOutput o{out};
+    o.put("<tr>");
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c].align == Align::JsonOnly) continue;
+        o.put(headings ? Text{"<th"} : Text{"<td"},
+              columns[c].align == Align::Right ? Text{" class=\"r\">"} : Text{">"}, PageCell{row[c]},
+              headings ? Text{"</th>"} : Text{"</td>"});
+    }
+    o.put("</tr>\n");
+}
+
 }  // namespace
 
 std::string_view file_path(const GameModel& model, int number, Name& scratch) {
@@ -65,7 +92,7 @@ Cell cell::path(const GameModel& model, int number, Name& scratch) {
 }
 
 void widen(std::span<const Cell> row, std::size_t* widths) {
-    char scratch[json_bytes_per_byte * string_field_capacity + 64 + output_overstore];
+    char scratch[cell_text_room];
     for (std::size_t c = 0; c < row.size(); ++c) {
         assert((CellPiece<false>{row[c]}.max_size() <= sizeof scratch - output_overstore));
         widths[c] = std::max(widths[c], static_cast<std::size_t>(CellPiece<false>{row[c]}.write(scratch) - scratch));
@@ -95,6 +122,23 @@ void put_text_row(OutputWriter& out, std::span<const Column> columns, std::span<
         gap = columns[c].align == Align::JsonOnly ? gap : "  ";
     }
     o.put('\n');
+}
+
+void put_page_headings(OutputWriter& out, std::span<const Column> columns) {
+    Cell headings[max_columns];
+    for (std::size_t c = 0; c < columns.size(); ++c) headings[c] = columns[c].heading;
+    StreamOutput{out}.put("<table>\n");
+    put_page_cells(out, columns, {headings, columns.size()}, true);
+}
+
+void put_page_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row) {
+    put_page_cells(out, columns, row, false);
+}
+
+void put_page_text(OutputWriter& out, std::string_view text) {
+    for (std::size_t end; (end = text.find('\n')) != std::string_view::npos; text.remove_prefix(end + 1))
+        StreamOutput{out}.put(XmlText{text.substr(0, end)}, '\n');
+    StreamOutput{out}.put(XmlText{text});
 }
 
 void put_json_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row, bool first) {

@@ -3,9 +3,11 @@
 // per column. The text writes a heading line and aligned columns, each as
 // wide as its heading or its widest cell; JSON writes `,"member":[{...}]`.
 // A column may belong to one form only (a percent to the text, a file
-// number to JSON). Beside it, the pieces the report and the picture share.
+// number to JSON); the page writes the text's tables as HTML tables. Beside
+// it, the pieces the report and the picture share.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -121,26 +123,46 @@ void put_text_row(OutputWriter& out, std::span<const Column> columns, std::span<
                   const std::size_t* widths);
 void put_json_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row, bool first);
 
-// A report being written in text or JSON: what stands in one form only is
-// put through text() or json().
+// The page's: a table of the text's columns, each cell as the text writes
+// it, escaped as HTML; the text's other lines as they stand, escaped, in a
+// block that keeps them (a line may be written in several pieces).
+void put_page_headings(OutputWriter& out, std::span<const Column> columns);
+void put_page_row(OutputWriter& out, std::span<const Column> columns, std::span<const Cell> row);
+void put_page_text(OutputWriter& out, std::string_view text);
+// The most a text() call of the report writes, as the page gathers it.
+constexpr std::size_t page_lines_capacity = 2048;
+
+// A report being written in text, in JSON or as the tables of a page, which
+// hold what the text does: what stands in the text (and the page) only or in
+// JSON only is put through text() or json(), whole lines in text().
 struct Report {
     OutputWriter& out;
     ReportForm form;
 
-    bool in_text() const { return form == ReportForm::Text; }
+    bool in_text() const { return form != ReportForm::Json; }
     template <typename... Pieces>
     void text(const Pieces&... pieces) const {
-        if (in_text()) StreamOutput{out}.put(pieces...);
+        if (form == ReportForm::Text) StreamOutput{out}.put(pieces...);
+        if (form == ReportForm::Page) {
+            char lines[page_lines_capacity + output_overstore];
+            assert((max_size_of(pieces) + ... + 0) <= page_lines_capacity);
+            put_page_text(out, {lines, static_cast<std::size_t>(write_pieces(lines, pieces...) - lines)});
+        }
     }
     template <typename... Pieces>
     void json(const Pieces&... pieces) const {
-        if (!in_text()) StreamOutput{out}.put(pieces...);
+        if (form == ReportForm::Json) StreamOutput{out}.put(pieces...);
     }
 
     // Writes a table whose rows `each_row(visit)` calls `visit(Row)` for, in
     // order: twice in text, measuring the columns first.
     template <typename EachRow>
     void table(std::string_view member, std::span<const Column> columns, EachRow each_row) const {
+        if (form == ReportForm::Page) {
+            put_page_headings(out, columns);
+            each_row([&](Row row) { put_page_row(out, columns, row); });
+            return StreamOutput{out}.put("</table>\n");
+        }
         if (!in_text()) {
             json(",\"", Text{member}, "\":[");
             int count = 0;

@@ -1,7 +1,8 @@
 // -stats: a size profile of the game, telling where the story file's space
 // goes: the records of the debugging file, the sections of the story file
 // (its memory map), and the code by source file and by routine; with
-// -diff=OLD, what changed since an old build; with -svg, as a picture.
+// -diff=OLD, what changed since an old build; with -svg, as a picture; with
+// -html, as a web page of the picture and the text's tables.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +11,9 @@ class DebugFile;
 struct OutputWriter;
 struct SizeProfile;
 
-// How a size profile is written: text, one JSON line, or an SVG picture.
-enum class ReportForm { Text, Json, Picture };
+// How a size profile is written: text, one JSON line, an SVG picture, or a
+// web page.
+enum class ReportForm { Text, Json, Picture, Page };
 
 // What a report lists and checks besides its form: the rows of each table
 // of the text (0 for all), and the budgets a build script sets, in bytes,

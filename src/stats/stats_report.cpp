@@ -1,6 +1,7 @@
 // The size profile's reports, of one build and of the changes since an old
-// build, text or one JSON line, written once every build has been read. Each
-// goes through its parts in the order both forms list them, a table a part.
+// build, text, one JSON line or a page's tables under the picture, written
+// once every build has been read. Each goes through its parts in the order
+// every form lists them, a table a part.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "record_kinds.h"
 #include "stats/report_table.h"
 #include "stats/size_changes.h"
+#include "stats/size_page.h"
 #include "stats/size_picture.h"
 #include "stats/stats.h"
 
@@ -474,10 +476,15 @@ int print_stats_report(OutputWriter& out, DebugFile& file, ReportForm form, cons
                        const char* path) {
     const SizeProfileHandle profile = read_size_profile(file, false);
     const Report r{out, form};
-    if (form == ReportForm::Picture)
+    if (form == ReportForm::Picture) {
         print_size_picture(out, *profile, nullptr, path);
-    else
+    } else if (form == ReportForm::Page) {
+        put_page_opening(out, *profile, nullptr, path, "");
         put_profile(r, *profile, controls.rows);
+        put_page_closing(out);
+    } else {
+        put_profile(r, *profile, controls.rows);
+    }
     return check_budgets(r, profile->complete, {left_budget(controls, *profile)});
 }
 
@@ -486,10 +493,15 @@ int print_stats_changes(OutputWriter& out, ReportForm form, const ReportControls
                         const char* new_path) {
     const SizeChangesHandle changes = compare_size_profiles(old_profile, new_profile);
     const Report r{out, form};
-    if (form == ReportForm::Picture)
+    if (form == ReportForm::Picture) {
         print_size_picture(out, new_profile, changes.get(), new_path, old_path);
-    else
+    } else if (form == ReportForm::Page) {
+        put_page_opening(out, new_profile, changes.get(), new_path, old_path);
         put_changes(r, old_profile, new_profile, *changes, controls.rows);
+        put_page_closing(out);
+    } else {
+        put_changes(r, old_profile, new_profile, *changes, controls.rows);
+    }
     return check_budgets(r, old_profile.complete && new_profile.complete,
                          {growth_budget(controls, old_profile, new_profile), left_budget(controls, new_profile)});
 }

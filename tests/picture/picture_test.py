@@ -9,18 +9,22 @@ name and bytes); the comparison agrees with the report's rows
 (each routine at the larger of its sizes, coloured by its change, the removed
 ones as ghosts, every tooltip OLD -> NEW); and both render in a real browser,
 headless Chromium, at the width of its window, with every label inside its
-box and every box under the pointer where it is drawn.
+box and every box under the pointer where it is drawn. The page (-html) is
+driven in Chromium as a user would: zoomed, searched, hovered, its tables
+read.
 
 Exit status: 0 passed, 1 failed, 77 skipped (no Chromium)."""
 import argparse
 import html
 import json
+import os
 import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
@@ -243,10 +247,16 @@ BROWSER_SWITCHES = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-qu
                     "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 
 
-def check_renders(arguments):
+def chromium():
     browser = shutil.which("chromium") or shutil.which("chromium-browser")
     if browser is None:
         print("SKIPPED: no chromium on PATH (tools/setup tests installs Debian's chromium)")
+    return browser
+
+
+def check_renders(arguments):
+    browser = chromium()
+    if browser is None:
         return SKIPPED
     with tempfile.TemporaryDirectory() as work:
         work = Path(work)
@@ -274,8 +284,126 @@ def check_renders(arguments):
     return 0
 
 
+class Browser:
+    """Headless Chromium driven over the DevTools protocol on a pipe
+    (--remote-debugging-pipe): commands go in on descriptor 3, answers and
+    events come out on 4, each a JSON text ended by a 0 byte."""
+
+    def __init__(self, work):
+        commands, answers = os.pipe(), os.pipe()
+        self.process = subprocess.Popen(
+            [chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--remote-debugging-pipe",
+             f"--user-data-dir={work / 'profile'}", "--window-size=1200,1000"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(3, 4),
+            preexec_fn=lambda: [os.dup2(end, n) for n, end in enumerate([os.dup(commands[0]), os.dup(answers[1])], 3)])
+        os.close(commands[0])
+        os.close(answers[1])
+        self.commands, self.answers, self.unread, self.last, self.page = commands[1], answers[0], b"", 0, {}
+
+    def send(self, method, **params):
+        self.last += 1
+        message = {"id": self.last, "method": method, "params": params, **self.page}
+        os.write(self.commands, json.dumps(message).encode() + b"\0")
+        while True:
+            while b"\0" not in self.unread:
+                self.unread += os.read(self.answers, 1 << 16) or fail("Chromium closed its pipe")
+            message, self.unread = self.unread.split(b"\0", 1)
+            answer = json.loads(message)
+            if answer.get("id") == self.last:
+                return fail(f"{method}: {answer}") if "error" in answer else answer["result"]
+
+    def open(self, url):
+        self.page = {}
+        target = self.send("Target.createTarget", url=url)["targetId"]
+        self.page = {"sessionId": self.send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]}
+        while not self.evaluate(f"location.href === {json.dumps(url)} && document.readyState === 'complete'"):
+            time.sleep(0.1)
+
+    def evaluate(self, expression):
+        answer = self.send("Runtime.evaluate", expression=expression, returnByValue=True)
+        return fail(f"{expression}: {answer}") if "exceptionDetails" in answer else answer["result"].get("value")
+
+    def mouse(self, at, *kinds):
+        for kind in kinds:
+            self.send("Input.dispatchMouseEvent", type=kind, x=at[0], y=at[1], button="left", clickCount=1)
+
+
+# A routine's name as markup, which the page must show as text.
+HOSTILE = "</script><b>\"Parse'&amp;"
+# An element's box (x, y, width, height) and the point at its centre on the screen.
+BOX = """(box => { const s = box.getBoundingClientRect();
+  return [["x", "y", "width", "height"].map(a => +box.getAttribute(a)), [s.x + s.width / 2, s.y + s.height / 2]]; })"""
+
+
+def check_page_in(browser, page, text_report):
+    source = page.read_text()
+    if re.search(r"\b(?:src|href)\s*=|url\(|@import", source):
+        fail("the page loads something from outside")
+    browser.open(page.as_uri())
+    box = lambda element: browser.evaluate(f"{BOX}({element})")
+    view = lambda: [float(n) for n in browser.evaluate("document.querySelector('svg').getAttribute('viewBox')").split()]
+    whole, (file, at), centre = view(), box("document.querySelector('rect.file')"), box("document.querySelector('svg')")
+    section = box("[...document.querySelectorAll('rect.section')].sort((a, b) => b.width.baseVal.value - "
+                  "a.width.baseVal.value)[0]")
+    escape = {"type": "keyDown", "key": "Escape", "code": "Escape", "windowsVirtualKeyCode": 27}
+    for (zoomed, zoom_in), zoom_out in (((file, at), lambda: browser.mouse(centre[1], "mousePressed", "mouseReleased")),
+                                        ((file, at), lambda: browser.send("Input.dispatchKeyEvent", **escape)),
+                                        (section, lambda: browser.mouse(box("document.getElementById('back')")[1],
+                                                                        "mousePressed", "mouseReleased"))):
+        browser.mouse(zoom_in, "mousePressed", "mouseReleased")
+        shown = view()
+        zoom_out()
+        if shown != zoomed or view() != whole:
+            fail(f"a click at {zoom_in} shows {shown}, not {zoomed}, and then {view()}, not {whole}")
+
+    names = [html.unescape(dict(re.findall(r'([\w-]+)="([^"]*)"', rect)).get("data-name", ""))
+             for rect in re.findall(r"<rect\b[^>]*>", source) if re.search(r'class="(routine|ghost)"', rect)]
+    browser.evaluate("document.getElementById('search').focus()")
+    for query in ("quibrel", "</SCRIPT>"):
+        browser.evaluate("document.getElementById('search').select()")
+        browser.send("Input.insertText", text=query)
+        matches = sum(query.lower() in name.lower() for name in names)
+        shown = browser.evaluate("[document.getElementById('count').textContent, "
+                                 "document.querySelectorAll('rect.match').length]")
+        if matches == 0 or shown != [f"{matches} routine{' matches' if matches == 1 else 's match'}", matches]:
+            fail(f"searching {query!r} shows {shown}, with {matches} routines named so")
+
+    # On the routine's label if it has one (a label hides no box), else its middle.
+    routine = f"[...document.querySelectorAll('rect.routine')].find(r => r.dataset.name === {json.dumps(HOSTILE)})"
+    browser.mouse(box(f"[...document.querySelectorAll('svg text')].find(t => {{ const l = t.getBoundingClientRect(), "
+                      f"r = {routine}.getBoundingClientRect(); return l.left >= r.left && l.right <= r.right && "
+                      f"l.top >= r.top && l.bottom <= r.bottom; }}) || {routine}")[1], "mouseMoved")
+    info, title = browser.evaluate(f"[document.getElementById('info').textContent, {routine}.textContent]")
+    if info != title or not info.startswith(HOSTILE + ":") or browser.evaluate("document.querySelector('b')"):
+        fail(f"hovering {HOSTILE!r} shows {info!r}, not its tooltip {title!r}, or it made markup")
+    tables = browser.evaluate("document.getElementById('tables').innerText")
+    words = lambda text: [line.split() for line in text.splitlines() if line.strip()]
+    if words(tables) != words(text_report.decode()):
+        fail(f"the page's tables are not the text report's:\n{tables}")
+
+
+def check_page(arguments):
+    if chromium() is None:
+        return SKIPPED
+    with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as work:
+        work, examples = Path(work), arguments.source_dir / "examples"
+        build = work / "tale.dbg"
+        build.write_bytes((examples / "tale.dbg").read_bytes().replace(b"Parse__command\0", HOSTILE.encode() + b"\0"))
+        browser = Browser(work)
+        try:
+            for name, switches in (("one build", ["-stats"]), ("changes", [f"-diff={examples / 'tale-old.dbg'}"])):
+                print("The page of", name)
+                page = work / "page.html"
+                page.write_bytes(run(arguments, "-html", *switches, build))
+                check_page_in(browser, page, run(arguments, *switches, build))
+        finally:
+            browser.process.terminate()
+            browser.process.wait(timeout=60)
+    return 0
+
+
 CHECKS = {"picture.matches_report": check_matches_report, "picture.compares": check_compares,
-          "picture.renders": check_renders}
+          "picture.renders": check_renders, "picture.page": check_page}
 
 
 def main():
