@@ -325,6 +325,7 @@ TEST(StatsChanges, BudgetsPassedEndTheRunWithStatus3) {
          json_budget + "\"min-left\",\"bytes\":1,\"of\":\"story\",\"left\":null,\"exceeded\":null,\"over_by\":null}\n",
          1},
         {{"-svg", "-max-growth=63"}, sized, "</svg>\n", 3},
+        {{"-html", "-min-left=1"}, unsized, "</html>\n", 1},
     };
     for (const Case& each : cases) {
         std::vector<std::string> args = each.args;

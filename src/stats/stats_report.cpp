@@ -267,8 +267,10 @@ void put_part(const Report& r, std::string_view title, std::string_view member, 
             kept[shown].name.assign(row.name);
             kept[shown].row = row;
             kept[shown].row.name = kept[shown].name.view();
-            kept[shown].old_name.assign(row.old_name);
-            kept[shown].row.old_name = kept[shown].old_name.view();
+            if (!row.old_name.empty()) {
+                kept[shown].old_name.assign(row.old_name);
+                kept[shown].row.old_name = kept[shown].old_name.view();
+            }
             ++shown;
         });
         r.table(member, columns, [&](auto visit) {
@@ -457,13 +459,13 @@ void put_budget(const Report& r, const Budget& b) {
 // check not made is no pass), else 3 when one is exceeded, else 0.
 int report_status(bool unchecked, bool exceeded) { return unchecked ? 1 : exceeded ? 3 : 0; }
 
-// Writes the lines of the budgets given, but in a picture, and returns the
+// Writes the lines of the budgets given, but in a picture or a page, and returns the
 // report's exit status: a file that ends early counts as a budget unchecked.
 int check_budgets(const Report& r, bool complete, std::initializer_list<Budget> budgets) {
     bool unchecked = false, exceeded = false;
     for (const Budget& b : budgets) {
         if (b.bytes < 0) continue;
-        if (r.form != ReportForm::Picture) put_budget(r, b);
+        if (r.form == ReportForm::Text || r.form == ReportForm::Json) put_budget(r, b);
         unchecked = unchecked || !b.known;
         exceeded = exceeded || b.exceeded();
     }

@@ -20,7 +20,7 @@ constexpr std::string_view fuzz_switches[] = {
     "-python", "-all",          "-files",  "-classes", "-objects", "-globals",   "-attributes",     "-properties",
     "-fakes",  "-actions",      "-header", "-lines",   "-code",    "-routines",  "-stats",          "-map",
     "-help",   "-text",         "-lookup", "-",        "-json",    "-lookup=+7", "-lookup=rooms:4", "-lookup=0x1a9",
-    "-svg",    "-diff=old.dbg",
+    "-svg",    "-diff=old.dbg", "-html",  "-rows=1", "-max-growth=8", "-min-left=90000",
 };
 constexpr std::string_view build_separator = "\x1E\x1E";
 constexpr char batch_separator = '\x1E';

@@ -139,6 +139,11 @@ int main(int argc, char** argv) {
     const std::string two_builds = routines.bytes() + std::string(build_separator) + grown.bytes();
     write_seed("diff-routines", switch_bit("-diff=old.dbg"), "", two_builds);
     write_seed("svg-routines", switch_bit("-svg"), "", routines.bytes());
+    write_seed("html-diff", switch_bit("-html") | switch_bit("-diff=old.dbg"), "", two_builds);
+    write_seed("budgets-diff-cut",
+               switch_bit("-diff=old.dbg") | switch_bit("-rows=1") | switch_bit("-max-growth=8") |
+                   switch_bit("-min-left=90000"),
+               "", two_builds.substr(0, two_builds.size() - 1));
     write_seed("server-rereads", switch_bit("-lookup"),
                "0x1b2\nmain:11\ninitialise\x1e+0x1c4\nnew\nroutine 4\x1e\x1emain:12\n", two_builds);
     write_seed("server-rereads-json", switch_bit("-lookup") | switch_bit("-json"), "+0x1a4\x1emain:11\x1eNEW\n",

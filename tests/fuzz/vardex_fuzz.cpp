@@ -153,17 +153,20 @@ struct RunKind {
     bool picture;
     bool changes;
     bool server;  // lookups from standard input
+    bool budgets;
 };
 
 RunKind run_kind;
 
 RunKind kind_of_run(int argc, char** argv) {
-    RunKind kind{mode_of_switches(argc, argv), false, false, false, false, false};
+    RunKind kind{mode_of_switches(argc, argv), false, false, false, false, false, false};
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        kind.picture = kind.picture || argument == "-svg";
+        kind.picture = kind.picture || argument == "-svg" || argument == "-html";
         kind.changes = kind.changes || argument.starts_with("-diff=");
-        kind.stats_report = kind.stats_report || argument == "-stats" || kind.picture || kind.changes;
+        kind.budgets = kind.budgets || argument.starts_with("-max-growth=") || argument.starts_with("-min-left=");
+        kind.stats_report = kind.stats_report || argument == "-stats" || argument.starts_with("-rows=") ||
+                            kind.picture || kind.changes || kind.budgets;
         kind.lookups = kind.lookups || argument.starts_with("-lookup");
         kind.server = kind.server || argument == "-lookup";
     }
@@ -238,7 +241,11 @@ std::string_view last_line(std::string_view text) {
 void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
     std::string_view text(tail.text, tail.size);
     if (ended_by_fatal_error && status != 1) fail("exit status after a fatal error is not 1");
-    if (!ended_by_fatal_error && !answers_lookups() && status != 0) fail("exit status of a complete run is not 0");
+    // A size profile ends with 1 too when a file ends before its End record
+    // or a budget cannot be checked, and with 3 when a budget is exceeded.
+    const bool status_of_profile = run_kind.stats_report && (status == 1 || (status == 3 && run_kind.budgets));
+    if (!ended_by_fatal_error && !answers_lookups() && status != 0 && !status_of_profile)
+        fail("exit status of a complete run is not 0");
     // The size profile writes nothing of its report before the whole file is read.
     if (run_kind.stats_report && !answers_lookups() && ended_by_fatal_error &&
         (text.find("Debugging file from") != std::string_view::npos ||
@@ -257,6 +264,7 @@ void check_end_of_json_or_lookups(int status, bool ended_by_fatal_error) {
         answers_lookups() ||
         (run_kind.stats_report
              ? last.rfind(run_kind.changes ? "{\"kind\":\"stats_diff\"," : "{\"kind\":\"stats\",", 0) == 0 ||
+                   last.rfind("{\"kind\":\"budget\",", 0) == 0 ||
                    (last.size() == text.size() && tail.total > tail.size)  // began before the tail
              : last == "{\"kind\":\"end\"}\n");
     if (ended_by_fatal_error ? last.rfind("{\"kind\":\"fatal_error\",\"message\":\"", 0) != 0 : !complete_end)
@@ -270,7 +278,7 @@ void check_end_of_run(int status, bool ended_by_fatal_error) {
         std::string_view text(tail.text, tail.size);
         if (ended_by_fatal_error ? text.find("{\"kind\":\"fatal_error\"") == std::string_view::npos &&
                                        last_line(text).rfind("Fatal error", 0) != 0
-                                 : !ends_with(text, "</svg>\n"))
+                                 : !ends_with(text, "</svg>\n") && !ends_with(text, "</html>\n"))
             fail("a picture does not end with its closing tag or a fatal error");
         return;
     }
