@@ -533,5 +533,5 @@ TEST(Stats, PageHoldsThePictureAndTheTextsTablesWithNamesAsText) {
               "<tr><td class=\"r\">64</td><td class=\"r\">80.0%</td><td>&lt;/script&gt;&lt;b&gt;&quot;'</td>"
               "<td>a&amp;b.src:10</td></tr>\n"
               "<tr><td class=\"r\">16</td><td class=\"r\">20.0%</td><td>Ma\\x09in</td><td>a&amp;b.src:30</td></tr>\n"
-              "</table>\n");
+              "</table>");
 }

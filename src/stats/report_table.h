@@ -161,7 +161,7 @@ struct Report {
         if (form == ReportForm::Page) {
             put_page_headings(out, columns);
             each_row([&](Row row) { put_page_row(out, columns, row); });
-            return StreamOutput{out}.put("</table>\n");
+            return StreamOutput{out}.put("</table>");
         }
         if (!in_text()) {
             json(",\"", Text{member}, "\":[");

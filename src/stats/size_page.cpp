@@ -27,7 +27,7 @@ body { margin: 0; font: 13px sans-serif; }
 #picture svg.searching rect.routine:not(.match),
 #picture svg.searching rect.ghost:not(.match) { fill-opacity: 0.25; }
 #tables { padding: 8px; font: 12px monospace; white-space: pre; }
-table { border-collapse: collapse; margin: 8px 0 20px; font: 12px monospace; }
+table { border-collapse: collapse; margin: 2px 0; font: 12px monospace; }
 th, td { padding: 1px 8px; text-align: left; white-space: pre; }
 th { border-bottom: 1px solid #888888; }
 th.r, td.r { text-align: right; }
