@@ -434,15 +434,6 @@ SizeChangesHandle compare_size_profiles(const SizeProfile& old_profile, const Si
     return changes;
 }
 
-std::int64_t row_change(const SizeChanges& changes, const PartChanges& part, const ChangedRow& row) {
-    return change_of(changes, part.part, row);
-}
-
-std::uint64_t routine_row_key(const SizeChanges& changes, const ChangedRow& row) {
-    return row.in_new ? changes.new_profile->routine_keys[row.new_index]
-                      : changes.old_profile->routine_keys[row.old_index];
-}
-
 void visit_rows(SizeChanges& changes, PartChanges& part, int limit, void (*visit)(void* context, const SizeRow& row),
                 void* context) {
     auto* batch = static_cast<NameBatch*>(allocate_table(sizeof(NameBatch)));

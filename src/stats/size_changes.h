@@ -64,12 +64,6 @@ struct SizeRow {
     std::int64_t change() const { return static_cast<std::int64_t>(new_bytes - old_bytes); }
 };
 
-// How many bytes a row's entry grew by.
-std::int64_t row_change(const SizeChanges& changes, const PartChanges& part, const ChangedRow& row);
-
-// The hash of a routine row's key, by which the picture finds it.
-std::uint64_t routine_row_key(const SizeChanges& changes, const ChangedRow& row);
-
 // Calls `visit(context, row)` for the first `limit` rows of a part in the
 // order of the report: largest change first, then the larger entry (its new
 // size, else its old), then by name. Names are read a
