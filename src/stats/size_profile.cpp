@@ -36,18 +36,14 @@ std::string_view nameless_key(unsigned number, Name& scratch) {
 // changes in every later name: a routine of an unnamed object
 // ("nameless_obj__237.before", or "nameless_obj__237" itself) is named after
 // the object's number. Its shape is the name without that number
-// ("nameless_obj__.before"), written into `scratch`; empty for other names.
-std::string_view numbered_shape(std::string_view name, Name& scratch) {
-    if (!name.starts_with(nameless_object)) return {};
+// ("nameless_obj__.before"), hashed into `shape_hash`; false for other names.
+bool numbered_shape(std::string_view name, std::uint64_t& shape_hash) {
+    if (!name.starts_with(nameless_object)) return false;
     std::size_t digits = nameless_object.size();
     while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
-    if (digits == nameless_object.size()) return {};
-    scratch.assign(nameless_object);
-    const std::string_view rest = name.substr(digits);
-    std::memcpy(scratch.text + scratch.size, rest.data(), rest.size());
-    scratch.size = static_cast<std::uint8_t>(scratch.size + rest.size());
-    scratch.text[scratch.size] = '\0';
-    return scratch.view();
+    if (digits == nameless_object.size()) return false;
+    shape_hash = name_hash(name.substr(digits), name_hash(nameless_object));
+    return true;
 }
 
 // What the profile learns beside the model: each routine's name, kept from
@@ -68,8 +64,7 @@ struct RoutineNames : ModelOnly {
             Name scratch;
             profile.routine_keys[routine.number] =
                 name_hash(name.empty() ? nameless_key(routine.number, scratch) : name);
-            if (const std::string_view shape = numbered_shape(name, scratch); !shape.empty()) {
-                profile.routine_shapes[routine.number] = name_hash(shape);
+            if (numbered_shape(name, profile.routine_shapes[routine.number])) {
                 profile.numbered[routine.number / 64] |= std::uint64_t{1} << routine.number % 64;
                 profile.files_with_numbered[routine.at.file / 64] |= std::uint64_t{1} << routine.at.file % 64;
             }
@@ -163,8 +158,7 @@ SizeProfileHandle read_size_profile(DebugFile& file, bool compared) {
     return profile;
 }
 
-std::uint64_t name_hash(std::string_view text) {
-    std::uint64_t hash = 0xcbf29ce484222325;
+std::uint64_t name_hash(std::string_view text, std::uint64_t hash) {
     for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3;
     return hash;
 }

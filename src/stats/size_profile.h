@@ -112,5 +112,7 @@ inline bool is_numbered(const SizeProfile& profile, unsigned number) {
 }
 
 // The hash that names are matched by between builds (64-bit FNV-1a: two
-// names of 65,536 a build share one with odds of about 2^-30).
-std::uint64_t name_hash(std::string_view text);
+// names of 65,536 a build share one with odds of about 2^-30). A text hashed
+// in pieces passes the hash of those before it.
+constexpr std::uint64_t empty_name_hash = 0xcbf29ce484222325;
+std::uint64_t name_hash(std::string_view text, std::uint64_t hash = empty_name_hash);
